@@ -1,0 +1,57 @@
+#pragma once
+// The byte pipe between the protocol driver and the line to the installation.
+// Owns the serial settings and the port; knows nothing of frames.
+
+#include "serial/comsettings.h"
+#include "serial/line.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+class TComProperties;
+
+// Edits the settings in place (the window shows "Параметры внешнего канала");
+// true when the operator confirmed.
+class SettingsEditor {
+public:
+    virtual ~SettingsEditor() = default;
+    virtual bool Edit(TComSettings &settings) = 0;
+};
+
+class TRS232Channel {
+public:
+    TRS232Channel();
+    virtual ~TRS232Channel();
+
+    TComSettings &Settings();
+    const TComSettings &Settings() const;
+    TComProperties &Properties();
+
+    // "commport.cfg" in the program folder when the name has no folder part.
+    bool LoadSettings(const QString &fileName);
+    bool SaveSettings(const QString &fileName);
+
+    // (Re)opens the line with the current settings; State 0 on success, 1 otherwise.
+    bool Open();
+    void Close();
+    // Snapshot, edit; on anything but OK the snapshot is put back. Saves,
+    // closes and opens nothing.
+    bool Configure(SettingsEditor &editor);
+
+    bool Write(const quint8 *buffer, int &count);
+    bool Read(quint8 *buffer, int capacity, int &count);
+
+    // 0 ready (the last Open succeeded), 1 not opened.
+    quint8 State() const { return state_; }
+
+    // Tests and tools may supply the line instead of the one the port name
+    // selects; the factory is asked at every Open.
+    using LineFactory = std::function<std::unique_ptr<TLine>(const TComSettings &)>;
+    void SetLineFactory(LineFactory factory);
+
+private:
+    std::unique_ptr<TComSettings> settings_;
+    std::unique_ptr<TComProperties> properties_;
+    quint8 state_ = 1;
+};

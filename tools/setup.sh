@@ -1,0 +1,49 @@
+# Shared set-up for ./run and ./test: sourced, not run.
+# Installs the Debian packages the project needs when they are missing.
+
+KVARN_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libqt6serialport6-dev
+  libjpeg-dev
+  fonts-dejavu-core fonts-liberation
+  locales
+)
+
+kvarn_missing_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  echo "${missing[@]}"
+}
+
+kvarn_install() {
+  local missing
+  missing=$(kvarn_missing_packages "$@")
+  [ -z "$missing" ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "These packages are missing: $missing" >&2
+    echo "Install them as root, then run this again:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y --no-install-recommends $missing" >&2
+    exit 1
+  fi
+  echo "Installing: $missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086
+  apt-get install -y -qq --no-install-recommends $missing
+}
+
+# A locale whose decimal separator is ",", for the tests that prove the
+# number conversions ignore the user's locale.
+kvarn_comma_locale() {
+  locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$' && return 0
+  [ "$(id -u)" -ne 0 ] && { echo "note: no ru_RU.UTF-8 locale; the locale test falls back to another" >&2; return 0; }
+  if [ -f /etc/locale.gen ]; then
+    sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null 2>&1 || true
+  fi
+}
+
+kvarn_jobs() { nproc 2>/dev/null || echo 2; }
