@@ -1,0 +1,1 @@
+// Anchor of the test-support libraries (their other sources are picked up by name).
