@@ -39,7 +39,8 @@ quint32 FrameChecksum(const quint8 *buffer, int start, int count);
 // A request: Sender, Receiver, payload 0, 0 and the text (at most 253 characters;
 // ok is false and the frame empty when the text does not fit).
 ProtocolFrame MakeRequestFrame(quint8 sender, quint8 receiver, const QByteArray &text, bool *ok = nullptr);
-// A block reply: payload kind 1, the block number and the data (at most 253 bytes).
+// A block reply: payload kind 1, the block number and the data (at most 253
+// bytes; longer data is cut).
 ProtocolFrame MakeBlockFrame(quint8 sender, quint8 receiver, quint8 blockNumber, const QByteArray &data,
                              quint8 payloadKind = 1);
 
@@ -48,10 +49,11 @@ QByteArray BuildFrame(const ProtocolFrame &frame);
 
 enum class FrameError { None, BadChecksum, TooShort };
 
-// Parses the bytes as read. Bytes beyond the frame are ignored; a read shorter
-// than the length byte announces is a checksum failure (the missing bytes
-// count as zeros of the receive buffer). badChecksum (when given) tells
-// whether a checksum was unequal.
+// Parses the bytes as read. Bytes beyond the frame are ignored (only the first
+// 266 are looked at); a read shorter than the frame its header announces
+// (7 bytes, or L + 11) is a checksum failure. badChecksum (when given) tells
+// whether a checksum was unequal. On failure the frame is left as it was; on
+// success payload positions from Length on are zero.
 bool ParseFrame(const QByteArray &wire, ProtocolFrame &frame, bool *badChecksum = nullptr);
 
 // Total size on the wire that a frame with this header would have, or 0 when
