@@ -1,0 +1,110 @@
+#pragma once
+// The request/reply transactions of the open protocol over a TRS232Channel.
+//
+// Every variable costs one request frame and one reply frame, with up to
+// three attempts per frame. Each attempt is logged to the terminal as a "-> "
+// line with the request text and one or more "<- " lines with the outcome,
+// and a transaction moves the progress bar and leaves it at its minimum.
+// A transaction reports its outcome as a Boolean; it never throws for a
+// failure of the line or of the instrument's reply.
+//
+// Single-threaded and blocking: a transaction returns when it is done.
+
+#include "protocol/frame.h"
+
+#include <QByteArray>
+#include <exception>
+
+class QObject;
+class TRS232Channel;
+class TOPVarList;
+class TerminalSink;
+class ProgressSink;
+
+// A frame or a transaction has failed.
+class EOpenProtocolFailure : public std::exception {
+public:
+    const char *what() const noexcept override { return ""; }
+};
+
+// A reply segment is malformed.
+class EPacketDBFormatError : public std::exception {
+public:
+    const char *what() const noexcept override { return ""; }
+};
+
+class TOpenProtocolDriver {
+public:
+    static constexpr int kAttempts = 3;
+    static constexpr int kTerminalLines = 8097;      // the terminal never holds more
+    static constexpr int kBlockBufferSize = 32768;   // the most ReadBlock assembles
+    static constexpr int kHexPieceLength = 48;       // 16 bytes as "XX " per block log line
+    static constexpr int kDefaultRequestPause = 10;  // ms before every request frame
+
+    explicit TOpenProtocolDriver(TRS232Channel *channel);
+    virtual ~TOpenProtocolDriver() = default;
+    TOpenProtocolDriver(const TOpenProtocolDriver &) = delete;
+    TOpenProtocolDriver &operator=(const TOpenProtocolDriver &) = delete;
+
+    // None of these is owned by the driver.
+    void SetChannel(TRS232Channel *channel) { channel_ = channel; }
+    void SetTerminal(TerminalSink *terminal) { terminal_ = terminal; }
+    void SetProgressBar(ProgressSink *bar) { progressBar_ = bar; }
+    // Kept for the caller only: no transaction looks at it, so a transaction
+    // cannot be cancelled.
+    void SetCancelButton(QObject *button) { cancelButton_ = button; }
+
+    TRS232Channel *Channel() const { return channel_; }
+    TerminalSink *Terminal() const { return terminal_; }
+    ProgressSink *ProgressBar() const { return progressBar_; }
+    QObject *CancelButton() const { return cancelButton_; }
+
+    // The program's station address, always 0.
+    quint8 HostAddress() const { return 0; }
+    // Whether the last reply failed a checksum test (a short reply counts).
+    bool LastBadChecksum() const { return lastBadChecksum_; }
+    // Bytes returned by the last reply read (0 when none came).
+    int LastReadSize() const { return lastReadSize_; }
+
+    // The pause before every request frame, 10 ms. Tools and tests that talk
+    // to something faster than the installation may shorten it.
+    void SetRequestPause(int milliseconds) { requestPause_ = milliseconds < 0 ? 0 : milliseconds; }
+    int RequestPause() const { return requestPause_; }
+
+    // Reads every variable of the list ("NAME[:INDEX]=??;"), in order, and
+    // stores the values of the reply segments in the items they name; "@@"
+    // empties a value. Ends at the first frame that fails all its attempts:
+    // items before it keep what their replies gave, later ones are not asked.
+    // True when every frame succeeded (an empty list sends nothing).
+    bool ReadVars(quint8 device, TOPVarList &list);
+
+    // Writes every variable's value ("NAME[:INDEX]=VALUE;"); the values the
+    // instrument echoes replace the items' values, "@@" leaves them alone.
+    bool WriteVars(quint8 device, TOPVarList &list);
+
+    // Fetches the binary contents of the list's first variable: asks for the
+    // number of blocks ("=??##;" answered by "##N"), then blocks 1..N
+    // ("=??#j;"), and joins their data. On success buffer holds exactly the
+    // joined bytes and size their number; on failure buffer is left as it
+    // was and size is 0. Data beyond kBlockBufferSize bytes fails the
+    // transaction, as does an empty list.
+    bool ReadBlock(quint8 device, const TOPVarList &list, QByteArray &buffer, int &size);
+
+private:
+    enum class ReplyLog { Text, Block };
+
+    bool Transact(const ProtocolFrame &request, ProtocolFrame &reply);
+    bool Exchange(quint8 device, const QByteArray &text, ReplyLog log, ProtocolFrame &reply);
+    void LogReply(bool ok, const ProtocolFrame &reply, ReplyLog log);
+    bool TransferVars(quint8 device, TOPVarList &list, bool write);
+    bool AssembleBlocks(quint8 device, const TOPVarList &list, QByteArray &data);
+    void AddLogLine(const QByteArray &line);
+
+    TRS232Channel *channel_ = nullptr;
+    TerminalSink *terminal_ = nullptr;
+    ProgressSink *progressBar_ = nullptr;
+    QObject *cancelButton_ = nullptr;
+    bool lastBadChecksum_ = false;
+    int lastReadSize_ = 0;
+    int requestPause_ = kDefaultRequestPause;
+};
