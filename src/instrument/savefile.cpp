@@ -1,0 +1,26 @@
+#include "instrument/savefile.h"
+
+#include <QSaveFile>
+
+bool SaveFileAtomically(const QString &fileName, const QByteArray &contents)
+{
+    if (fileName.isEmpty())
+        return false;
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    qint64 done = 0;
+    while (done < contents.size()) {
+        const qint64 n = file.write(contents.constData() + done, contents.size() - done);
+        if (n <= 0) {
+            file.cancelWriting();
+            return false;
+        }
+        done += n;
+    }
+    if (!file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
