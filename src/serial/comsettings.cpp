@@ -225,7 +225,10 @@ bool TComSettings::SaveSettings(const QString &fileName) const
     QSaveFile file(ResolvePath(fileName));
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(out) != out.size()) {
+    // The flush result must be checked here: a write error that shows only
+    // when the buffer is flushed (a full disk, a file size limit) would
+    // otherwise not stop commit() from renaming a truncated file into place.
+    if (file.write(out) != out.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <optional>
 
 // The read rule of the serial line, in milliseconds: a read of up to N bytes
 // ends when N bytes have arrived, or when no byte has come for Interval after
@@ -15,6 +16,18 @@ struct ReadTimeouts {
     quint32 Interval = 0;
     quint32 TotalMultiplier = 0;
     quint32 TotalConstant = 0;
+};
+
+enum class LineParity { None, Odd, Even, Mark, Space };
+enum class LineStopBits { One, OneAndHalf, Two };
+
+// Rate, character format and framing of a serial line. A setting left empty
+// keeps what the line has.
+struct LineSettings {
+    quint32 Rate = 9600;
+    int DataBits = 8;
+    std::optional<LineParity> Parity;
+    std::optional<LineStopBits> StopBits;
 };
 
 class TLine {
@@ -30,4 +43,29 @@ public:
     // Reads up to capacity bytes by the rule of ReadTimeouts. True with count 0
     // when nothing arrived; false when the line failed.
     virtual bool Read(quint8 *buffer, int capacity, int &count, const ReadTimeouts &timeouts) = 0;
+
+    // Line programming on an open line. A line without a rate of its own (a
+    // TCP link to a device server, the in-memory line) accepts the settings
+    // and changes nothing.
+    virtual bool ApplyLineSettings(const LineSettings &) { return true; }
+    // A write of N bytes may take Multiplier * N + Constant ms (both 0: no limit).
+    virtual bool SetWriteTimeouts(quint32 multiplier, quint32 constant)
+    {
+        Q_UNUSED(multiplier);
+        Q_UNUSED(constant);
+        return true;
+    }
+    // Whether the line has modem control lines. Pseudo-terminals and sockets
+    // have none, and DTR/RTS requests are not made on them.
+    virtual bool HasModemLines() const { return false; }
+    virtual bool SetDtr(bool on)
+    {
+        Q_UNUSED(on);
+        return false;
+    }
+    virtual bool SetRts(bool on)
+    {
+        Q_UNUSED(on);
+        return false;
+    }
 };

@@ -6,10 +6,17 @@
 #include "serial/line.h"
 
 #include <QString>
+#include <exception>
 #include <functional>
 #include <memory>
 
 class TComProperties;
+
+// A write or read that cannot be made; raised and caught inside the channel.
+class EInvalidRS232Operation : public std::exception {
+public:
+    const char *what() const noexcept override { return ""; }
+};
 
 // Edits the settings in place (the window shows "Параметры внешнего канала");
 // true when the operator confirmed.
@@ -44,6 +51,8 @@ public:
 
     // 0 ready (the last Open succeeded), 1 not opened.
     quint8 State() const { return state_; }
+    // Why the last Open failed, for logs (empty after a success).
+    QString ErrorText() const;
 
     // Tests and tools may supply the line instead of the one the port name
     // selects; the factory is asked at every Open.

@@ -1,0 +1,108 @@
+#include "serial/rs232channel.h"
+
+#include "serial/comproperties.h"
+
+TRS232Channel::TRS232Channel()
+    : settings_(std::make_unique<TComSettings>()), properties_(std::make_unique<TComProperties>())
+{
+}
+
+TRS232Channel::~TRS232Channel() = default;
+
+TComSettings &TRS232Channel::Settings()
+{
+    return *settings_;
+}
+
+const TComSettings &TRS232Channel::Settings() const
+{
+    return *settings_;
+}
+
+TComProperties &TRS232Channel::Properties()
+{
+    return *properties_;
+}
+
+bool TRS232Channel::LoadSettings(const QString &fileName)
+{
+    return settings_->LoadSettings(fileName);
+}
+
+bool TRS232Channel::SaveSettings(const QString &fileName)
+{
+    return settings_->SaveSettings(fileName);
+}
+
+bool TRS232Channel::Open()
+{
+    properties_->ApplySettings(*settings_);
+    state_ = properties_->Opened ? 0 : 1;
+    return properties_->Opened;
+}
+
+void TRS232Channel::Close()
+{
+    properties_->ClosePort();
+}
+
+QString TRS232Channel::ErrorText() const
+{
+    return properties_->ErrorText();
+}
+
+bool TRS232Channel::Configure(SettingsEditor &editor)
+{
+    // The copy puts back exactly what was there, empty texts included.
+    const TComSettings saved = *settings_;
+    bool ok = false;
+    try {
+        ok = editor.Edit(*settings_);
+    } catch (...) {
+        *settings_ = saved;
+        throw;
+    }
+    if (!ok)
+        *settings_ = saved;
+    return ok;
+}
+
+bool TRS232Channel::Write(const quint8 *buffer, int &count)
+{
+    try {
+        TLine *line = properties_->Line();
+        if (state_ != 0 || !buffer || count < 0 || !line)
+            throw EInvalidRS232Operation();
+        int written = 0;
+        if (!line->Write(buffer, count, written))
+            throw EInvalidRS232Operation();
+        count = written;
+        return true;
+    } catch (const EInvalidRS232Operation &) {
+        count = 0;
+        return false;
+    }
+}
+
+bool TRS232Channel::Read(quint8 *buffer, int capacity, int &count)
+{
+    count = 0;
+    try {
+        TLine *line = properties_->Line();
+        if (state_ != 0 || !buffer || capacity < 0 || !line)
+            throw EInvalidRS232Operation();
+        int got = 0;
+        if (!line->Read(buffer, capacity, got, properties_->LineReadTimeouts()))
+            throw EInvalidRS232Operation();
+        count = got;
+        return true;
+    } catch (const EInvalidRS232Operation &) {
+        count = 0;
+        return false;
+    }
+}
+
+void TRS232Channel::SetLineFactory(LineFactory factory)
+{
+    properties_->SetLineFactory(std::move(factory));
+}
