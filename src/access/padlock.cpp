@@ -16,12 +16,12 @@ QPixmap PadlockPixmap(bool open)
 
     // The shackle: two legs and an arc. Open, it is lifted so that the left
     // leg stands clear of the body.
-    const qreal lift = open ? 6 : 0;
+    const qreal lift = open ? 5 : 0;
     QPainterPath shackle;
-    shackle.moveTo(16, 25 - lift);
-    shackle.lineTo(16, 15 - lift);
-    shackle.arcTo(QRectF(16, 6 - lift, 18, 18), 180, -180);
-    shackle.lineTo(34, 26);
+    shackle.moveTo(16, 26 - lift);
+    shackle.lineTo(16, 17 - lift);
+    shackle.arcTo(QRectF(16, 8 - lift, 18, 18), 180, -180);
+    shackle.lineTo(34, 27);
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(QColor(70, 70, 80), 6, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
     p.drawPath(shackle);
@@ -29,7 +29,7 @@ QPixmap PadlockPixmap(bool open)
     p.drawPath(shackle);
 
     // The body with a keyhole.
-    const QRectF body(8, 24, 34, 23);
+    const QRectF body(8, 25, 34, 22);
     QLinearGradient gold(body.topLeft(), body.bottomRight());
     gold.setColorAt(0, QColor(255, 226, 120));
     gold.setColorAt(1, QColor(190, 130, 20));
@@ -38,8 +38,8 @@ QPixmap PadlockPixmap(bool open)
     p.drawRoundedRect(body, 4, 4);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(40, 30, 10));
-    p.drawEllipse(QPointF(25, 32), 3.2, 3.2);
-    p.drawRect(QRectF(23.8, 33, 2.4, 8));
+    p.drawEllipse(QPointF(25, 33), 3.2, 3.2);
+    p.drawRect(QRectF(23.8, 34, 2.4, 8));
 
     if (open) {
         // A four-pointed yellow spark above the lifted leg.
