@@ -1,6 +1,8 @@
 #include "serial/comproperties.h"
 
 #include "protocol/textutils.h"
+#include "serial/serialline.h"
+#include "serial/tcpline.h"
 
 #include <limits>
 
@@ -86,6 +88,12 @@ void TComProperties::DoOpen()
         throw ECantOpenPort();
     };
 
+    // A rate that is not a positive whole number can never program a line;
+    // it is refused before the port is touched.
+    const std::optional<quint32> rate = ParseRate(TransferRate);
+    if (!rate)
+        fail(QStringLiteral("the transfer rate is not a whole number of baud"));
+
     std::unique_ptr<TLine> line = factory_ ? factory_(settings_) : MakeLine(settings_);
     if (!line)
         fail(QStringLiteral("no such port: %1").arg(QString::fromLatin1(PortNumber)));
@@ -93,10 +101,6 @@ void TComProperties::DoOpen()
         fail(line->ErrorText().isEmpty() ? QStringLiteral("the port cannot be opened") : line->ErrorText());
     Handle = std::move(line);
 
-    // A rate that is not a positive whole number cannot program a line.
-    const std::optional<quint32> rate = ParseRate(TransferRate);
-    if (!rate)
-        fail(QStringLiteral("the transfer rate is not a whole number of baud"));
     LineSettings ls;
     ls.Rate = *rate;
     ls.DataBits = 8;
@@ -244,6 +248,21 @@ QString TComProperties::DevicePath(const QByteArray &portName)
 
 std::unique_ptr<TLine> TComProperties::MakeLine(const TComSettings &settings)
 {
-    Q_UNUSED(settings);
-    return nullptr;
+    const QByteArray &name = settings.PortNumber;
+    QString host;
+    quint16 port = 0;
+    if (TTcpLine::ParseAddress(name, host, port))
+        return std::make_unique<TTcpLine>(host, port);
+    if (name.startsWith("socket://"))
+        return nullptr; // a device server address that does not parse
+#ifdef Q_OS_WIN
+    if (name.isEmpty())
+        return nullptr;
+    return std::make_unique<TSerialLine>(QString::fromLocal8Bit(name));
+#else
+    const QString path = DevicePath(name);
+    if (!path.startsWith(QLatin1Char('/')))
+        return nullptr; // neither "COMn" nor a device path
+    return std::make_unique<TSerialLine>(path);
+#endif
 }

@@ -207,6 +207,7 @@ void TestRS232Channel::badTransferRateIsAFailedOpen()
     ch.Settings().TransferRate = rate;
     QCOMPARE(ch.Open(), opens);
     QCOMPARE(ch.State(), quint8(opens ? 0 : 1));
+    QCOMPARE(line.Opens(), opens ? 1 : 0); // a rate that can never work leaves the port alone
 }
 
 void TestRS232Channel::lineFailuresGiveFalseAndCountZero()

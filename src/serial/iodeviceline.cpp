@@ -1,0 +1,109 @@
+#include "serial/iodeviceline.h"
+
+#include <QElapsedTimer>
+#include <QIODevice>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr qint64 NoLimit = -1;
+
+// The time left until limit (ms since timer started), never below 0.
+qint64 Remaining(qint64 limit, const QElapsedTimer &timer)
+{
+    return std::max<qint64>(0, limit - timer.elapsed());
+}
+
+// A wait in ms for Qt's int-typed waits: -1 stays "for ever"; long waits are
+// cut into pieces (the callers loop and recompute).
+int WaitArg(qint64 ms)
+{
+    if (ms < 0)
+        return -1;
+    return int(std::min<qint64>(ms, std::numeric_limits<int>::max()));
+}
+
+} // namespace
+
+bool TIODeviceLine::SetWriteTimeouts(quint32 multiplier, quint32 constant)
+{
+    writeMultiplier_ = multiplier;
+    writeConstant_ = constant;
+    return true;
+}
+
+bool TIODeviceLine::Write(const quint8 *data, int count, int &written)
+{
+    written = 0;
+    QIODevice *dev = Device();
+    if (!dev || !dev->isOpen() || !data || count < 0 || Broken())
+        return false;
+    if (count == 0)
+        return true;
+    ClearError();
+    const qint64 limit = (writeMultiplier_ || writeConstant_)
+                             ? qint64(writeMultiplier_) * count + qint64(writeConstant_)
+                             : NoLimit;
+    QElapsedTimer timer;
+    timer.start();
+    if (dev->write(reinterpret_cast<const char *>(data), count) != count)
+        return false;
+    while (dev->bytesToWrite() > 0) {
+        const qint64 wait = limit == NoLimit ? NoLimit : Remaining(limit, timer);
+        if (wait == 0)
+            break;
+        if (!dev->waitForBytesWritten(WaitArg(wait)) && Broken())
+            return false;
+    }
+    const qint64 pending = dev->bytesToWrite();
+    if (pending > 0)
+        DropPendingOutput();
+    written = int(count - std::min<qint64>(pending, count));
+    return true;
+}
+
+bool TIODeviceLine::Read(quint8 *buffer, int capacity, int &count, const ReadTimeouts &timeouts)
+{
+    count = 0;
+    QIODevice *dev = Device();
+    if (!dev || !dev->isOpen() || !buffer || capacity < 0)
+        return false;
+    if (capacity == 0)
+        return true;
+    ClearError();
+
+    const qint64 total = (timeouts.TotalMultiplier || timeouts.TotalConstant)
+                             ? qint64(timeouts.TotalMultiplier) * capacity + qint64(timeouts.TotalConstant)
+                             : NoLimit;
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    QElapsedTimer sinceBytes;
+
+    for (;;) {
+        const qint64 n = dev->read(reinterpret_cast<char *>(buffer) + count, capacity - count);
+        if (n > 0) {
+            count += int(n);
+            sinceBytes.start();
+        }
+        if (count == capacity)
+            return true;
+        if (n < 0 || Broken()) {
+            // What came before the failure is still delivered; the next read
+            // reports the failure.
+            return count > 0;
+        }
+
+        qint64 wait = total == NoLimit ? NoLimit : Remaining(total, sinceStart);
+        if (count > 0 && timeouts.Interval > 0) {
+            const qint64 gap = Remaining(timeouts.Interval, sinceBytes);
+            wait = wait == NoLimit ? gap : std::min(wait, gap);
+        }
+        if (wait == 0)
+            return true;
+        // False means a time-out or a failure; the loop takes what arrived
+        // meanwhile and then tells the two apart.
+        dev->waitForReadyRead(WaitArg(wait));
+    }
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The read rule and the timed write over a blocking QIODevice, shared by the
+// serial port and the TCP line.
+//
+// Qt has no interval time-out, so a read runs a deadline loop: it takes what
+// the device has buffered, then waits for more with the time left until the
+// nearer of two deadlines: the total time-out (multiplier x N + constant ms
+// from the start of the read) and, once a byte has come, the interval
+// time-out (ms since the last bytes came). Bytes beyond the capacity stay in
+// the device's buffer for the next read; nothing is discarded.
+
+#include "serial/line.h"
+
+class QIODevice;
+
+class TIODeviceLine : public TLine {
+public:
+    bool Write(const quint8 *data, int count, int &written) override;
+    bool Read(quint8 *buffer, int capacity, int &count, const ReadTimeouts &timeouts) override;
+    bool SetWriteTimeouts(quint32 multiplier, quint32 constant) override;
+
+protected:
+    // The open device, or null.
+    virtual QIODevice *Device() const = 0;
+    // Whether the line failed for good (device gone, connection closed), as
+    // opposed to a wait that merely timed out.
+    virtual bool Broken() const = 0;
+    // Forgets any error left from an earlier wait.
+    virtual void ClearError() {}
+    // Drops output that the write time-out left unsent, so that it cannot go
+    // out later, behind the caller's back.
+    virtual void DropPendingOutput() = 0;
+
+private:
+    quint32 writeMultiplier_ = 0;
+    quint32 writeConstant_ = 0;
+};

@@ -1,0 +1,126 @@
+#include "serial/serialline.h"
+
+#include <limits>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
+
+TSerialLine::TSerialLine(const QString &path) : path_(path)
+{
+    port_.setPortName(path);
+}
+
+TSerialLine::~TSerialLine()
+{
+    Close();
+}
+
+bool TSerialLine::Refuse(const QString &what)
+{
+    error_ = QStringLiteral("%1: %2 (%3)").arg(path_, what, port_.errorString());
+    return false;
+}
+
+bool TSerialLine::Open()
+{
+    error_.clear();
+    if (port_.isOpen())
+        return true;
+    // A fresh port object per line: raw mode, 8 data bits, no parity, one
+    // stop bit, no flow control; exclusive (QSerialPort locks the port).
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!port_.open(QIODevice::ReadWrite))
+        return Refuse(QStringLiteral("cannot open"));
+    return true;
+}
+
+void TSerialLine::Close()
+{
+    if (port_.isOpen())
+        port_.close();
+}
+
+bool TSerialLine::ApplyLineSettings(const LineSettings &s)
+{
+    if (!port_.isOpen())
+        return Refuse(QStringLiteral("not open"));
+    if (s.Rate == 0 || s.Rate > quint32(std::numeric_limits<qint32>::max()))
+        return Refuse(QStringLiteral("rate out of range"));
+    if (!port_.setBaudRate(qint32(s.Rate)))
+        return Refuse(QStringLiteral("rate %1 refused").arg(s.Rate));
+    if (s.DataBits < 5 || s.DataBits > 8 || !port_.setDataBits(QSerialPort::DataBits(s.DataBits)))
+        return Refuse(QStringLiteral("data bits refused"));
+    if (s.Parity) {
+        QSerialPort::Parity p = QSerialPort::NoParity;
+        switch (*s.Parity) {
+        case LineParity::None: p = QSerialPort::NoParity; break;
+        case LineParity::Odd: p = QSerialPort::OddParity; break;
+        case LineParity::Even: p = QSerialPort::EvenParity; break;
+        case LineParity::Mark: p = QSerialPort::MarkParity; break;
+        case LineParity::Space: p = QSerialPort::SpaceParity; break;
+        }
+        if (!port_.setParity(p))
+            return Refuse(QStringLiteral("parity refused"));
+    }
+    if (s.StopBits) {
+        QSerialPort::StopBits b = QSerialPort::OneStop;
+        switch (*s.StopBits) {
+        case LineStopBits::One: b = QSerialPort::OneStop; break;
+#ifdef Q_OS_WIN
+        case LineStopBits::OneAndHalf: b = QSerialPort::OneAndHalfStop; break;
+#else
+        case LineStopBits::OneAndHalf: b = QSerialPort::TwoStop; break; // see the header
+#endif
+        case LineStopBits::Two: b = QSerialPort::TwoStop; break;
+        }
+        if (!port_.setStopBits(b))
+            return Refuse(QStringLiteral("stop bits refused"));
+    }
+    return true;
+}
+
+bool TSerialLine::HasModemLines() const
+{
+    if (!port_.isOpen())
+        return false;
+#ifdef Q_OS_UNIX
+    // A pseudo-terminal has no modem control lines and refuses to report them.
+    int bits = 0;
+    return ::ioctl(int(port_.handle()), TIOCMGET, &bits) == 0;
+#else
+    return true;
+#endif
+}
+
+bool TSerialLine::SetDtr(bool on)
+{
+    return port_.setDataTerminalReady(on) || Refuse(QStringLiteral("DTR refused"));
+}
+
+bool TSerialLine::SetRts(bool on)
+{
+    return port_.setRequestToSend(on) || Refuse(QStringLiteral("RTS refused"));
+}
+
+QIODevice *TSerialLine::Device() const
+{
+    return &port_;
+}
+
+bool TSerialLine::Broken() const
+{
+    const QSerialPort::SerialPortError e = port_.error();
+    return e != QSerialPort::NoError && e != QSerialPort::TimeoutError;
+}
+
+void TSerialLine::ClearError()
+{
+    port_.clearError();
+}
+
+void TSerialLine::DropPendingOutput()
+{
+    port_.clear(QSerialPort::Output);
+}
