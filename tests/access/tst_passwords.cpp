@@ -9,10 +9,6 @@
 #include <QTest>
 #include <array>
 #include <memory>
-#include <vector>
-
-using Entry = QPair<QByteArray, QByteArray>; // privilege, password
-using Entries = QList<Entry>;
 
 namespace {
 
@@ -29,14 +25,15 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-Entries entries(const TPasswords &list)
+// The whole list as "privilege|password" lines, for readable comparisons.
+QByteArray dump(const TPasswords &list)
 {
-    Entries out;
+    QByteArray out;
     for (int i = 0; i < list.Count(); ++i) {
         bool f1 = false, f2 = false;
-        out.append({list.GetPrivilegeForIdx(i, f1), list.GetPasswordForIdx(i, f2)});
+        out += list.GetPrivilegeForIdx(i, f1) + '|' + list.GetPasswordForIdx(i, f2) + '\n';
         if (!f1 || !f2)
-            return {};
+            return "entry not found";
     }
     return out;
 }
@@ -45,18 +42,16 @@ class ScriptedAsker : public PasswordAsker {
 public:
     bool confirm = true;
     QByteArray answer;
-    int asked = 0;
     int wrongReported = 0;
     bool AskPassword(QByteArray &typed) override
     {
-        ++asked;
         typed = answer;
         return confirm;
     }
     void ReportWrongPassword() override { ++wrongReported; }
 };
 
-// A list with Cyrillic texts, inner and trailing blanks and a repeated password.
+// Cyrillic, inner and trailing blanks, one password twice, an empty password.
 const QByteArray kSample = Cp("1-1;1-2;1-3;2-1;2-2;3;4; Главный Инженер\r\n"
                               "1-1;3; operator  \r\n"
                               "4; operator\r\n"
@@ -68,21 +63,17 @@ class TestPasswords : public QObject {
     Q_OBJECT
 private slots:
     void init();
-    void plainLineSplitting_data();
-    void plainLineSplitting();
-    void plainFileLines_data();
-    void plainFileLines();
+    void plainLines_data();
+    void plainLines();
     void lookups();
-    void caseFolding();
     void startingPrivilege_data();
     void startingPrivilege();
     void missingOrUnreadableFileEmptiesTheLists();
-    void plainRoundTrip();
-    void scrambledRoundTripAndFormat();
+    void roundTrips();
     void keyDependsOnTheFileNameOnly();
     void hexDecoding_data();
     void hexDecoding();
-    void lowerCaseHexDecodesWronglyWithoutError();
+    void lowerCaseFileLoadsWrongly();
     void keyBytesSpreadOverAllValues_data();
     void keyBytesSpreadOverAllValues();
     void garbageNeverCrashes();
@@ -102,91 +93,54 @@ void TestPasswords::init()
     QVERIFY(dir_->isValid());
 }
 
-void TestPasswords::plainLineSplitting_data()
+void TestPasswords::plainLines_data()
 {
     QTest::addColumn<bool>("caseSensitive");
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QByteArray>("privilege");
-    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("entries");
 
-    QTest::newRow("plain") << true << QByteArray("1-1;1-2; secret") << QByteArray("1-1;1-2;") << QByteArray("secret");
-    QTest::newRow("leading blanks and controls lost") << true << QByteArray(" \t\x01 3;4 pw") << QByteArray("3;4") << QByteArray("pw");
-    QTest::newRow("blanks inside and after kept") << true << QByteArray("3; two  words  ") << QByteArray("3;") << QByteArray("two  words  ");
-    QTest::newRow("blanks before password lost") << true << QByteArray("3;  \t pw") << QByteArray("3;") << QByteArray("pw");
-    QTest::newRow("privilege alone") << true << QByteArray("1-1;") << QByteArray("1-1;") << QByteArray();
-    QTest::newRow("privilege and one blank") << true << QByteArray("1-1; ") << QByteArray("1-1;") << QByteArray();
-    QTest::newRow("tab does not separate") << true << QByteArray("1-1;\tpw") << QByteArray("1-1;\tpw") << QByteArray();
-    QTest::newRow("empty line") << true << QByteArray() << QByteArray() << QByteArray();
-    QTest::newRow("folded: ASCII only") << false << Cp("1-1; abcЖж") << Cp("1-1;") << Cp("ABCЖж");
-    QTest::newRow("privilege never folded") << false << QByteArray("x-1; pw") << QByteArray("x-1;") << QByteArray("PW");
+    QTest::newRow("privilege and password") << true << QByteArray("1-1;1-2; secret\r\n") << QByteArray("1-1;1-2;|secret\n");
+    QTest::newRow("leading blanks and controls lost") << true << QByteArray(" \t\x01 3;4   \t pw\r\n") << QByteArray("3;4|pw\n");
+    QTest::newRow("blanks inside and after kept") << true << QByteArray("3; two  words  \r\n") << QByteArray("3;|two  words  \n");
+    QTest::newRow("privilege alone") << true << QByteArray("1-1;\r\n1-2; \r\n") << QByteArray("1-1;|\n1-2;|\n");
+    QTest::newRow("tab does not separate") << true << QByteArray("1-1;\tpw\r\n") << QByteArray("1-1;\tpw|\n");
+    QTest::newRow("folding is ASCII only") << false << Cp("x-1; abcЖж\r\n") << Cp("x-1;|ABCЖж\n");
+    QTest::newRow("LF only") << true << QByteArray("1 a\n2 b\n") << QByteArray("1|a\n2|b\n");
+    QTest::newRow("no final line end") << true << QByteArray("1 a\r\n2 b") << QByteArray("1|a\n2|b\n");
+    QTest::newRow("empty file") << true << QByteArray() << QByteArray("|\n");
+    QTest::newRow("one line end") << true << QByteArray("\r\n") << QByteArray("|\n");
+    QTest::newRow("empty lines") << true << QByteArray("1 a\r\n\r\n2 b\r\n\r\n") << QByteArray("1|a\n|\n2|b\n|\n");
+    QTest::newRow("lone CR is no line end") << true << QByteArray("1 a\rb\r\n") << QByteArray("1|a\rb\n");
 }
 
-void TestPasswords::plainLineSplitting()
+void TestPasswords::plainLines()
 {
     QFETCH(bool, caseSensitive);
-    QFETCH(QByteArray, line);
-    QFETCH(QByteArray, privilege);
-    QFETCH(QByteArray, password);
-
-    writeFile(path("plain.txt"), line + "\r\n");
-    TPasswords list(caseSensitive);
-    QVERIFY(list.LoadSourcePasswordsList(path("plain.txt")));
-    QCOMPARE(entries(list), Entries({{privilege, password}}));
-}
-
-void TestPasswords::plainFileLines_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QByteArray>("lastPassword");
-
-    QTest::newRow("CR LF") << QByteArray("1 a\r\n2 b\r\n") << 2 << QByteArray("b");
-    QTest::newRow("LF only") << QByteArray("1 a\n2 b\n") << 2 << QByteArray("b");
-    QTest::newRow("no final line end") << QByteArray("1 a\r\n2 b") << 2 << QByteArray("b");
-    QTest::newRow("empty file") << QByteArray() << 1 << QByteArray();
-    QTest::newRow("one line end") << QByteArray("\r\n") << 1 << QByteArray();
-    QTest::newRow("empty line inside") << QByteArray("1 a\r\n\r\n2 b\r\n") << 3 << QByteArray("b");
-    QTest::newRow("empty line at the end") << QByteArray("1 a\r\n\r\n") << 2 << QByteArray();
-    QTest::newRow("lone CR is no line end") << QByteArray("1 a\rb\r\n") << 1 << QByteArray("a\rb");
-}
-
-void TestPasswords::plainFileLines()
-{
     QFETCH(QByteArray, content);
-    QFETCH(int, count);
-    QFETCH(QByteArray, lastPassword);
+    QFETCH(QByteArray, entries);
 
     writeFile(path("plain.txt"), content);
-    TPasswords list;
+    TPasswords list(caseSensitive);
     QVERIFY(list.LoadSourcePasswordsList(path("plain.txt")));
-    QCOMPARE(list.Count(), count);
-    bool found = false;
-    QCOMPARE(list.GetPasswordForIdx(count - 1, found), lastPassword);
-    QVERIFY(found);
+    QCOMPARE(dump(list), entries);
 }
 
 void TestPasswords::lookups()
 {
-    writeFile(path("plain.txt"), kSample);
-    TPasswords list;
+    writeFile(path("plain.txt"), kSample + Cp("3; Admin\r\n4; Пароль\r\n"));
+    TPasswords list(true), folded(false);
     QVERIFY(list.LoadSourcePasswordsList(path("plain.txt")));
-    QCOMPARE(list.Count(), 4);
+    QVERIFY(folded.LoadSourcePasswordsList(path("plain.txt")));
 
     // Two entries with one password: the first one counts.
     bool found = false;
     QCOMPARE(list.GetPrivilegeForPassword("operator", found), QByteArray("4;"));
     QVERIFY(found);
-    QCOMPARE(list.GetPasswordIdx("operator"), 2);
     QCOMPARE(list.GetPasswordIdx("operator  "), 1); // trailing blanks belong to the password
-    QCOMPARE(list.GetPasswordIdx(Cp("Главный Инженер")), 0);
-    QCOMPARE(list.GetPrivilegeForPassword("", found), QByteArray("2-1;"));
-    QVERIFY(found);
-
-    QCOMPARE(list.GetPasswordIdx("nobody"), -1);
     QCOMPARE(list.GetPrivilegeForPassword("nobody", found), QByteArray());
     QVERIFY(!found);
 
-    for (int idx : {-1, 4, 1000}) {
+    for (int idx : {-1, list.Count(), 1000}) {
         found = true;
         QCOMPARE(list.GetPasswordForIdx(idx, found), QByteArray());
         QVERIFY(!found);
@@ -194,26 +148,13 @@ void TestPasswords::lookups()
         QCOMPARE(list.GetPrivilegeForIdx(idx, found), QByteArray());
         QVERIFY(!found);
     }
-    QCOMPARE(list.GetPrivilegeForIdx(3, found), QByteArray("2-1;"));
-    QVERIFY(found);
-}
 
-void TestPasswords::caseFolding()
-{
-    writeFile(path("plain.txt"), Cp("3; Admin\r\n4; Пароль\r\n"));
-
-    TPasswords folded(false);
-    QVERIFY(folded.LoadSourcePasswordsList(path("plain.txt")));
-    QCOMPARE(folded.GetPasswordIdx("admin"), 0);
-    QCOMPARE(folded.GetPasswordIdx("ADMIN"), 0);
-    QCOMPARE(folded.GetPasswordIdx(Cp("Пароль")), 1);
-    QCOMPARE(folded.GetPasswordIdx(Cp("пароль")), -1); // Cyrillic only in the same case
+    // Letter case: Latin letters fold when asked to, Cyrillic ones never.
+    QCOMPARE(list.GetPasswordIdx("admin"), -1);
+    QCOMPARE(folded.GetPasswordIdx("admin"), 4);
+    QCOMPARE(folded.GetPasswordIdx(Cp("Пароль")), 5);
+    QCOMPARE(folded.GetPasswordIdx(Cp("пароль")), -1);
     QCOMPARE(folded.GetPasswordIdx(Cp("ПАРОЛЬ")), -1);
-
-    TPasswords exact(true);
-    QVERIFY(exact.LoadSourcePasswordsList(path("plain.txt")));
-    QCOMPARE(exact.GetPasswordIdx("Admin"), 0);
-    QCOMPARE(exact.GetPasswordIdx("admin"), -1);
 }
 
 void TestPasswords::startingPrivilege_data()
@@ -232,7 +173,7 @@ void TestPasswords::startingPrivilege()
     QFETCH(QByteArray, content);
     QFETCH(QByteArray, start);
 
-    // Through the scrambled file, as the window loads it.
+    // Through the scrambled file, as the main window loads it.
     writeFile(path("plain.txt"), content);
     QVERIFY(EncodePasswordFile(path("plain.txt"), path("kvarn.pwd"), nullptr));
     TPasswords list;
@@ -256,29 +197,20 @@ void TestPasswords::missingOrUnreadableFileEmptiesTheLists()
     QCOMPARE(StartingPrivilege(list, false), QByteArray("1-1;"));
 }
 
-void TestPasswords::plainRoundTrip()
+void TestPasswords::roundTrips()
 {
-    writeFile(path("in.txt"), QByteArray("  1-1;3; pass word  \n4;\n\n"));
+    writeFile(path("in.txt"), kSample + "  3; x\n\n");
     TPasswords list;
     QVERIFY(list.LoadSourcePasswordsList(path("in.txt")));
+
     QVERIFY(list.SaveSourcePasswordsList(path("out.txt")));
-    QCOMPARE(readFile(path("out.txt")), QByteArray("1-1;3; pass word  \r\n4; \r\n \r\n"));
+    QCOMPARE(readFile(path("out.txt")), kSample + "3; x\r\n \r\n");
 
-    TPasswords again;
-    QVERIFY(again.LoadSourcePasswordsList(path("out.txt")));
-    QCOMPARE(entries(again), entries(list));
-}
-
-void TestPasswords::scrambledRoundTripAndFormat()
-{
-    writeFile(path("plain.txt"), kSample);
-    TPasswords list;
-    QVERIFY(list.LoadSourcePasswordsList(path("plain.txt")));
     QVERIFY(list.SavePasswordsList(path("kvarn.pwd")));
-
-    // One line per entry: two upper-case digits per plain byte, one blank
-    // between numbers, CR LF at the end.
     const QByteArray scrambled = readFile(path("kvarn.pwd"));
+    QVERIFY(!scrambled.contains("operator"));
+    // Per entry one line of two upper-case digits per plain byte, single
+    // blanks between them, CR LF at the end.
     QList<QByteArray> lines = scrambled.split('\n');
     QCOMPARE(lines.takeLast(), QByteArray());
     QCOMPARE(lines.size(), list.Count());
@@ -289,13 +221,12 @@ void TestPasswords::scrambledRoundTripAndFormat()
         const QByteArray plain = list.GetPrivilegeForIdx(i, f) + ' ' + list.GetPasswordForIdx(i, f);
         QCOMPARE(lines[i].size(), plain.size() * 3);
     }
-    QVERIFY(!scrambled.contains("operator"));
 
-    TPasswords again;
-    QVERIFY(again.LoadPasswordsList(path("kvarn.pwd")));
-    QCOMPARE(entries(again), entries(list));
-    QVERIFY(again.SavePasswordsList(path("kvarn.pwd")));
-    QCOMPARE(readFile(path("kvarn.pwd")), scrambled);
+    for (const QString &name : {QStringLiteral("out.txt"), QStringLiteral("kvarn.pwd")}) {
+        TPasswords again;
+        QVERIFY(name.endsWith("pwd") ? again.LoadPasswordsList(path(name)) : again.LoadSourcePasswordsList(path(name)));
+        QCOMPARE(dump(again), dump(list));
+    }
 }
 
 void TestPasswords::keyDependsOnTheFileNameOnly()
@@ -312,28 +243,19 @@ void TestPasswords::keyDependsOnTheFileNameOnly()
         writeFile(same, bytes);
         TPasswords copy;
         QVERIFY(copy.LoadPasswordsList(same));
-        QCOMPARE(entries(copy), entries(list));
+        QCOMPARE(dump(copy), dump(list));
     }
 
-    // Another name: other bytes, and the renamed file no longer reads back.
-    for (const QString &other : {QStringLiteral("other.pwd"), QStringLiteral("kvarn.pwe"),
-                                 QStringLiteral("kvarn.pwd.bak"), QString()}) {
+    // Another name gives other bytes, and the file renamed after writing
+    // still loads but no longer reads back.
+    for (const char *other : {"other.pwd", "kvarn.pwe", "kvarn.pwd.bak"}) {
         QVERIFY(list.ScrambledText(other) != bytes);
-        if (other.isEmpty())
-            continue;
         writeFile(path(other), bytes);
         TPasswords renamed;
         QVERIFY(renamed.LoadPasswordsList(path(other)));
-        QVERIFY(entries(renamed) != entries(list));
+        QVERIFY(dump(renamed) != dump(list));
         QCOMPARE(renamed.GetPasswordIdx("operator"), -1);
     }
-
-    // Names that differ in one letter still give unrelated sequences.
-    TPasswordKey a("kvarn.pwd"), b("kvarn.pwe");
-    int same = 0;
-    for (int i = 0; i < 1000; ++i)
-        same += a.Next() == b.Next();
-    QVERIFY2(same < 20, QByteArray::number(same).constData());
 }
 
 void TestPasswords::hexDecoding_data()
@@ -345,7 +267,7 @@ void TestPasswords::hexDecoding_data()
     QTest::newRow("blanks and controls around") << QByteArray(" \t41   42 \r") << QByteArray("\x41\x42");
     QTest::newRow("only two digits count") << QByteArray("A5FF 1") << QByteArray("\xA5\x0F", 2);
     QTest::newRow("tab is no separator") << QByteArray("41\t42") << QByteArray("\x41");
-    QTest::newRow("lower case letters") << QByteArray("a5 0f") << QByteArray("\xF5\xFF", 2);
+    QTest::newRow("lower case decodes wrongly") << QByteArray("a5 0f") << QByteArray("\xF5\xFF", 2);
     QTest::newRow("other characters") << QByteArray("G0 0Z") << QByteArray("\xF0\xFF", 2);
     QTest::newRow("nothing") << QByteArray(" \t ") << QByteArray();
 }
@@ -362,20 +284,17 @@ void TestPasswords::hexDecoding()
     QCOMPARE(TPasswords::UnscrambleLine(line, decodeKey), expected);
 }
 
-void TestPasswords::lowerCaseHexDecodesWronglyWithoutError()
+// A whole file written in lower case loads without complaint, but wrong.
+void TestPasswords::lowerCaseFileLoadsWrongly()
 {
     writeFile(path("plain.txt"), kSample);
     QVERIFY(EncodePasswordFile(path("plain.txt"), path("kvarn.pwd"), nullptr));
-    const QByteArray upper = readFile(path("kvarn.pwd"));
-    QVERIFY(QRegularExpression("[A-F]").match(QString::fromLatin1(upper)).hasMatch());
-
-    writeFile(path("kvarn.pwd"), upper.toLower());
-    TPasswords list;
-    QVERIFY(list.LoadPasswordsList(path("kvarn.pwd")));
-    QCOMPARE(list.Count(), 4);
-    TPasswords original;
-    QVERIFY(original.LoadSourcePasswordsList(path("plain.txt")));
-    QVERIFY(entries(list) != entries(original));
+    writeFile(path("kvarn.pwd"), readFile(path("kvarn.pwd")).toLower());
+    TPasswords lower, plain;
+    QVERIFY(lower.LoadPasswordsList(path("kvarn.pwd")));
+    QVERIFY(plain.LoadSourcePasswordsList(path("plain.txt")));
+    QCOMPARE(lower.Count(), plain.Count());
+    QVERIFY(dump(lower) != dump(plain));
 }
 
 void TestPasswords::keyBytesSpreadOverAllValues_data()
@@ -392,33 +311,22 @@ void TestPasswords::keyBytesSpreadOverAllValues()
     QFETCH(QString, name);
     const long double seed = TPasswordKey::SeedFromName(name);
     QVERIFY(seed >= 0.0L && seed < 1.0L);
-    if (name.isEmpty())
-        QCOMPARE(double(seed), 0.0);
 
     constexpr int kBytes = 100000;
     TPasswordKey key(name), again(name);
-    std::vector<quint8> bytes(kBytes);
     std::array<int, 256> counts{};
     for (int i = 0; i < kBytes; ++i) {
-        bytes[size_t(i)] = key.Next();
-        ++counts[bytes[size_t(i)]];
-        QCOMPARE(again.Next(), bytes[size_t(i)]); // deterministic
+        const quint8 b = key.Next();
+        ++counts[b];
+        QCOMPARE(again.Next(), b); // deterministic
     }
-    // Chi-square with 255 degrees of freedom: mean 255, deviation about 22.6;
+    // Chi-square, 255 degrees of freedom: mean 255, deviation about 22.6;
     // 350 lies beyond four deviations.
     const double expected = double(kBytes) / 256.0;
     double chi = 0;
     for (int c : counts)
         chi += (c - expected) * (c - expected) / expected;
     QVERIFY2(chi < 350.0, QByteArray::number(chi).constData());
-
-    // No short cycle.
-    for (int period = 1; period <= 1000; ++period) {
-        bool repeats = true;
-        for (int i = 0; i < 2000 && repeats; ++i)
-            repeats = bytes[size_t(i)] == bytes[size_t(i + period)];
-        QVERIFY2(!repeats, QByteArray::number(period).constData());
-    }
 }
 
 void TestPasswords::garbageNeverCrashes()
@@ -427,15 +335,12 @@ void TestPasswords::garbageNeverCrashes()
     QByteArray binary(64 * 1024, '\0');
     for (char &c : binary)
         c = char(rng.bounded(256));
-    QByteArray hexLine;
-    for (int i = 0; i < 1000000; ++i)
-        hexLine += "A5 ";
 
     const QList<QByteArray> garbage = {
         binary,
-        QByteArray(3 * 1024 * 1024, 'F'),                  // one huge number
-        hexLine,                                            // one huge line of numbers
-        QByteArray(100000, '\n'),                           // many empty lines
+        QByteArray(3 * 1024 * 1024, 'F'), // one huge number
+        QByteArray("A5 ").repeated(1000000), // one huge line of numbers
+        QByteArray(100000, '\n'),
         QByteArray("\0\0\0\r\r\r \x1A", 8),
     };
     for (const QByteArray &bytes : garbage) {
@@ -443,14 +348,12 @@ void TestPasswords::garbageNeverCrashes()
         TPasswords list(false);
         QVERIFY(list.LoadPasswordsList(path("kvarn.pwd")));
         QVERIFY(list.Count() >= 1);
+        QVERIFY(list.SavePasswordsList(path("again.pwd")));
         QVERIFY(list.LoadSourcePasswordsList(path("kvarn.pwd")));
         QVERIFY(list.Count() >= 1);
-        bool found = false;
-        list.GetPrivilegeForPassword("x", found);
-        QVERIFY(list.SavePasswordsList(path("again.pwd")));
     }
 
-    // Beyond the size a password list can have: refused, lists empty.
+    // Larger than any password list: refused, lists empty.
     writeFile(path("kvarn.pwd"), QByteArray(int(TPasswords::kMaxFileSize) + 1, ' '));
     TPasswords list;
     QVERIFY(!list.LoadPasswordsList(path("kvarn.pwd")));
@@ -464,21 +367,21 @@ void TestPasswords::failedSavesLeaveTheFileAlone()
     writeFile(path("kvarn.pwd"), TPasswords::ScrambleLine("3; ab\ncd", key) + "\r\n");
     TPasswords list;
     QVERIFY(list.LoadPasswordsList(path("kvarn.pwd")));
-    bool found = false;
-    QCOMPARE(list.GetPasswordForIdx(0, found), QByteArray("ab\ncd"));
+    QCOMPARE(dump(list), QByteArray("3;|ab\ncd\n"));
 
-    // The plain form cannot hold it: refused, the old file stays.
+    // The plain form cannot carry it: refused, the old file stays.
     writeFile(path("plain.txt"), "old\r\n");
     QVERIFY(!list.SaveSourcePasswordsList(path("plain.txt")));
     QCOMPARE(readFile(path("plain.txt")), QByteArray("old\r\n"));
-    QVERIFY(!list.SavePasswordsList(path("copy/kvarn.pwd"))); // no such folder
-    QVERIFY(!list.SavePasswordsList(dir_->path()));          // a folder
+
+    QVERIFY(!list.SavePasswordsList(path("no/such/kvarn.pwd")));
+    QVERIFY(!list.SavePasswordsList(dir_->path()));
     QVERIFY(!list.SavePasswordsList(QString()));
-    // The scrambled form can hold it.
+    // The scrambled form carries it.
     QVERIFY(list.SavePasswordsList(path("kvarn.pwd")));
     TPasswords again;
     QVERIFY(again.LoadPasswordsList(path("kvarn.pwd")));
-    QCOMPARE(entries(again), entries(list));
+    QCOMPARE(dump(again), dump(list));
 }
 
 void TestPasswords::enterPassword_data()
@@ -519,21 +422,15 @@ void TestPasswords::enterPassword()
     QCOMPARE(list.EnterPassword(gotPassword, gotPrivilege), result);
     QCOMPARE(gotPassword, password);
     QCOMPARE(gotPrivilege, privilege);
-    QCOMPARE(asker.asked, 1);
     QCOMPARE(asker.wrongReported, wrongReported);
-
-    TPasswords noAsker;
-    QVERIFY(!noAsker.EnterPassword(gotPassword, gotPrivilege));
-    QCOMPARE(gotPrivilege, QByteArray());
 }
 
 void TestPasswords::encodeAndDecodeForTheTool()
 {
     writeFile(path("plain.txt"), kSample);
-    QString error;
-    QVERIFY(EncodePasswordFile(path("plain.txt"), path("site.pwd"), &error));
+    QString error, warning;
     QByteArray text;
-    QString warning;
+    QVERIFY(EncodePasswordFile(path("plain.txt"), path("site.pwd"), &error));
     QVERIFY(DecodePasswordFile(path("site.pwd"), &text, &error, &warning));
     QCOMPARE(text, kSample);
     QVERIFY(warning.isEmpty());
@@ -543,7 +440,6 @@ void TestPasswords::encodeAndDecodeForTheTool()
     const bool decoded = DecodePasswordFile(path("renamed.pwd"), &text, &error, &warning);
     QVERIFY(decoded ? !warning.isEmpty() : !error.isEmpty());
 
-    error.clear();
     QVERIFY(!EncodePasswordFile(path("missing.txt"), path("x.pwd"), &error));
     QVERIFY(error.contains("missing.txt"));
     QVERIFY(!QFile::exists(path("x.pwd")));
