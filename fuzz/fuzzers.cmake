@@ -6,3 +6,6 @@
 # libFuzzer executables, tests/protocol/CMakeLists.txt builds each target
 # into a plain regression test.
 kvarn_add_fuzzer(fuzz_frame fuzz_frame.cpp)
+kvarn_add_fuzzer(fuzz_spectrumfile fuzz_spectrumfile.cpp)
+kvarn_add_fuzzer(fuzz_spectrumblock fuzz_spectrumblock.cpp)
+kvarn_add_fuzzer(fuzz_archivefile fuzz_archivefile.cpp)

@@ -122,8 +122,13 @@ bool TRadiationSpectr::LoadFromFile(const QString &fileName)
     const QByteArray image = file.read(FileSize);
     if (image.size() != FileSize)
         return false; // read error: nothing changes
-    file.close();
+    return LoadFromFileImage(image);
+}
 
+bool TRadiationSpectr::LoadFromFileImage(const QByteArray &image)
+{
+    if (image.size() < FileSize)
+        return false;
     const auto *data = reinterpret_cast<const uchar *>(image.constData()) + HeaderSize;
     for (int i = 0; i < ChannelCount; ++i)
         counts_[size_t(i)] = readLittleEndian(data + 4 * i);

@@ -44,6 +44,8 @@ public:
     // file, shorter than 4608 bytes or unreadable. A header that does not
     // parse still loads the counts; see the .cpp for the header rules.
     bool LoadFromFile(const QString &fileName);
+    // The same rules for a file's bytes already in memory.
+    bool LoadFromFileImage(const QByteArray &image);
     // Writes a temporary file and renames it into place: on any failure the
     // previous file stays whole and the result is false.
     bool SaveToFile(const QString &fileName) const;
