@@ -12,7 +12,7 @@ struct Line {
 };
 
 // Xe-133, Xe-135, Cs-137, Ar-41, K-40.
-constexpr Line kMainLines[] = {{81, 6000}, {250, 1800}, {662, 700}, {1293, 260}, {1461, 120}};
+constexpr Line kMainLines[] = {{81, 6000}, {250, 1800}, {662, 1500}, {1293, 260}, {1461, 120}};
 // The detector's own: Cs-137 traces, K-40 and Tl-208 from the shielding.
 constexpr Line kBackgroundLines[] = {{662, 40}, {1461, 110}, {2614, 25}};
 
