@@ -52,12 +52,12 @@ QByteArray ToCp1251(const QString &text)
     QByteArray out;
     out.reserve(text.size());
     const auto &rev = reverseTable();
-    for (QChar ch : text) {
-        const char16_t u = ch.unicode();
+    // By code point, so that a character outside the BMP gives one '?', not two.
+    for (const char32_t u : text.toUcs4()) {
         if (u < 0x80)
             out += char(u);
         else
-            out += rev.value(u, '?');
+            out += u > 0xFFFF ? '?' : rev.value(char16_t(u), '?');
     }
     return out;
 }

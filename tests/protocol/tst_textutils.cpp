@@ -1,3 +1,4 @@
+#include "protocol/cp1251.h"
 #include "protocol/textutils.h"
 
 #include <QFileInfo>
@@ -18,6 +19,7 @@ private slots:
     void splittingAndWords();
     void replaceAllEndsWhenNewContainsOld();
     void programDirEndsWithSeparator();
+    void codePage1251();
 };
 
 void TestTextUtils::initTestCase()
@@ -171,6 +173,23 @@ void TestTextUtils::programDirEndsWithSeparator()
     QVERIFY(ProgramDir().endsWith(QLatin1Char('/')));
     QVERIFY(QFileInfo::exists(ProgramDir() + QStringLiteral("tst_textutils")));
     QCOMPARE(int(PlatformInfo().PlatformKind), 3);
+}
+
+void TestTextUtils::codePage1251()
+{
+    // Every byte but the unassigned 0x98 survives the trip through Unicode.
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        if (b != 0x98)
+            all += char(b);
+    const QString text = FromCp1251(all);
+    QCOMPARE(text.size(), all.size());
+    QCOMPARE(ToCp1251(text), all);
+
+    QCOMPARE(Cp("Общее"), QByteArray("\xCE\xE1\xF9\xE5\xE5"));
+    QCOMPARE(FromCp1251("\xA8\xB8\xB9\x88"), QString::fromUtf8("Ёё№€"));
+    // What the code page cannot hold becomes one '?' per character.
+    QCOMPARE(ToCp1251(QString::fromUtf8("a\u4E2D\U0001F600b")), QByteArray("a??b"));
 }
 
 QTEST_GUILESS_MAIN(TestTextUtils)
