@@ -1,0 +1,53 @@
+#include "app/testmodepause.h"
+
+#include "protocol/textutils.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <limits>
+
+namespace {
+// Longer first lines cannot be a number; reading stops there.
+constexpr qint64 kLongestLine = 256;
+} // namespace
+
+qint32 LoadTestModePauseFile(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return kDefaultTestModePause;
+    const QByteArray head = file.read(kLongestLine + 2);
+    qsizetype end = 0;
+    while (end < head.size() && head[end] != '\r' && head[end] != '\n')
+        ++end;
+    if (end > kLongestLine)
+        return kDefaultTestModePause;
+
+    bool ok = false;
+    const qint64 value = StrToIntDef(head.left(end), kDefaultTestModePause, &ok);
+    if (!ok || value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<qint32>::max())
+        return kDefaultTestModePause;
+    return qint32(value);
+}
+
+bool SaveTestModePauseFile(const QString &fileName, qint32 seconds)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray line = QByteArray::number(seconds) + "\r\n";
+    if (file.write(line) != line.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+int TestModeTimerInterval(qint32 seconds)
+{
+    constexpr qint64 longest = std::numeric_limits<int>::max();
+    const qint64 ms = qint64(seconds) * 1000;
+    if (ms < 1000)
+        return 1000;
+    return int(ms > longest ? longest : ms);
+}
