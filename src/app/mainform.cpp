@@ -1,6 +1,690 @@
 #include "app/mainform.h"
 
-TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
+#include "app/clocktext.h"
+#include "app/displaytexts.h"
+#include "app/fonts.h"
+#include "app/privileges.h"
+#include "app/terminallistbox.h"
+#include "app/toolbaricons.h"
+#include "app/waitwindow.h"
+#include "protocol/cp1251.h"
+#include "views/devicearchiveview.h"
+#include "views/spectrview.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QLayout>
+#include <QVBoxLayout>
+#include <exception>
+
+namespace {
+QString u8(const char *text)
 {
-    setWindowTitle(QString::fromUtf8("КВАРН-Т 1.1"));
+    return QString::fromUtf8(text);
+}
+
+// The design's client area at 96 pixels per inch, and its bars.
+constexpr int kClientWidth = 519;
+constexpr int kClientHeight = 381;
+constexpr int kToolBarHeight = 26;
+constexpr int kToolButtonWidth = 30;
+constexpr int kStatusBarHeight = 19;
+constexpr int kClockPanelWidth = 75;
+constexpr int kSecondPanelWidth = 50;
+
+QWidget *newPage(const char *name, QWidget *parent = nullptr)
+{
+    auto *page = new QWidget(parent);
+    page->setObjectName(QLatin1String(name));
+    return page;
+}
+
+// Content that fills its page.
+void fill(QWidget *page, QWidget *content)
+{
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(content);
+}
+} // namespace
+
+// Page changes made by the program (start-up, privileges, commands) must not
+// run the handlers that belong to the operator's selections.
+class TMainForm::ProgramChange {
+public:
+    explicit ProgramChange(TMainForm *form) : form_(form) { ++form_->programChanges_; }
+    ~ProgramChange() { --form_->programChanges_; }
+    ProgramChange(const ProgramChange &) = delete;
+    ProgramChange &operator=(const ProgramChange &) = delete;
+
+private:
+    TMainForm *form_;
+};
+
+TMainForm::TMainForm(OperatorPrompt *prompt, QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    SetPrompt(prompt);
+    CreateControls();
+    FormCreate();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::SetPrompt(OperatorPrompt *prompt)
+{
+    if (prompt) {
+        prompt_ = prompt;
+        return;
+    }
+    if (!ownPrompt_)
+        ownPrompt_ = std::make_unique<WidgetPrompt>(this);
+    prompt_ = ownPrompt_.get();
+}
+
+OperatorPrompt &TMainForm::Prompt()
+{
+    return *prompt_;
+}
+
+// --- construction -----------------------------------------------------------
+
+void TMainForm::CreateControls()
+{
+    setFont(WindowFont());
+    CreateToolBar();
+    CreateMenu();
+    CreatePages();
+    CreateStatusBar();
+
+    ClockTimer = new QTimer(this);
+    ClockTimer->setObjectName(QStringLiteral("ClockTimer"));
+    ClockTimer->setInterval(1000);
+    connect(ClockTimer, &QTimer::timeout, this, &TMainForm::ClockTimerTimer);
+
+    TestModeRequestTimer = new QTimer(this);
+    TestModeRequestTimer->setObjectName(QStringLiteral("TestModeRequestTimer"));
+    TestModeRequestTimer->setInterval(TestModeTimerInterval(TestModePause));
+    connect(TestModeRequestTimer, &QTimer::timeout, this, &TMainForm::TestModeRequestTimerTimer);
+}
+
+void TMainForm::CreateToolBar()
+{
+    MainToolBar = new QToolBar(this);
+    MainToolBar->setObjectName(QStringLiteral("MainToolBar"));
+    MainToolBar->setMovable(false);
+    MainToolBar->setFloatable(false);
+    MainToolBar->setIconSize(QSize(16, 16));
+    MainToolBar->setFixedHeight(kToolBarHeight);
+    MainToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, MainToolBar);
+
+    auto button = [this](const char *name, const char *hint, int icon, bool enabled, void (TMainForm::*handler)()) {
+        auto *action = new QAction(MainToolBarIcon(icon), u8(hint), this);
+        action->setToolTip(u8(hint));
+        action->setEnabled(enabled);
+        MainToolBar->addAction(action);
+        QWidget *widget = MainToolBar->widgetForAction(action);
+        widget->setObjectName(QLatin1String(name));
+        widget->setFixedWidth(kToolButtonWidth);
+        if (handler)
+            connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    ToolButton1 = button("ToolButton1", "Прочитать из файла", 0, false, &TMainForm::ToolButton1Click);
+    ToolButton2 = button("ToolButton2", "Сохранить в файле", 1, false, &TMainForm::ToolButton2Click);
+    MainToolBar->addSeparator();
+    // The device number is fixed at 1: the button changes nothing.
+    ToolButton4 = button("ToolButton4", "Изменить номер прибора", 2, true, nullptr);
+    MainToolBar->addSeparator();
+    DispatchButton = button("DispatchButton", "Записать в прибор", 3, false, &TMainForm::DispatchButtonClick);
+    MainToolBar->addSeparator();
+    RequestButton = button("RequestButton", "Прочитать из прибора", 4, true, &TMainForm::RequestButtonClick);
+    MainToolBar->addSeparator();
+    TestModeButton = button("TestModeButton", "Вкл/Выкл тестовый режим", 5, true, &TMainForm::TestModeButtonClick);
+}
+
+void TMainForm::CreateMenu()
+{
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+
+    auto item = [this](QMenu *menu, const char *name, const char *text, void (TMainForm::*handler)()) {
+        QAction *action = menu->addAction(u8(text));
+        action->setObjectName(QLatin1String(name));
+        if (handler)
+            connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    auto separator = [](QMenu *menu, const char *name) {
+        QAction *action = menu->addSeparator();
+        action->setObjectName(QLatin1String(name));
+        return action;
+    };
+
+    N1 = MainMenu1->addMenu(u8("&Файл"));
+    N1->setObjectName(QStringLiteral("N1"));
+    N5 = item(N1, "N5", "&Прочитать спектр", &TMainForm::N5Click);
+    N5->setEnabled(false);
+    N6 = item(N1, "N6", "&Сохранить спектр", &TMainForm::N6Click);
+    N6->setEnabled(false);
+    N3 = separator(N1, "N3");
+    N4 = item(N1, "N4", "&Выход", &TMainForm::N4Click);
+
+    RS2321 = MainMenu1->addMenu(u8("&Настройки"));
+    RS2321->setObjectName(QStringLiteral("RS2321"));
+    // Like the tool bar's twin, the device number item changes nothing.
+    N7 = item(RS2321, "N7", "&Номер прибора", nullptr);
+    N2 = separator(RS2321, "N2");
+    N9 = item(RS2321, "N9", "&Пауза в тестовом режиме", &TMainForm::N9Click);
+    N8 = separator(RS2321, "N8");
+    RS2322 = item(RS2321, "RS2322", "Н&астройки RS-232", &TMainForm::RS2321Click);
+
+    // Two menu bar items without sub-items: a click runs the command.
+    N10 = MainMenu1->addAction(u8("&Уровень доступа"));
+    N10->setObjectName(QStringLiteral("N10"));
+    connect(N10, &QAction::triggered, this, &TMainForm::N10Click);
+    N11 = MainMenu1->addAction(u8("&О программе"));
+    N11->setObjectName(QStringLiteral("N11"));
+    connect(N11, &QAction::triggered, this, &TMainForm::N11Click);
+}
+
+void TMainForm::CreatePages()
+{
+    MainPageControl = new QTabWidget(this);
+    MainPageControl->setObjectName(QStringLiteral("MainPageControl"));
+    MainPageControl->setTabPosition(QTabWidget::West);
+    MainPageControl->setUsesScrollButtons(false);
+    MainPageControl->setElideMode(Qt::ElideNone);
+    setCentralWidget(MainPageControl);
+
+    TabSheet1 = newPage("TabSheet1");
+    Page1PageControl = new QTabWidget(TabSheet1);
+    Page1PageControl->setObjectName(QStringLiteral("Page1PageControl"));
+    Page1PageControl->setDocumentMode(true);
+    Page1PageControl->setUsesScrollButtons(false);
+    TabSheet3 = newPage("TabSheet3");
+    TabSheet4 = newPage("TabSheet4");
+    TabSheet5 = newPage("TabSheet5");
+    Page1PageControl->addTab(TabSheet3, u8("Общее"));
+    Page1PageControl->addTab(TabSheet4, u8("Измерение"));
+    Page1PageControl->addTab(TabSheet5, u8("Служебное"));
+
+    TabSheet2 = newPage("TabSheet2");
+    SpectrPageControl = new QTabWidget(TabSheet2);
+    SpectrPageControl->setObjectName(QStringLiteral("SpectrPageControl"));
+    SpectrPageControl->setDocumentMode(true);
+    SpectrPageControl->setUsesScrollButtons(false);
+    SpectrTabSheet1 = newPage("SpectrTabSheet1");
+    SpectrTabSheet2 = newPage("SpectrTabSheet2");
+    SpectrPageControl->addTab(SpectrTabSheet1, u8("Основной"));
+    SpectrPageControl->addTab(SpectrTabSheet2, u8("Фоновый"));
+
+    TabSheet6 = newPage("TabSheet6");
+
+    TabSheet8 = newPage("TabSheet8");
+    CommTerminalLB = new TTerminalListBox(TabSheet8);
+    CommTerminalLB->setObjectName(QStringLiteral("CommTerminalLB"));
+    TerminalPopupMenu = new QMenu(CommTerminalLB);
+    TerminalPopupMenu->setObjectName(QStringLiteral("TerminalPopupMenu"));
+    MenuItem1 = TerminalPopupMenu->addAction(u8("Очистить окно терминала"));
+    MenuItem1->setObjectName(QStringLiteral("MenuItem1"));
+    connect(MenuItem1, &QAction::triggered, this, &TMainForm::MenuItem1Click);
+    connect(CommTerminalLB, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        TerminalPopupMenu->popup(CommTerminalLB->viewport()->mapToGlobal(pos));
+    });
+
+    MainPageControl->addTab(TabSheet1, u8("Настройки установки"));
+    MainPageControl->addTab(TabSheet2, u8("Спектр"));
+    MainPageControl->addTab(TabSheet6, u8("Архив"));
+    MainPageControl->addTab(TabSheet8, u8("Терминал"));
+
+    connect(MainPageControl, &QTabWidget::currentChanged, this, [this] {
+        if (programChanges_ == 0)
+            MainPageControlChange();
+    });
+    connect(Page1PageControl, &QTabWidget::currentChanged, this, [this] {
+        if (programChanges_ == 0)
+            Page1PageControlChange();
+    });
+}
+
+void TMainForm::CreateStatusBar()
+{
+    MainStatusBar = new QStatusBar(this);
+    MainStatusBar->setObjectName(QStringLiteral("MainStatusBar"));
+    MainStatusBar->setSizeGripEnabled(false);
+    setStatusBar(MainStatusBar);
+
+    auto panel = [this](const char *name, int width, Qt::Alignment alignment) {
+        auto *label = new QLabel(MainStatusBar);
+        label->setObjectName(QLatin1String(name));
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setAlignment(alignment);
+        label->setFixedWidth(width);
+        MainStatusBar->addWidget(label);
+        return label;
+    };
+    // Wide enough for the longest time of the locale's format.
+    const QFontMetrics metrics(font());
+    int clockWidth = kClockPanelWidth;
+    for (const QTime t : {QTime(23, 58, 58), QTime(10, 58, 58)})
+        clockWidth = qMax(clockWidth, metrics.horizontalAdvance(ClockText(t)) + 12);
+    StatusBarPanel0 = panel("MainStatusBarPanel0", clockWidth, Qt::AlignCenter);
+    StatusBarPanel1 = panel("MainStatusBarPanel1", kSecondPanelWidth, Qt::AlignLeft | Qt::AlignVCenter);
+    MainStatusBar->setFixedHeight(qMax(kStatusBarHeight, StatusBarPanel0->sizeHint().height() + 2));
+}
+
+void TMainForm::FormCreate()
+{
+    ProgramChange change(this);
+
+    setWindowTitle(u8(kProgramTitle));
+    LoadTestModePause();
+
+    MainPageControl->setCurrentIndex(pgSpectr - 1);
+    MainSpectrView = new TSpectrView(SpectrTabSheet1);
+    MainSpectrView->setObjectName(QStringLiteral("MainSpectrView"));
+    BackgroundSpectrView = new TSpectrView(SpectrTabSheet2);
+    BackgroundSpectrView->setObjectName(QStringLiteral("BackgroundSpectrView"));
+    ArchiveView = new TDeviceArchiveView(TabSheet6);
+    ArchiveView->setObjectName(QStringLiteral("ArchiveView"));
+
+    ArrangeControls();
+
+    // The settings sub-pages get their controls (the mode panel shows
+    // "Рабочий режим") with the settings binding.
+
+    // The serial channel: loads "commport.cfg" and opens the port, warning
+    // "Выбранный последовательный порт недоступен. Попробуйте перенастроить
+    // программу." when it cannot; created here once the channel is in place.
+
+    WaitWindow = new TWaitWindow(this);
+    WaitWindow2Btn = new TWaitWindow2Btn(this);
+
+    // The protocol driver on the channel, writing to CommTerminalLB and
+    // moving WaitWindow->WaitProgressBar, then the instrument's variable set
+    // on the driver: created here once they are in place.
+
+    ApplyDeviceNumber(1);
+
+    // The archive selection dialog with the archive lists of the variable set.
+
+    ExchangeState = esIdle;
+    SetTestMode(false);
+    DispatchButton->setEnabled(false);
+    TestModeRequestTimer->stop();
+
+    // The date and time pickers of "Общее" start at the computer's clock.
+
+    MainPageControl->setCurrentIndex(pgSettings - 1);
+
+    // Privileges: those of the empty password in "kvarn.pwd". Without a
+    // password list everybody has the default, and the access level cannot
+    // be changed.
+    const QByteArray privileges = kDefaultPrivileges;
+    N10->setEnabled(Passwords != nullptr);
+    ApplyPrivileges(privileges);
+
+    // The About box.
+
+    ClockTimerTimer();
+    ClockTimer->start();
+}
+
+void TMainForm::ArrangeControls()
+{
+    fill(TabSheet1, Page1PageControl);
+    fill(TabSheet2, SpectrPageControl);
+    fill(SpectrTabSheet1, MainSpectrView);
+    fill(SpectrTabSheet2, BackgroundSpectrView);
+    fill(TabSheet6, ArchiveView);
+    fill(TabSheet8, CommTerminalLB);
+
+    // The design's size, or more where the texts need more room. The window
+    // is not resizable.
+    const int fixedBars = MainToolBar->height() + MainStatusBar->height();
+    MainPageControl->setMinimumSize(
+        QSize(kClientWidth, kClientHeight - fixedBars).expandedTo(MainPageControl->minimumSizeHint()));
+    if (QLayout *l = layout())
+        l->activate();
+    setFixedSize(minimumSizeHint().expandedTo(sizeHint()));
+
+    if (const QScreen *s = screen())
+        move(s->availableGeometry().center() - rect().center());
+}
+
+// --- access, device number, clock -------------------------------------------
+
+void TMainForm::ApplyPrivileges(const QByteArray &privileges)
+{
+    ProgramChange change(this);
+    const int pageBefore = ActivePages().Page;
+    const TPageTabs tabs = TabsForPrivileges(privileges);
+    for (int i = 0; i < 3; ++i)
+        Page1PageControl->setTabVisible(i, tabs.SettingsSubPages[i]);
+    for (int i = 0; i < 2; ++i)
+        SpectrPageControl->setTabVisible(i, tabs.SpectrSubPages[i]);
+    for (int i = 0; i < 4; ++i)
+        MainPageControl->setTabVisible(i, tabs.Pages[i]);
+
+    // When the page the operator was on has gone, the tool bar follows the
+    // page that shows now; left as it was, it could keep the read button
+    // hidden on a page that needs it, with no other tab to select.
+    const int pageAfter = ActivePages().Page;
+    if (pageAfter != pageBefore)
+        ShowPageControls(pageAfter);
+}
+
+void TMainForm::ApplyDeviceNumber(quint8 number)
+{
+    deviceNumber_ = number;
+    // The variable set, once present, addresses every exchange to this number.
+    setWindowTitle(u8(kProgramTitle) + u8(" - № ") + QString::number(number));
+}
+
+void TMainForm::ClockTimerTimer()
+{
+    StatusBarPanel0->setText(ClockText(QTime::currentTime()));
+}
+
+TPageSelection TMainForm::ActivePages() const
+{
+    // A page counts only while its tab is there (0: none).
+    auto active = [](const QTabWidget *tabs) {
+        const int i = tabs->currentIndex();
+        return i >= 0 && tabs->isTabVisible(i) ? i + 1 : 0;
+    };
+    TPageSelection selection;
+    selection.Page = active(MainPageControl);
+    selection.SettingsSubPage = active(Page1PageControl);
+    selection.SpectrSubPage = active(SpectrPageControl);
+    return selection;
+}
+
+// --- page selection ----------------------------------------------------------
+
+void TMainForm::MainPageControlChange()
+{
+    repaint();
+    ShowPageControls(ActivePages().Page);
+}
+
+void TMainForm::ShowPageControls(int page)
+{
+    const TPageControls controls = PageControls(page);
+    for (QAction *action : {N5, N6, ToolButton1, ToolButton2})
+        action->setEnabled(controls.FileCommandsEnabled);
+    DispatchButton->setVisible(controls.ExchangeButtonsShown);
+    RequestButton->setVisible(controls.ExchangeButtonsShown);
+    TestModeButton->setVisible(controls.TestModeButtonShown);
+    // Buttons appear and go at once, not with the next layout pass.
+    MainToolBar->layout()->activate();
+}
+
+void TMainForm::Page1PageControlChange()
+{
+    repaint();
+    if (TestMode)
+        return;
+    if (const auto command = SettingsReadCommand(ActivePages().SettingsSubPage))
+        ExecuteCommand(*command);
+}
+
+void TMainForm::MenuItem1Click()
+{
+    CommTerminalLB->clear();
+}
+
+// --- closing -----------------------------------------------------------------
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    FormClose(event);
+}
+
+void TMainForm::FormClose(QCloseEvent *event)
+{
+    // Control changes are not handled while the question is open.
+    ExchangeState = esReading;
+    if (Prompt().Confirm(u8("Вы действительно хотите покинуть программу?"))) {
+        // Nothing more may reach the installation once the window is gone.
+        TestModeRequestTimer->stop();
+        ClockTimer->stop();
+        event->accept();
+        return;
+    }
+    ExchangeState = esIdle;
+    event->ignore();
+}
+
+// --- handlers that choose a command -----------------------------------------
+
+void TMainForm::RequestButtonClick()
+{
+    if (const auto command = RequestCommand(ActivePages()))
+        ExecuteCommand(*command);
+}
+
+void TMainForm::DispatchButtonClick()
+{
+    if (const auto command = DispatchCommand(ActivePages()))
+        ExecuteCommand(*command);
+}
+
+void TMainForm::TestModeButtonClick()
+{
+    SetTestMode(!TestMode);
+}
+
+void TMainForm::TestModeRequestTimerTimer()
+{
+    ExecuteCommand(cmdTestPoll);
+}
+
+void TMainForm::ToolButton1Click()
+{
+    if (const auto command = LoadFileCommand(ActivePages()))
+        ExecuteCommand(*command);
+}
+
+void TMainForm::ToolButton2Click()
+{
+    if (const auto command = SaveFileCommand(ActivePages()))
+        ExecuteCommand(*command);
+}
+
+void TMainForm::N4Click()
+{
+    ExecuteCommand(cmdExit);
+}
+
+void TMainForm::N5Click()
+{
+    ToolButton1Click();
+}
+
+void TMainForm::N6Click()
+{
+    ToolButton2Click();
+}
+
+void TMainForm::N9Click()
+{
+    ExecuteCommand(cmdSetTestModePause);
+}
+
+void TMainForm::N10Click()
+{
+    ExecuteCommand(cmdEnterPassword);
+}
+
+void TMainForm::N11Click()
+{
+    ExecuteCommand(cmdAbout);
+}
+
+void TMainForm::RS2321Click()
+{
+    ExecuteCommand(cmdSetupSerialPort);
+}
+
+// --- test mode ----------------------------------------------------------------
+
+void TMainForm::SetTestMode(bool on)
+{
+    if (on != TestMode)
+        ExecuteCommand(cmdToggleTestMode);
+}
+
+void TMainForm::SetTestModePause(qint32 seconds)
+{
+    TestModePause = seconds;
+    TestModeRequestTimer->setInterval(TestModeTimerInterval(seconds));
+}
+
+void TMainForm::LoadTestModePause()
+{
+    SetTestModePause(LoadTestModePauseFile(QLatin1String(kTestModePauseFile)));
+}
+
+void TMainForm::SaveTestModePause()
+{
+    // A failed write only means the pause lasts until the program ends.
+    SaveTestModePauseFile(QLatin1String(kTestModePauseFile), TestModePause);
+}
+
+// --- the command routine ------------------------------------------------------
+
+void TMainForm::ExecuteCommand(TCommand command)
+{
+    try {
+        RunCommand(command);
+    } catch (const std::exception &e) {
+        ReportCommandFailure(FromCp1251(QByteArray(e.what())));
+    } catch (...) {
+        ReportCommandFailure(QString());
+    }
+}
+
+void TMainForm::ReportCommandFailure(const QString &message)
+{
+    Prompt().Error(u8("Ошибочное действие : ") + message);
+    ExchangeState = esIdle;
+}
+
+void TMainForm::RunCommand(TCommand command)
+{
+    emit CommandStarted(command);
+    switch (command) {
+    case cmdReadCommon:
+    case cmdReadCounter:
+    case cmdReadService:
+        CmdReadSettingsPage(command);
+        break;
+    case cmdWriteCommon:
+    case cmdWriteDevice:
+    case cmdWriteAlarmUnit:
+    case cmdWriteCounter:
+    case cmdWriteService:
+        CmdWriteSettings(command);
+        break;
+    case cmdToggleTestMode:
+        CmdToggleTestMode();
+        break;
+    case cmdTestPoll:
+        CmdTestPoll();
+        break;
+    case cmdReadSpectrum:
+    case cmdReadBackgroundSpectrum:
+        CmdReadSpectrum(command);
+        break;
+    case cmdReadArchive:
+        CmdReadArchive();
+        break;
+    case cmdExit:
+        close();
+        break;
+    case cmdSetupSerialPort:
+    case cmdSetTestModePause:
+    case cmdLoadSpectrumFile:
+    case cmdSaveSpectrumFile:
+    case cmdEnterPassword:
+    case cmdLoadArchiveFile:
+    case cmdSaveArchiveFile:
+    case cmdAbout:
+        // Serial settings, pause dialog, file commands, password and About
+        // box: they run here once their windows and objects are in place.
+        break;
+    }
+}
+
+void TMainForm::CmdReadSettingsPage(TCommand /*command*/)
+{
+    ExchangeState = esReading;
+    // Wait window, the variable set's read, the write button by its result
+    // and the display of the sub-page go here with the variable set.
+    ExchangeState = esIdle;
+}
+
+void TMainForm::CmdWriteSettings(TCommand /*command*/)
+{
+    // A write requested while another exchange runs is dropped.
+    if (ExchangeState != esIdle)
+        return;
+    ExchangeState = esWriting;
+    // Wait window, the variable set's write and the display go here.
+    ExchangeState = esIdle;
+}
+
+void TMainForm::CmdToggleTestMode()
+{
+    TestMode = !TestMode;
+    if (TestMode) {
+        ExecuteCommand(cmdReadCounter);
+        DispatchButton->setEnabled(false);
+        RequestButton->setEnabled(false);
+        // The mode panel shows "Тестовый режим"; the running mean starts anew.
+        ExecuteCommand(cmdTestPoll);
+        TestModeRequestTimer->start();
+    } else {
+        TestModeRequestTimer->stop();
+        RequestButton->setEnabled(true);
+        DispatchButton->setEnabled(true);
+        // The mode panel shows "Рабочий режим".
+        RequestButtonClick();
+    }
+}
+
+void TMainForm::CmdTestPoll()
+{
+    ExchangeState = esReading;
+    // One reading of the measured activity into "Измерение".
+    ExchangeState = esIdle;
+}
+
+void TMainForm::CmdReadSpectrum(TCommand /*command*/)
+{
+    ExchangeState = esReading;
+    // The variable set's spectrum read and its view go here.
+    ExchangeState = esIdle;
+}
+
+void TMainForm::CmdReadArchive()
+{
+    ExchangeState = esReading;
+    // Record count, archive selection dialog, the archive read and its view go here.
+    ExchangeState = esIdle;
 }

@@ -1,0 +1,11 @@
+#pragma once
+// The six pictures of the main tool bar, drawn at run time:
+// 0 open a file, 1 save to a file, 2 device number, 3 write to the
+// installation, 4 read from the installation, 5 test mode.
+
+#include <QIcon>
+
+inline constexpr int kToolBarIconCount = 6;
+
+// An empty icon for indexes out of range.
+QIcon MainToolBarIcon(int index);

@@ -1,0 +1,107 @@
+#include "app/waitwindow.h"
+
+#include "app/fonts.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+
+TWaitProgressBar::TWaitProgressBar(QWidget *parent) : QProgressBar(parent)
+{
+    setRange(0, 100);
+    setValue(0);
+    setTextVisible(false);
+}
+
+int TWaitProgressBar::Minimum() const
+{
+    return minimum();
+}
+
+int TWaitProgressBar::Maximum() const
+{
+    return maximum();
+}
+
+void TWaitProgressBar::SetPosition(int position)
+{
+    setValue(qBound(minimum(), position, maximum()));
+    repaint();
+}
+
+TWaitWindow::TWaitWindow(QWidget *parent) : TWaitWindow(parent, 93, 77)
+{
+}
+
+TWaitWindow::TWaitWindow(QWidget *parent, int clientHeight, int panelHeight)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+{
+    setObjectName(QStringLiteral("WaitWindow"));
+    setWindowTitle(QString::fromUtf8("Подождите"));
+    setFont(WindowFont());
+    setFixedSize(544, clientHeight);
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1->setGeometry(6, 8, 533, panelHeight);
+
+    MessagePanel = new QLabel(Panel1);
+    MessagePanel->setObjectName(QStringLiteral("MessagePanel"));
+    MessagePanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    MessagePanel->setAlignment(Qt::AlignCenter);
+    QFont bold = font();
+    bold.setBold(true);
+    MessagePanel->setFont(bold);
+    QPalette palette = MessagePanel->palette();
+    palette.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    MessagePanel->setPalette(palette);
+    MessagePanel->setGeometry(6, 10, 519, 25);
+
+    WaitProgressBar = new TWaitProgressBar(Panel1);
+    WaitProgressBar->setObjectName(QStringLiteral("WaitProgressBar"));
+    WaitProgressBar->setGeometry(6, 46, 519, 19);
+}
+
+void TWaitWindow::ShowWait(const QString &message)
+{
+    MessagePanel->setText(message);
+    if (const QScreen *s = screen())
+        move(s->availableGeometry().center() - rect().center());
+    show();
+    raise();
+    // Let the window system map and expose the window; the operator's input
+    // waits until the exchange is over.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    repaint();
+}
+
+void TWaitWindow::closeEvent(QCloseEvent *event)
+{
+    // Only the command that showed the window hides it.
+    event->ignore();
+}
+
+void TWaitWindow::keyPressEvent(QKeyEvent *event)
+{
+    event->accept();
+}
+
+TWaitWindow2Btn::TWaitWindow2Btn(QWidget *parent) : TWaitWindow(parent, 161, 105)
+{
+    setObjectName(QStringLiteral("WaitWindow2Btn"));
+
+    GlobalWaitProgressBar = new TWaitProgressBar(Panel1);
+    GlobalWaitProgressBar->setObjectName(QStringLiteral("GlobalWaitProgressBar"));
+    GlobalWaitProgressBar->setGeometry(6, 76, 519, 19);
+
+    CancelBtn = new QPushButton(QString::fromUtf8("Отменить"), this);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setGeometry(218, 128, 109, 25);
+    CancelBtn->setShortcut(QKeySequence(Qt::Key_Escape));
+    CancelBtn->hide();
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The two "Подождите" windows shown while an exchange blocks the program:
+// a message and the progress of the running transaction (moved by the
+// protocol driver), and for the archive a second bar with the progress over
+// the whole archive. The operator cannot close them; the command that showed
+// one hides it again.
+
+#include "protocol/sinks.h"
+
+#include <QProgressBar>
+#include <QWidget>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+// A progress bar the exchange moves while it blocks the event loop: every
+// new position is painted at once.
+class TWaitProgressBar : public QProgressBar, public ProgressSink {
+    Q_OBJECT
+public:
+    explicit TWaitProgressBar(QWidget *parent = nullptr);
+
+    int Minimum() const override;
+    int Maximum() const override;
+    // Positions outside the range are clamped into it.
+    void SetPosition(int position) override;
+};
+
+class TWaitWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit TWaitWindow(QWidget *parent = nullptr);
+
+    // Sets the message, shows the window in the middle of the screen and
+    // paints it before returning (the exchange that follows blocks the event loop).
+    void ShowWait(const QString &message);
+
+    QFrame *Panel1 = nullptr;
+    QLabel *MessagePanel = nullptr;
+    TWaitProgressBar *WaitProgressBar = nullptr;
+
+protected:
+    TWaitWindow(QWidget *parent, int clientHeight, int panelHeight);
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+};
+
+// The archive's wait window: the transaction bar and the whole-archive bar.
+// Its "Отменить" button stays hidden: an archive read runs to its end.
+class TWaitWindow2Btn : public TWaitWindow {
+    Q_OBJECT
+public:
+    explicit TWaitWindow2Btn(QWidget *parent = nullptr);
+
+    TWaitProgressBar *GlobalWaitProgressBar = nullptr;
+    QPushButton *CancelBtn = nullptr;
+};
