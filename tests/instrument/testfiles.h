@@ -1,10 +1,26 @@
 #pragma once
-// Makes every write beyond a file size fail for as long as it lives, for
-// whoever runs the test (folder permissions do not stop a privileged user).
+// File helpers of the instrument tests.
 
+#include <QByteArray>
+#include <QFile>
+#include <QString>
 #include <csignal>
 #include <sys/resource.h>
 
+inline QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool WriteAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Makes every write beyond a file size fail for as long as it lives, for
+// whoever runs the test (folder permissions do not stop a privileged user).
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes)
