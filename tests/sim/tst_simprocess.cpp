@@ -194,12 +194,21 @@ void TestSimProcess::pacingAt9600()
     QVERIFY(line.Write(BuildFrame(MakeRequestFrame(0, 1, "SPECTRUM1=??#1;"))));
     const QByteArray bytes = line.Read(5000, 200, 532, &at);
     QCOMPARE(bytes.size(), 532); // two 266-byte frames
-    // The last byte leaves 531 byte times after the first, ten bits each at 9600 baud.
-    const double expectedMs = 531 * 10.0 / 9600 * 1000;
-    const double spanMs = (at.last() - at.first()) / 1e6;
-    qDebug("531 byte times in %.2f ms (%.2f ms on a real line)", spanMs, expectedMs);
-    QVERIFY2(std::abs(spanMs - expectedMs) <= 0.02 * expectedMs,
-             qPrintable(QStringLiteral("%1 ms instead of %2 ms").arg(spanMs).arg(expectedMs)));
+    // Ten bits a byte at 9600 baud. The rate is the slope of arrival time over
+    // byte number (least squares), which a late read here or there hardly moves.
+    const double expectedMs = 10.0 / 9600 * 1000;
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    const int n = int(at.size());
+    for (int i = 0; i < n; ++i) {
+        const double y = (at[i] - at[0]) / 1e6;
+        sx += i;
+        sy += y;
+        sxx += double(i) * i;
+        sxy += i * y;
+    }
+    const double slopeMs = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    qDebug("%.5f ms a byte (%.5f ms on a real line)", slopeMs, expectedMs);
+    QVERIFY2(std::abs(slopeMs - expectedMs) <= 0.02 * expectedMs, QByteArray::number(slopeMs).constData());
 }
 
 void TestSimProcess::tcpClients()
