@@ -92,9 +92,18 @@ std::optional<TCommand> DispatchCommand(const TPageSelection &selection)
     }
 }
 
+namespace {
+// The file commands of "Спектр" work on the view of the active sub-page.
+bool spectrumViewActive(const TPageSelection &selection)
+{
+    return selection.Page == pgSpectr
+        && (selection.SpectrSubPage == spMainSpectr || selection.SpectrSubPage == spBackgroundSpectr);
+}
+} // namespace
+
 std::optional<TCommand> LoadFileCommand(const TPageSelection &selection)
 {
-    if (selection.Page == pgSpectr)
+    if (spectrumViewActive(selection))
         return cmdLoadSpectrumFile;
     if (selection.Page == pgArchive)
         return cmdLoadArchiveFile;
@@ -103,7 +112,7 @@ std::optional<TCommand> LoadFileCommand(const TPageSelection &selection)
 
 std::optional<TCommand> SaveFileCommand(const TPageSelection &selection)
 {
-    if (selection.Page == pgSpectr)
+    if (spectrumViewActive(selection))
         return cmdSaveSpectrumFile;
     if (selection.Page == pgArchive)
         return cmdSaveArchiveFile;
