@@ -69,8 +69,6 @@ private slots:
     void everyVariableHasAWireFormValue_data();
     void everyVariableHasAWireFormValue();
     void clockRunsAndCanBeSet();
-    void dateTimeTextsThatAreNoDate_data();
-    void dateTimeTextsThatAreNoDate();
     void resourceGrowsByTheHour();
     void activityChangesOncePerMeasurement();
     void alarmsFollowTheReadingAgainstTheThresholds();
@@ -87,7 +85,6 @@ private slots:
     // --- receiver ------------------------------------------------------------------
     void receiverCompletesFramesByTheirLength();
     void receiverResynchronises();
-    void receiverGivesUpOnAStalePartialFrame();
     // --- transmitter -----------------------------------------------------------------
     void pacingTenBitsPerByte();
     void gapsDelaysAndQueuedReplies();
@@ -136,27 +133,9 @@ void TestSimModel::clockRunsAndCanBeSet()
     rig.elapsedMs += 3000;
     QCOMPARE(rig.read("DATETIME"), QByteArray("01/01/2024 00.00.01"));
     // A text that is no date leaves the clock alone and answers the clock.
-    QCOMPARE(rig.sim.Write("DATETIME", "32/01/2024 00.00.00").Value, QByteArray("01/01/2024 00.00.01"));
-}
-
-void TestSimModel::dateTimeTextsThatAreNoDate_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("date only") << QByteArray("05/03/2004");
-    QTest::newRow("30 February") << QByteArray("30/02/2004 10.00.00");
-    QTest::newRow("hour 24") << QByteArray("05/03/2004 24.00.00");
-    QTest::newRow("two-digit year") << QByteArray("05/03/04 10.00.00");
-    QTest::newRow("colons") << QByteArray("05/03/2004 10:00:00");
-    QTest::newRow("letters") << QByteArray("aa/bb/cccc dd.ee.ff");
-    QTest::newRow("sign") << QByteArray("+5/03/2004 10.00.00");
-}
-
-void TestSimModel::dateTimeTextsThatAreNoDate()
-{
-    QFETCH(QByteArray, text);
-    qint64 ms = 0;
-    QVERIFY(!TSimInstrument::ParseDateTime(text, ms));
+    for (const char *bad : {"", "05/03/2004", "30/02/2004 10.00.00", "05/03/2004 24.00.00", "05/03/04 10.00.00",
+                            "05/03/2004 10:00:00", "+5/03/2004 10.00.00"})
+        QCOMPARE(rig.sim.Write("DATETIME", bad).Value, QByteArray("01/01/2024 00.00.01"));
 }
 
 void TestSimModel::resourceGrowsByTheHour()
@@ -228,19 +207,13 @@ void TestSimModel::writesStoreValidValuesOnly_data()
     QTest::newRow("threshold, negative") << QByteArray("ALARM2") << QByteArray("-1") << false;
     QTest::newRow("threshold, empty") << QByteArray("DRYCONTACTTHR") << QByteArray() << false;
     QTest::newRow("coefficient 0") << QByteArray("KOEFFICIENT") << QByteArray("0") << true;
-    QTest::newRow("contact on") << QByteArray("DRYCONTACTOUT") << QByteArray("1") << true;
     QTest::newRow("contact 2") << QByteArray("DRYCONTACTOUT") << QByteArray("2") << false;
-    QTest::newRow("siren") << QByteArray("bas_sirene") << QByteArray("1") << true;
-    QTest::newRow("red lamp") << QByteArray("BAS_INDICATOR") << QByteArray("2") << true;
+    QTest::newRow("red lamp") << QByteArray("bas_indicator") << QByteArray("2") << true;
     QTest::newRow("lamp 3") << QByteArray("BAS_INDICATOR") << QByteArray("3") << false;
-    QTest::newRow("duration") << QByteArray("DURATIONTIME") << QByteArray("120") << true;
-    QTest::newRow("duration 0") << QByteArray("DURATIONTIME") << QByteArray("0") << false;
     QTest::newRow("duration fraction") << QByteArray("DURATIONTIME") << QByteArray("1.5") << false;
     QTest::newRow("temperature below 0") << QByteArray("TEMPERATURE") << QByteArray("-5.5") << true;
     QTest::newRow("serial number") << QByteArray("SERIALN") << QByteArray("9999") << false;
-    QTest::newRow("activity") << QByteArray("ACTIVITY") << QByteArray("1") << false;
     QTest::newRow("status") << QByteArray("STATUS") << QByteArray("255") << false;
-    QTest::newRow("input contact") << QByteArray("DRYCONTACTIN") << QByteArray("7") << false;
 }
 
 void TestSimModel::writesStoreValidValuesOnly()
@@ -278,13 +251,8 @@ void TestSimModel::startValues()
     QVERIFY(!rig.sim.BlockCount("SPECTRUM2").Known);
     QVERIFY(rig.sim.BlockCount("SPECTRUM1").Known);
 
-    for (auto [name, value] : {std::pair<QByteArray, QByteArray>{"DATETIME", "tomorrow"},
-                               {"RESOURCE", "-3"},
-                               {"SPECTRUM1", "1"},
-                               {"", "1"},
-                               {"A B", "1"},
-                               {"ALARM1", "1;ALARM2=0"},
-                               {"ALARM1", "1:2"}}) {
+    for (auto [name, value] : {std::pair<QByteArray, QByteArray>{"DATETIME", "tomorrow"}, {"RESOURCE", "-3"},
+                               {"SPECTRUM1", "1"}, {"A B", "1"}, {"ALARM1", "1;ALARM2=0"}}) {
         why.clear();
         QVERIFY2(!rig.sim.SetStartValue(name, value, &why), name.constData());
         QVERIFY(!why.isEmpty());
@@ -347,17 +315,13 @@ void TestSimModel::archiveRecordReferences_data()
     QTest::addColumn<QByteArray>("index");
     QTest::addColumn<bool>("known");
     QTest::newRow("A001") << QByteArray("ACTIVITY") << QByteArray("A001") << true;
-    QTest::newRow("A042") << QByteArray("DATETIME") << QByteArray("A042") << true;
     QTest::newRow("A1000") << QByteArray("STATUS") << QByteArray("A1000") << true;
     QTest::newRow("a7, lower case") << QByteArray("alarm1on") << QByteArray("a7") << true;
     QTest::newRow("A000") << QByteArray("ACTIVITY") << QByteArray("A000") << false;
     QTest::newRow("past the end") << QByteArray("ACTIVITY") << QByteArray("A1001") << false;
     QTest::newRow("huge") << QByteArray("ACTIVITY") << QByteArray("A99999999999999999999") << false;
-    QTest::newRow("no number") << QByteArray("ACTIVITY") << QByteArray("A") << false;
-    QTest::newRow("B001") << QByteArray("ACTIVITY") << QByteArray("B001") << false;
     QTest::newRow("A-1") << QByteArray("ACTIVITY") << QByteArray("A-1") << false;
     QTest::newRow("not archived") << QByteArray("RESOURCE") << QByteArray("A001") << false;
-    QTest::newRow("unknown") << QByteArray("NOSUCH") << QByteArray("A001") << false;
 }
 
 void TestSimModel::archiveRecordReferences()
@@ -395,12 +359,8 @@ void TestSimModel::spectrumBlocks()
 {
     Rig rig;
     QCOMPARE(rig.sim.BlockCount("spectrum1").Value, QByteArray("##32"));
-    QByteArray all;
-    for (int j = 1; j <= 32; ++j)
-        all += rig.sim.Block("SPECTRUM1", j);
-    QCOMPARE(all, rig.sim.SpectrumData(TSimSpectrumKind::Main));
+    QCOMPARE(rig.sim.Block("SPECTRUM1", 32), rig.sim.SpectrumData(TSimSpectrumKind::Main).right(128));
     QVERIFY(rig.sim.Block("SPECTRUM1", 33).isEmpty());
-    QVERIFY(rig.sim.Block("SPECTRUM1", 0).isEmpty());
     QVERIFY(rig.sim.Block("ACTIVITY", 1).isEmpty());
     QVERIFY(!rig.sim.Read("SPECTRUM1").Known); // no text value
 
@@ -475,26 +435,6 @@ void TestSimModel::receiverResynchronises()
     }
 }
 
-void TestSimModel::receiverGivesUpOnAStalePartialFrame()
-{
-    // A header that promises 200 payload bytes, then only a real request.
-    ProtocolFrame big = MakeBlockFrame(0, 1, 1, QByteArray(198, 'x'));
-    const QByteArray stale = BuildFrame(big).left(12);
-    const QByteArray good = BuildFrame(request("STATUS=??;"));
-    TFrameReceiver rx;
-    ProtocolFrame f;
-    rx.Feed(stale + good);
-    QVERIFY(!rx.Next(f)); // still waiting for the big frame
-    QVERIFY(rx.HasPartial());
-    bool found = false;
-    while (rx.HasPartial() && !found) { // what the line does once it has been quiet
-        rx.DropStale();
-        found = rx.Next(f);
-    }
-    QVERIFY(found);
-    QCOMPARE(f.Text(), QByteArray("STATUS=??;"));
-}
-
 void TestSimModel::pacingTenBitsPerByte()
 {
     TSimOutput out(9600);
@@ -549,28 +489,21 @@ void TestSimModel::options_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("ok");
-    QTest::newRow("link") << QStringList{"--link", "/tmp/x"} << true;
-    QTest::newRow("tcp, = form") << QStringList{"--tcp=127.0.0.1:0", "--device=7"} << true;
-    QTest::newRow("help alone") << QStringList{"--help"} << true;
     QTest::newRow("everything") << QStringList{"--link", "x", "--baud", "9600", "--seed", "3", "--records", "1000",
                                                "--block-size", "253", "--block-count", "0", "--set", "KOEFFICIENT=0",
                                                "--set", "DATETIME=05/03/2004 14.07.00", "--activity", "10,10,20,20",
                                                "--fault", "2:silent", "--fault", "3-5,9:split:100:7", "--log", "-"}
                                 << true;
+    QTest::newRow("tcp, = form") << QStringList{"--tcp=127.0.0.1:0", "--device=7"} << true;
     QTest::newRow("no line") << QStringList{"--seed", "3"} << false;
     QTest::newRow("two lines") << QStringList{"--link", "x", "--tcp", "h:1"} << false;
     QTest::newRow("device 0") << QStringList{"--link", "x", "--device", "0"} << false;
-    QTest::newRow("device 256") << QStringList{"--link", "x", "--device", "256"} << false;
     QTest::newRow("block size 254") << QStringList{"--link", "x", "--block-size", "254"} << false;
-    QTest::newRow("baud letters") << QStringList{"--link", "x", "--baud", "fast"} << false;
     QTest::newRow("negative seed") << QStringList{"--link", "x", "--seed", "-1"} << false;
     QTest::newRow("value missing") << QStringList{"--link", "x", "--baud"} << false;
-    QTest::newRow("tcp without port") << QStringList{"--tcp", "localhost"} << false;
     QTest::newRow("tcp port too big") << QStringList{"--tcp", "localhost:65536"} << false;
     QTest::newRow("set without =") << QStringList{"--link", "x", "--set", "KOEFFICIENT"} << false;
     QTest::newRow("empty reading") << QStringList{"--link", "x", "--activity", "10,,20"} << false;
-    QTest::newRow("bad fault") << QStringList{"--link", "x", "--fault", "2:explode"} << false;
-    QTest::newRow("unknown") << QStringList{"--link", "x", "--verbose"} << false;
 }
 
 void TestSimModel::options()
@@ -582,20 +515,10 @@ void TestSimModel::options()
     QCOMPARE(ParseSimOptions(args, o, &why), ok);
     QCOMPARE(why.isEmpty(), ok);
     if (QTest::currentDataTag() == QLatin1String("everything")) {
-        QCOMPARE(o.Baud, 9600);
-        QCOMPARE(o.Records, 1000);
         QCOMPARE(o.BlockCount, 0);
-        QCOMPARE(o.Sets.size(), 2);
         QCOMPARE(o.Sets[1].second, QByteArray("05/03/2004 14.07.00"));
         QCOMPARE(o.Activity, (QList<QByteArray>{"10", "10", "20", "20"}));
-        QCOMPARE(o.Faults.For(4).size(), 1);
         QCOMPARE(o.Faults.For(4)[0].Arg2, 7);
-        QCOMPARE(o.LogFile, QStringLiteral("-"));
-    }
-    if (QTest::currentDataTag() == QLatin1String("tcp, = form")) {
-        QCOMPARE(o.TcpHost, QStringLiteral("127.0.0.1"));
-        QCOMPARE(o.TcpPort, 0);
-        QCOMPARE(o.Device, 7);
     }
 }
 
@@ -622,9 +545,8 @@ void TestSimModel::faultSchedule()
     QCOMPARE(kinds(100000), QStringLiteral("wrong-kind"));
     QCOMPARE(s.For(9)[0].Arg, 250);
 
-    for (const char *bad : {"silent", "0:silent", "x:silent", "5-3:silent", "2:split", "2:delay:x", "2:silent:1",
-                            "2:wrong-receiver:0", "2:wrong-sender:256", "2:wrong-kind:1", "2:garbage:0",
-                            "2:delay:1:2", "", "1-2-3:double"}) {
+    for (const char *bad : {"silent", "0:silent", "5-3:silent", "2:split", "2:delay:x", "2:silent:1",
+                            "2:wrong-receiver:0", "2:wrong-sender:256", "2:wrong-kind:1", "1-2-3:double"}) {
         TSimFaultEntry e;
         why.clear();
         QVERIFY2(!TSimFaultSchedule::Parse(QString::fromLatin1(bad), e, &why), bad);
