@@ -3,6 +3,7 @@
 #include <limits>
 
 #ifdef Q_OS_UNIX
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #endif
@@ -33,6 +34,16 @@ bool TSerialLine::Open()
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite))
         return Refuse(QStringLiteral("cannot open"));
+#ifdef Q_OS_UNIX
+    // QSerialPort's lock file is named after the path, so a symlink escapes
+    // it, and the kernel's exclusive mode does not bind root. A lock on the
+    // device itself holds for every path and every user.
+    if (::flock(int(port_.handle()), LOCK_EX | LOCK_NB) != 0) {
+        port_.close();
+        error_ = QStringLiteral("%1: in use by another program").arg(path_);
+        return false;
+    }
+#endif
     return true;
 }
 

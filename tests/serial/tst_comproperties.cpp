@@ -16,17 +16,14 @@ class TestComProperties : public QObject {
 private slots:
     void charTime_data();
     void charTime();
-    void rateText_data();
-    void rateText();
     void timeouts_data();
     void timeouts();
-    void intervalFactorByPlatform();
+    void openHandsTheTimeoutsToTheLine();
     void openProgramsTheLine_data();
     void openProgramsTheLine();
     void modemLines_data();
     void modemLines();
     void refusedProgrammingFailsTheOpen();
-    void timeoutsHandedOverOncePerOpen();
 };
 
 void TestComProperties::charTime_data()
@@ -57,35 +54,6 @@ void TestComProperties::charTime()
     QFETCH(quint32, rate);
     QFETCH(qint32, t);
     QCOMPARE(TComProperties::CalcCharTime(rate), t);
-}
-
-void TestComProperties::rateText_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<int>("rate"); // 0: refused
-    QTest::newRow("listed") << QByteArray("9600 baud") << 9600;
-    QTest::newRow("blanks after") << QByteArray("19200 baud  ") << 19200;
-    QTest::newRow("only the first word counts") << QByteArray("300 1200 baud") << 300;
-    QTest::newRow("no blank") << QByteArray("4800") << 4800;
-    QTest::newRow("leading zeros") << QByteArray("009600 baud") << 9600;
-    QTest::newRow("empty") << QByteArray() << 0;
-    QTest::newRow("blank first") << QByteArray(" 9600 baud") << 0;
-    QTest::newRow("zero") << QByteArray("0 baud") << 0;
-    QTest::newRow("sign") << QByteArray("+9600 baud") << 0;
-    QTest::newRow("fraction") << QByteArray("9600.5 baud") << 0;
-    QTest::newRow("too big") << QByteArray("2147483648 baud") << 0;
-    QTest::newRow("many digits") << QByteArray("000000000009600") << 0;
-    QTest::newRow("letters") << QByteArray("baud") << 0;
-}
-
-void TestComProperties::rateText()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(int, rate);
-    const std::optional<quint32> got = TComProperties::ParseRate(text);
-    QCOMPARE(got.has_value(), rate != 0);
-    if (got)
-        QCOMPARE(*got, quint32(rate));
 }
 
 void TestComProperties::timeouts_data()
@@ -125,24 +93,27 @@ void TestComProperties::timeouts()
     QCOMPARE(got.WriteTotalTimeoutConstant, 0xFFFFFFFFu); // the record holds the bits as they are
 }
 
-void TestComProperties::intervalFactorByPlatform()
+void TestComProperties::openHandsTheTimeoutsToTheLine()
 {
-    QCOMPARE(TComProperties::ComputeTimeouts(133, "x", true, 0, 0).ReadIntervalTimeout, 2660u);
     QCOMPARE(TComProperties::ComputeTimeouts(133, "x", false, 0, 0).ReadIntervalTimeout, 5320u);
-    QCOMPARE(TComProperties::ComputeTimeouts(4, "x", false, 0, 0).ReadIntervalTimeout, 160u);
 
-    // An open uses the platform description and the rate's character time.
     TMemoryLine line;
     TComProperties p;
+    QVERIFY(!p.SetTimeouts()); // nothing opened
     p.SetLineFactory(line.Factory());
     TComSettings s;
     s.TransferRate = "75 baud";
+    s.WriteTimeOutMultiplier = 2;
+    s.WriteTimeOutConstant = 300;
     p.ApplySettings(s);
     QVERIFY(p.Opened);
     QCOMPARE(p.CharTime, 133);
     QCOMPARE(p.Timeouts, TComProperties::ComputeTimeouts(133, s.LatencyPeriod,
-                                                         PlatformInfo().PlatformKind == 3, 0, 0));
+                                                         PlatformInfo().PlatformKind == 3, 2, 300));
     QCOMPARE(p.LineReadTimeouts().TotalConstant, 665u);
+    QCOMPARE(line.WriteTimeoutMultiplier(), 2u);
+    QCOMPARE(line.WriteTimeoutConstant(), 300u);
+    QCOMPARE(p.TimeoutsState, quint8(1));
 }
 
 void TestComProperties::openProgramsTheLine_data()
@@ -251,36 +222,6 @@ void TestComProperties::refusedProgrammingFailsTheOpen()
     QVERIFY(!p.Line());
     QVERIFY(!line.IsOpen());
     QVERIFY(!p.Opened);
-
-    // A port name that selects no line.
-    TComProperties q;
-    TComSettings s;
-    s.PortNumber = "nowhere";
-    q.ApplySettings(s);
-    QVERIFY(!q.Opened);
-    QVERIFY(!q.Line());
-}
-
-void TestComProperties::timeoutsHandedOverOncePerOpen()
-{
-    TMemoryLine line;
-    TComProperties p;
-    QVERIFY(!p.SetTimeouts()); // nothing opened
-    p.SetLineFactory(line.Factory());
-    TComSettings s;
-    s.WriteTimeOutMultiplier = 2;
-    s.WriteTimeOutConstant = 300;
-    p.ApplySettings(s);
-    QVERIFY(p.Opened);
-    QCOMPARE(p.TimeoutsState, quint8(1));
-    QCOMPARE(line.WriteTimeoutMultiplier(), 2u);
-    QCOMPARE(line.WriteTimeoutConstant(), 300u);
-
-    // Already handed over: no second call until the next open.
-    p.WriteTimeOutConstant = 999;
-    QVERIFY(p.CalcTimeouts());
-    QVERIFY(p.SetTimeouts());
-    QCOMPARE(line.WriteTimeoutConstant(), 300u);
 }
 
 QTEST_GUILESS_MAIN(TestComProperties)
