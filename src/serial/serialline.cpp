@@ -11,6 +11,17 @@
 TSerialLine::TSerialLine(const QString &path) : path_(path)
 {
     port_.setPortName(path);
+    // A device that is gone (an unplugged adapter, a pseudo-terminal whose
+    // far end hung up) keeps signalling input that fails to read, and the
+    // event loop would spin on it. The port is closed instead; later reads
+    // and writes fail until the channel is opened again.
+    QObject::connect(
+        &port_, &QSerialPort::errorOccurred, &port_,
+        [this](QSerialPort::SerialPortError e) {
+            if ((e == QSerialPort::ResourceError || e == QSerialPort::ReadError) && port_.isOpen())
+                port_.close();
+        },
+        Qt::QueuedConnection);
 }
 
 TSerialLine::~TSerialLine()

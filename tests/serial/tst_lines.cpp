@@ -309,6 +309,17 @@ void TestLines::ptyClosedMasterFailsTheRead()
     const ReadResult r = TimedRead(ch);
     QVERIFY(!r.Ok);
     QCOMPARE(r.Bytes, QByteArray());
+
+    // Hung up while the program idles in its event loop: the port is let go
+    // rather than have the loop spin on its failing input.
+    pty = std::make_unique<PtyMaster>();
+    QVERIFY(pty->Valid());
+    UseSlowLine(ch, pty->Slave(), "100 millisecond");
+    QVERIFY2(ch.Open(), qPrintable(ch.ErrorText()));
+    pty.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!ch.Properties().Line()->IsOpen(), 2000);
+    int count = 3;
+    QVERIFY(!ch.Write(reinterpret_cast<const quint8 *>("abc"), count));
 }
 
 void TestLines::tcpLine()
