@@ -163,9 +163,12 @@ QString TComSettings::ResolvePath(const QString &fileName)
 // error put all nine settings to their fallback defaults.
 bool TComSettings::LoadSettings(const QString &fileName)
 {
-    QFile file(ResolvePath(fileName));
+    const QString path = ResolvePath(fileName);
+    QFile file(path);
     TComSettings read = *this;
-    bool ok = file.open(QIODevice::ReadOnly);
+    // Only a plain file: a folder cannot be read, and opening a pipe could
+    // wait for ever.
+    bool ok = QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly);
     for (int i = 0; ok && i < LineCount; ++i) {
         QByteArray line;
         if (!ReadOneLine(file, line)) {

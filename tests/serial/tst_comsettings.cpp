@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(SettingsSnapshot)
@@ -164,6 +165,11 @@ void TestComSettings::missingKeysKeepCurrentValuesAndBadFilesFallBack()
     s.SetSettings(NineValues);
     QVERIFY(QDir(dir_->path()).mkdir("folder.cfg"));
     QVERIFY(!s.LoadSettings(dir_->filePath("folder.cfg")));
+    QCOMPARE(s.GetSettings(), Fallback());
+
+    s.SetSettings(NineValues); // a pipe nobody writes to: refused, not waited on
+    QCOMPARE(::mkfifo(QFile::encodeName(dir_->filePath("pipe.cfg")).constData(), 0600), 0);
+    QVERIFY(!s.LoadSettings(dir_->filePath("pipe.cfg")));
     QCOMPARE(s.GetSettings(), Fallback());
 }
 
