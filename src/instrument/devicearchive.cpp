@@ -38,7 +38,6 @@ public:
         return true;
     }
 
-    qsizetype Position() const { return pos_; }
     void Seek(qsizetype pos) { pos_ = pos; }
 
     // Lines from the current position to the end (the position is kept).
@@ -235,9 +234,9 @@ bool TDeviceArchive::LoadFromFile(const QString &fileName)
 }
 
 // The description block is what comes before the first empty line (the first
-// of the two that end it). A file without an empty line has no description
-// block: it begins with the column line, as SaveToFile writes it when the
-// descriptions do not match the names. Reading such a file word by word as
+// of the two that end it). A file without an empty line before its last
+// non-empty one has no description block: it begins with the column line, as
+// SaveToFile writes it when the descriptions do not match the names. Reading such a file word by word as
 // descriptions up to the first one-word line would swallow the column line
 // and the records, so it is recognised instead. A block line whose
 // description is empty gives an empty description, so that the descriptions
@@ -251,12 +250,12 @@ bool TDeviceArchive::FromFileText(const QByteArray &text)
     QByteArrayView line;
 
     auto descriptions = std::make_unique<TOPVarList>();
-    bool hasBlock = false;
-    while (lines.Next(line)) {
-        if (line.isEmpty()) {
-            hasBlock = true;
-            break;
-        }
+    bool separator = false, hasBlock = false;
+    while (!hasBlock && lines.Next(line)) {
+        if (line.isEmpty())
+            separator = true;
+        else
+            hasBlock = separator;
     }
     lines.Seek(0);
     if (hasBlock) {
@@ -264,9 +263,9 @@ bool TDeviceArchive::FromFileText(const QByteArray &text)
             descriptions->Add(descriptionOf(line));
     }
 
-    // The column line: the first line that is not empty (blanks count).
-    // The column line counts as one more line in the size check, so that a
-    // column line alone cannot exceed it either.
+    // The column line: the first line that is not empty (blanks count). It
+    // counts as one more line in the size check, so that a column line alone
+    // cannot exceed it either.
     auto names = std::make_unique<TOPVarList>();
     while (lines.Next(line)) {
         if (!line.isEmpty()) {

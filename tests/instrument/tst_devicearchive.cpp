@@ -125,6 +125,8 @@ void TestDeviceArchive::loadRules_data()
                                         << Rows{{"05/03/2004 14.07.00", "x y", ""}};
     QTest::newRow("block and column line only") << block << abc << descs << Rows{};
     QTest::newRow("empty record line") << block + "\r\n7\r\n" << abc << descs << Rows{{"", "", ""}, {"7", "", ""}};
+    QTest::newRow("no block, empty line at the end") << QByteArray("A  B\n1  2\n\n") << QByteArrayList{"A", "B"}
+                                                     << QByteArrayList{} << Rows{{"1", "2"}, {"", ""}};
     QTest::newRow("no block, one column") << QByteArray("DATETIME  \r\n05/03/2004 14.07.00  \r\n")
                                           << QByteArrayList{"DATETIME"} << QByteArrayList{}
                                           << Rows{{"05/03/2004 14.07.00"}};
