@@ -1,9 +1,17 @@
+// kvarnctl: the installation's exchanges from the command line. See --help.
+
+#include "cli/cliconsole.h"
+#include "cli/kvarnctl.h"
+#include "protocol/textutils.h"
+
 #include <QCoreApplication>
-#include <cstdio>
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    std::fprintf(stderr, "kvarnctl: not built yet\n");
-    return 2;
+    InitProgramDir();
+    PlatformInfo();
+    TCliConsole console = TCliConsole::Standard();
+    TKvarnCtl tool(console);
+    return tool.Run(app.arguments().mid(1));
 }

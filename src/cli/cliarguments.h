@@ -1,0 +1,87 @@
+#pragma once
+// The command line of kvarnctl, parsed and checked completely before anything
+// is sent: a command line that passes here names a known command, known
+// groups, well-formed variables, values the protocol can carry, numbers that
+// are numbers and output files whose folders exist.
+//
+//   kvarnctl [--port NAME] [--baud RATE] [--config FILE] [--device N] [--verbose] COMMAND [ARGS]
+//
+// Options may stand anywhere on the line ("--" ends them); "--name=value"
+// and "--name value" are the same.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+#include <optional>
+
+enum class TCliCommand { None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd };
+
+// The variable groups of "read", each one list of the installation's variable set.
+enum class TCliGroup { Common, Alarm, Counter, Service, Records, Test };
+
+// One variable of "get" or "set", in code page 1251.
+struct TCliVariable {
+    QByteArray Name;
+    QByteArray Index;
+    QByteArray Value;
+    bool operator==(const TCliVariable &) const = default;
+};
+
+struct TCliRequest {
+    // --- the line --------------------------------------------------------------
+    std::optional<QString> Port;    // --port: overrides PortNumber
+    std::optional<quint32> Baud;    // --baud: overrides TransferRate ("RATE baud")
+    QString ConfigFile;             // --config; empty: "commport.cfg" beside the program
+    quint8 Device = 1;              // --device, 1..255
+    bool Verbose = false;           // --verbose: the exchange on standard error
+
+    TCliCommand Command = TCliCommand::None;
+    // "help COMMAND", "COMMAND --help": the command whose help is wanted
+    // (None: the tool's).
+    TCliCommand HelpFor = TCliCommand::None;
+
+    QList<TCliGroup> Groups;        // read
+    QList<TCliVariable> Variables;  // get, set
+
+    bool Background = false;        // spectrum background
+    QString OutputFile;             // -o: .spc or .daf
+    QString CsvFile;                // --csv; "-" is standard output
+
+    QList<QByteArray> ArchiveColumns{"DATETIME", "ACTIVITY"}; // --vars, as the installation names them
+    int Step = 1;                   // --step
+    int From = 1;                   // --from
+    std::optional<int> To;          // --to; none: up to the last record
+
+    int Interval = 10;              // poll --interval, seconds 1..255
+    std::optional<int> Count;       // poll --count; none: until interrupted
+
+    QString Input;                  // convert IN, passwd encode PLAIN, passwd decode FILE
+    QString Output;                 // convert OUT, passwd encode OUT
+    bool Encode = false;            // passwd encode (else decode)
+
+    // Whether the command talks to the installation (and so needs the line).
+    bool UsesLine() const;
+};
+
+// False with a message saying what is wrong; request is then unspecified.
+bool ParseCliArguments(const QStringList &arguments, TCliRequest &request, QString *error);
+
+// The command's name on the command line ("sync-clock").
+QString CliCommandName(TCliCommand command);
+QString CliGroupName(TCliGroup group);
+
+// The help text of the tool (None) or of one command.
+QString CliHelpText(TCliCommand command);
+
+// --- the rules, shared with the commands ------------------------------------------
+
+// Names and indexes are ASCII letters, digits and "_".
+bool IsCliVariableWord(const QByteArray &word);
+// Why a value cannot be written, or an empty text when it can. The protocol
+// cannot carry ";" or ":" inside a value, a value starting with "??" would be
+// a read request, and control characters have no place in a value.
+QString CliValueProblem(const QByteArray &value);
+// Why a file cannot be written there ("-" is standard output), or empty.
+QString CliOutputProblem(const QString &path);

@@ -1,0 +1,174 @@
+#include "cli/cliarguments.h"
+
+namespace {
+
+const char kToolHelp[] =
+    "Usage: kvarnctl [OPTIONS] COMMAND [ARGS]\n"
+    "\n"
+    "The exchanges of the radiation-monitoring installation KVARN-T from the\n"
+    "command line: readings, settings, the clock, spectra and the archive, with\n"
+    "the window's driver, variables and file formats.\n"
+    "\n"
+    "Options (anywhere on the line):\n"
+    "  --port NAME     the line: COMn, a device path (/dev/ttyUSB0) or\n"
+    "                  socket://HOST:PORT; overrides the line settings' port\n"
+    "  --baud RATE     the transfer rate; overrides the line settings' rate\n"
+    "  --config FILE   line settings from FILE (it must exist) instead of\n"
+    "                  commport.cfg beside the program; without either: COM1,\n"
+    "                  9600 baud, 1 stop bit, no parity, reply delay about 0.25 s\n"
+    "  --device N      the installation's device number, 1 to 255 (default 1)\n"
+    "  --verbose       the exchange on standard error: \"-> \" requests, \"<- \" replies\n"
+    "  --help          this text; COMMAND --help or help COMMAND: the command's\n"
+    "\n"
+    "Commands:\n"
+    "  read GROUP...               read groups: common, alarm, counter, service,\n"
+    "                              records, test\n"
+    "  get NAME[:INDEX]...         read these variables\n"
+    "  set NAME[:INDEX]=VALUE...   write these variables\n"
+    "  sync-clock                  set the installation's clock from this computer\n"
+    "  spectrum main|background    read a spectrum into .spc and/or CSV\n"
+    "  archive                     read archive records into .daf and/or CSV\n"
+    "  poll                        the test mode: reading and running mean\n"
+    "  convert IN OUT              a .daf or .spc file as CSV\n"
+    "  ports                       the serial ports of this computer\n"
+    "  passwd encode PLAIN OUT     scramble a plain password list\n"
+    "  passwd decode FILE          print the plain list of a password file\n"
+    "\n"
+    "Values print as NAME=VALUE lines (NAME:INDEX=VALUE with an index), in the\n"
+    "terminal's encoding; a variable the installation has no value for prints\n"
+    "as NAME=. Files keep the program's formats (code page 1251); CSV files are\n"
+    "UTF-8 with a header row, fields separated by \",\" and quoted with \"\"\" where\n"
+    "needed, lines ended by LF.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  everything succeeded\n"
+    "  1  an exchange failed (standard error names the variable; what was read\n"
+    "     before is still printed or saved), or the installation kept another\n"
+    "     value than the one written\n"
+    "  2  a usage, configuration or file error, or a port that cannot be opened;\n"
+    "     nothing was sent\n";
+
+const char kReadHelp[] =
+    "Usage: kvarnctl read GROUP...\n"
+    "\n"
+    "Reads each group's variables, one exchange per variable, and prints one\n"
+    "NAME=VALUE line per variable in the group's order:\n"
+    "  common    DATETIME SERIALN DRYCONTACTIN DRYCONTACTOUT DRYCONTACTTHR RESOURCE\n"
+    "  alarm     BAS_SIRENE BAS_INDICATOR (the alarm unit)\n"
+    "  counter   KOEFFICIENT ALARM1 ALARM2 ALARM1ON ALARM2ON STATUS ACTIVITY\n"
+    "            DURATIONTIME\n"
+    "  service   SELFBACKGROUND CURRENT UWORK OFFSETU0 OFFSETI0 TEMPERATURE\n"
+    "  records   NUMOFRECORDS (the number of archive records)\n"
+    "  test      ACTIVITY, the raw reading\n"
+    "A group that fails prints the variables read before the failure; the\n"
+    "following groups are still read.\n"
+    "\n"
+    "Example: kvarnctl read common counter\n";
+
+const char kGetHelp[] =
+    "Usage: kvarnctl get NAME[:INDEX]...\n"
+    "\n"
+    "Reads exactly these variables, in the order given, and prints them as\n"
+    "NAME=VALUE (NAME:INDEX=VALUE). Names and indexes are letters, digits and _.\n"
+    "\n"
+    "Examples: kvarnctl get ACTIVITY STATUS\n"
+    "          kvarnctl get DATETIME:A001 ACTIVITY:A001   (archive record 1)\n";
+
+const char kSetHelp[] =
+    "Usage: kvarnctl set NAME[:INDEX]=VALUE...\n"
+    "\n"
+    "Writes exactly these variables, in the order given, and prints the values\n"
+    "the installation echoed. A value cannot hold \";\", \":\" or control\n"
+    "characters, nor start with \"??\". Numbers use \".\" as decimal separator.\n"
+    "When the installation keeps another value than the one written (it refused\n"
+    "it), standard error says so and the exit status is 1.\n"
+    "\n"
+    "Example: kvarnctl set ALARM1=1000 ALARM2=5000 BAS_SIRENE=0\n";
+
+const char kSyncClockHelp[] =
+    "Usage: kvarnctl sync-clock\n"
+    "\n"
+    "Writes DATETIME from this computer's clock (local time, as\n"
+    "dd/mm/yyyy hh.mm.ss) and prints the installation's answer. Only DATETIME\n"
+    "is written.\n";
+
+const char kSpectrumHelp[] =
+    "Usage: kvarnctl spectrum main|background [-o FILE.spc] [--csv FILE]\n"
+    "\n"
+    "Reads the main or the background spectrum (1024 channels) and saves it as\n"
+    "the program's spectrum file and/or as CSV: a header row \"channel,count\"\n"
+    "and 1024 rows. --csv - writes the CSV to standard output. A progress bar\n"
+    "shows on standard error when it is a terminal.\n";
+
+const char kArchiveHelp[] =
+    "Usage: kvarnctl archive [--vars NAME,...] [--step N] [--from N] [--to N]\n"
+    "                        [-o FILE.daf] [--csv FILE]\n"
+    "\n"
+    "Reads NUMOFRECORDS, then records FROM, FROM+STEP, ... up to TO, and saves\n"
+    "them as the program's archive file (with the descriptions of the chosen\n"
+    "variables) and/or as CSV with a header row of the variable names.\n"
+    "  --vars    archive variables, in the order wanted (default DATETIME,ACTIVITY):\n"
+    "            DATETIME SERIALN DRYCONTACTIN DRYCONTACTOUT DRYCONTACTTHR\n"
+    "            KOEFFICIENT ALARM1 ALARM2 ALARM1ON ALARM2ON STATUS ACTIVITY\n"
+    "  --step    every n-th record (default 1)\n"
+    "  --from    first record (default 1)\n"
+    "  --to      last record (default: the last one)\n"
+    "As in the window, a step below 1 is 1 and the range is limited to the\n"
+    "records there are. When a record fails, the records read before it are\n"
+    "still saved (exit status 1). --csv - writes the CSV to standard output.\n";
+
+const char kPollHelp[] =
+    "Usage: kvarnctl poll [--interval S] [--count N]\n"
+    "\n"
+    "The test mode: starts a new running mean, then reads ACTIVITY every S\n"
+    "seconds (1 to 255, default 10, as the window's test mode) and prints one\n"
+    "line per reading:\n"
+    "  HH:MM:SS RAW MEAN\n"
+    "local time, the raw reading and the running mean of the distinct readings\n"
+    "so far (three significant digits, as the window shows it); an empty text\n"
+    "prints as \"-\". Without --count it runs until interrupted (Ctrl+C, SIGTERM),\n"
+    "which ends it with status 0 unless a reading failed.\n";
+
+const char kConvertHelp[] =
+    "Usage: kvarnctl convert IN OUT\n"
+    "\n"
+    "Writes an archive file (.daf) or spectrum file (.spc) as CSV (OUT ends with\n"
+    ".csv, or is - for standard output): the archive's variable names and\n"
+    "records, or \"channel,count\" and 1024 rows. Nothing is sent.\n";
+
+const char kPortsHelp[] =
+    "Usage: kvarnctl ports\n"
+    "\n"
+    "Lists the serial ports of this computer: the name to give --port, then\n"
+    "what the system says about the port.\n";
+
+const char kPasswdHelp[] =
+    "Usage: kvarnctl passwd encode PLAIN OUT\n"
+    "       kvarnctl passwd decode FILE\n"
+    "\n"
+    "encode reads a plain password list (one \"PRIVILEGE PASSWORD\" line per\n"
+    "entry, code page 1251) and writes it scrambled as OUT; the scrambling\n"
+    "depends on OUT's file name, so write it under the name it will be used by\n"
+    "(kvarn.pwd). decode prints the plain list of a scrambled file.\n";
+
+} // namespace
+
+QString CliHelpText(TCliCommand command)
+{
+    const char *text = kToolHelp;
+    switch (command) {
+    case TCliCommand::Read: text = kReadHelp; break;
+    case TCliCommand::Get: text = kGetHelp; break;
+    case TCliCommand::Set: text = kSetHelp; break;
+    case TCliCommand::SyncClock: text = kSyncClockHelp; break;
+    case TCliCommand::Spectrum: text = kSpectrumHelp; break;
+    case TCliCommand::Archive: text = kArchiveHelp; break;
+    case TCliCommand::Poll: text = kPollHelp; break;
+    case TCliCommand::Convert: text = kConvertHelp; break;
+    case TCliCommand::Ports: text = kPortsHelp; break;
+    case TCliCommand::Passwd: text = kPasswdHelp; break;
+    case TCliCommand::None:
+    case TCliCommand::Help: break;
+    }
+    return QString::fromUtf8(text);
+}

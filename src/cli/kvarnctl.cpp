@@ -1,0 +1,501 @@
+#include "cli/kvarnctl.h"
+
+#include "access/passwords.h"
+#include "cli/cliconsole.h"
+#include "cli/clicsv.h"
+#include "instrument/devicearchive.h"
+#include "instrument/ormak.h"
+#include "instrument/radiationspectr.h"
+#include "protocol/cp1251.h"
+#include "protocol/frame.h"
+#include "protocol/openprotocoldriver.h"
+#include "protocol/opvarlist.h"
+#include "protocol/textutils.h"
+#include "serial/comsettings.h"
+#include "serial/rs232channel.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QThread>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+
+namespace {
+
+// How far the installation's clock may run on between the write of DATETIME
+// and its echo.
+constexpr qint64 kClockEchoSeconds = 5;
+
+volatile std::sig_atomic_t g_stopPolling = 0;
+
+extern "C" void stopPolling(int)
+{
+    g_stopPolling = 1;
+}
+
+// SIGINT and SIGTERM end the poll after the reading under way.
+class StopSignals {
+public:
+    StopSignals()
+    {
+        g_stopPolling = 0;
+        int_ = std::signal(SIGINT, stopPolling);
+        term_ = std::signal(SIGTERM, stopPolling);
+    }
+    ~StopSignals()
+    {
+        std::signal(SIGINT, int_);
+        std::signal(SIGTERM, term_);
+    }
+
+private:
+    void (*int_)(int);
+    void (*term_)(int);
+};
+
+QByteArray line(const TOPVarListItem &item)
+{
+    return VarReference(item.Name, item.Index) + '=' + item.Value;
+}
+
+QString orDash(const QByteArray &text)
+{
+    return text.isEmpty() ? QStringLiteral("-") : FromCp1251(text);
+}
+
+} // namespace
+
+TKvarnCtl::TKvarnCtl(TCliConsole &console) : console_(console) {}
+
+TKvarnCtl::~TKvarnCtl() = default;
+
+int TKvarnCtl::Run(const QStringList &arguments)
+{
+    TCliRequest request;
+    QString error;
+    if (!ParseCliArguments(arguments, request, &error)) {
+        console_.Error(error);
+        return kCliUsage;
+    }
+    return Run(request);
+}
+
+int TKvarnCtl::Run(const TCliRequest &request)
+{
+    request_ = request;
+    terminal_ = std::make_unique<TCliTerminal>(console_, request_.Verbose);
+    // The exchange lines already show how a long read goes.
+    progress_ = std::make_unique<TCliProgress>(console_, !request_.Verbose);
+
+    if (request_.Command == TCliCommand::Help) {
+        console_.OutBytes(CliHelpText(request_.HelpFor).toLocal8Bit());
+        return kCliOk;
+    }
+    if (request_.UsesLine()) {
+        const int opened = openLine();
+        if (opened != kCliOk)
+            return opened;
+    }
+    switch (request_.Command) {
+    case TCliCommand::Read: return cmdRead();
+    case TCliCommand::Get: return cmdGet();
+    case TCliCommand::Set: return cmdSet();
+    case TCliCommand::SyncClock: return cmdSyncClock();
+    case TCliCommand::Spectrum: return cmdSpectrum();
+    case TCliCommand::Archive: return cmdArchive();
+    case TCliCommand::Poll: return cmdPoll();
+    case TCliCommand::Convert: return cmdConvert();
+    case TCliCommand::Ports: return cmdPorts();
+    case TCliCommand::Passwd: return cmdPasswd();
+    case TCliCommand::None:
+    case TCliCommand::Help: break;
+    }
+    console_.Error(QStringLiteral("no command given (kvarnctl --help lists them)"));
+    return kCliUsage;
+}
+
+// Line settings as the window reads them: commport.cfg beside the program, or
+// the window's fallback defaults when there is none. A file that is there but
+// does not read is refused rather than quietly replaced by the defaults.
+int TKvarnCtl::openLine()
+{
+    channel_ = std::make_unique<TRS232Channel>();
+    const bool named = !request_.ConfigFile.isEmpty();
+    const QString config = named ? QFileInfo(request_.ConfigFile).absoluteFilePath()
+                                 : TComSettings::ResolvePath(QString::fromLatin1(TComSettings::FileName));
+    const QFileInfo info(config);
+    if (named && !info.exists()) {
+        console_.Error(QStringLiteral("the line settings file %1 does not exist").arg(request_.ConfigFile));
+        return kCliUsage;
+    }
+    const bool loaded = channel_->LoadSettings(config);
+    if (info.exists() && !loaded) {
+        console_.Error(QStringLiteral("the line settings in %1 cannot be read (nine key=value lines; the write "
+                                      "time-outs are whole numbers)")
+                           .arg(config));
+        return kCliUsage;
+    }
+    TComSettings &settings = channel_->Settings();
+    if (request_.Port)
+        settings.PortNumber = request_.Port->toLocal8Bit();
+    if (request_.Baud)
+        settings.TransferRate = QByteArray::number(*request_.Baud) + " baud";
+    if (!channel_->Open()) {
+        const QString why = channel_->ErrorText();
+        console_.Error(QStringLiteral("the port %1 cannot be opened%2")
+                           .arg(QString::fromLocal8Bit(settings.PortNumber), why.isEmpty() ? QString() : ": " + why));
+        return kCliUsage;
+    }
+    driver_ = std::make_unique<TOpenProtocolDriver>(channel_.get());
+    driver_->SetTerminal(terminal_.get());
+    ormak_ = std::make_unique<TORMAK>(driver_.get());
+    ormak_->SetDeviceNumber(request_.Device);
+    return kCliOk;
+}
+
+bool TKvarnCtl::transfer(TOPVarList &list, bool write)
+{
+    terminal_->BeginTransaction();
+    const bool ok = write ? driver_->WriteVars(request_.Device, list) : driver_->ReadVars(request_.Device, list);
+    int done = list.Count();
+    if (!ok) {
+        const TextSegment failed = ParseSegment(terminal_->LastVariable() + '=');
+        done = std::max(0, list.IndexOf(failed.Name, failed.Index));
+    }
+    for (int i = 0; i < done; ++i)
+        console_.OutCp1251(line(*list.GetItem(i)));
+    if (!ok)
+        console_.Error(terminal_->FailureText());
+    return ok;
+}
+
+int TKvarnCtl::checkEchoes(const TOPVarList &list)
+{
+    int status = kCliOk;
+    for (int i = 0; i < list.Count(); ++i) {
+        const TOPVarListItem &item = *list.GetItem(i);
+        const TCliVariable *sent = nullptr;
+        for (const TCliVariable &v : request_.Variables)
+            if (SameTextAscii(v.Name, item.Name) && SameTextAscii(v.Index, item.Index))
+                sent = &v;
+        if (sent && !EchoTakes(item.Name, sent->Value, item.Value)) {
+            console_.Error(QStringLiteral("%1: the installation kept \"%2\", not the \"%3\" written")
+                               .arg(FromCp1251(VarReference(item.Name, item.Index)), FromCp1251(item.Value),
+                                    FromCp1251(sent->Value)));
+            status = kCliFailed;
+        }
+    }
+    return status;
+}
+
+bool TKvarnCtl::readRecordCount()
+{
+    terminal_->BeginTransaction();
+    if (ormak_->ReadNumOfRecords())
+        return true;
+    if (terminal_->LastOutcome().isEmpty()) // an answer came, but no count
+        console_.Error(QStringLiteral("NUMOFRECORDS: the installation answered \"%1\", which is not a record count")
+                           .arg(FromCp1251(ormak_->RecordCountVars->GetItem(0)->Value)));
+    else
+        console_.Error(terminal_->FailureText());
+    return false;
+}
+
+// --- commands on the line ----------------------------------------------------------
+
+int TKvarnCtl::cmdRead()
+{
+    int status = kCliOk;
+    for (TCliGroup group : request_.Groups) {
+        bool ok = true;
+        switch (group) {
+        case TCliGroup::Common: ok = transfer(*ormak_->CommonVars, false); break;
+        case TCliGroup::Alarm: ok = transfer(*ormak_->AlarmUnitVars, false); break;
+        case TCliGroup::Counter: ok = transfer(*ormak_->CounterVars, false); break;
+        case TCliGroup::Service: ok = transfer(*ormak_->ServiceVars, false); break;
+        case TCliGroup::Test: ok = transfer(*ormak_->TestVars, false); break;
+        case TCliGroup::Records:
+            ok = readRecordCount();
+            if (ok || terminal_->LastOutcome().isEmpty())
+                console_.OutCp1251(line(*ormak_->RecordCountVars->GetItem(0)));
+            break;
+        }
+        if (!ok)
+            status = kCliFailed;
+    }
+    return status;
+}
+
+int TKvarnCtl::cmdGet()
+{
+    TOPVarList list;
+    for (const TCliVariable &v : request_.Variables)
+        list.Add(v.Name, v.Index);
+    return transfer(list, false) ? kCliOk : kCliFailed;
+}
+
+int TKvarnCtl::cmdSet()
+{
+    TOPVarList list;
+    for (const TCliVariable &v : request_.Variables)
+        list.Add(v.Name, v.Index, v.Value);
+    const bool ok = transfer(list, true);
+    const int echoes = checkEchoes(list);
+    return ok ? echoes : kCliFailed;
+}
+
+// Only DATETIME is written: the window writes the whole common group with the
+// clock, but here the other common values are not known and would be
+// overwritten with empty texts.
+int TKvarnCtl::cmdSyncClock()
+{
+    const QByteArray now = InstallationTime(QDateTime::currentDateTime());
+    request_.Variables = {TCliVariable{"DATETIME", {}, now}};
+    TOPVarList list;
+    list.Add("DATETIME", {}, now);
+    const bool ok = transfer(list, true);
+    const int echoes = checkEchoes(list);
+    return ok ? echoes : kCliFailed;
+}
+
+int TKvarnCtl::cmdSpectrum()
+{
+    driver_->SetProgressBar(progress_.get());
+    terminal_->BeginTransaction();
+    const bool ok = request_.Background ? ormak_->ReadBackgroundSpectrum() : ormak_->ReadSpectrum();
+    driver_->SetProgressBar(nullptr);
+    progress_->Finish();
+    if (!ok) {
+        console_.Error(terminal_->FailureText());
+        return kCliFailed;
+    }
+    const TRadiationSpectr &spectrum = request_.Background ? *ormak_->BackgroundSpectrum : *ormak_->Spectrum;
+    int status = kCliOk;
+    if (!request_.OutputFile.isEmpty() && !spectrum.SaveToFile(request_.OutputFile)) {
+        console_.Error(QStringLiteral("%1 could not be written").arg(request_.OutputFile));
+        status = kCliUsage;
+    }
+    QString error;
+    if (!request_.CsvFile.isEmpty() && !WriteCliOutput(console_, request_.CsvFile, SpectrumCsv(spectrum), &error)) {
+        console_.Error(error);
+        status = kCliUsage;
+    }
+    return status;
+}
+
+// As the window's archive read: the record count first, then every step-th
+// record of the range, clamped to the records there are; the file gets the
+// descriptions of the chosen columns.
+int TKvarnCtl::cmdArchive()
+{
+    if (!readRecordCount())
+        return kCliFailed;
+
+    TOPVarList columns;
+    TOPVarList descriptions;
+    for (const QByteArray &name : request_.ArchiveColumns) {
+        columns.Add(name);
+        const TOPVarListItem *description = ormak_->ArchiveDescriptions->GetItem(ormak_->ArchiveVars->IndexOfName(name));
+        descriptions.Add(description ? description->Name : QByteArray());
+    }
+    ormak_->SetProgressBar(progress_.get());
+    terminal_->BeginTransaction();
+    const bool ok = ormak_->ReadArchive(request_.Step, request_.From, request_.To.value_or(ormak_->NumOfRecords), &columns);
+    ormak_->SetProgressBar(nullptr);
+    progress_->Finish();
+
+    TDeviceArchive &archive = *ormak_->Archive;
+    int status = kCliOk;
+    if (!ok) {
+        console_.Error(terminal_->FailureText());
+        console_.Error(QStringLiteral("%1 record%2 read before the failure %3 saved")
+                           .arg(archive.RecordCount())
+                           .arg(archive.RecordCount() == 1 ? "" : "s")
+                           .arg(archive.RecordCount() == 1 ? "is" : "are"));
+        status = kCliFailed;
+    } else if (ormak_->NumOfRecords == 0) {
+        console_.Error(QStringLiteral("the installation's archive holds no records"));
+    }
+    archive.SetDescriptions(descriptions);
+    if (!request_.OutputFile.isEmpty() && !archive.SaveToFile(request_.OutputFile)) {
+        console_.Error(QStringLiteral("%1 could not be written").arg(request_.OutputFile));
+        status = kCliUsage;
+    }
+    QString error;
+    if (!request_.CsvFile.isEmpty() && !WriteCliOutput(console_, request_.CsvFile, ArchiveCsv(archive), &error)) {
+        console_.Error(error);
+        status = kCliUsage;
+    }
+    return status;
+}
+
+// The test mode: a new running mean, then one reading every interval. A
+// reading that takes longer than the interval is followed by the next one at
+// once, without a burst to catch up. RAW is the reading, MEAN the running
+// mean of the distinct readings, which stays the mean also when a reading
+// repeats the one before it.
+int TKvarnCtl::cmdPoll()
+{
+    StopSignals stopOnSignal;
+    ormak_->ResetTestAveraging();
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 intervalMs = qint64(request_.Interval) * 1000;
+    qint64 next = 0;
+    int status = kCliOk;
+    for (qint64 k = 0; !request_.Count || k < *request_.Count; ++k) {
+        while (!g_stopPolling && clock.elapsed() < next)
+            QThread::msleep(ulong(std::clamp<qint64>(next - clock.elapsed(), 1, 50)));
+        if (g_stopPolling)
+            break;
+        terminal_->BeginTransaction();
+        const bool ok = ormak_->ReadTestValue();
+        const QString time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+        if (ok) {
+            console_.Out(time + u' ' + orDash(ormak_->TestPrevious->GetItem(0)->Value) + u' '
+                         + orDash(ormak_->TestAverage->GetItem(0)->Value));
+        } else {
+            console_.Error(time + u' ' + terminal_->FailureText());
+            status = kCliFailed;
+        }
+        next = std::max(next + intervalMs, clock.elapsed());
+    }
+    return status;
+}
+
+// --- commands without the line ----------------------------------------------------------
+
+int TKvarnCtl::cmdConvert()
+{
+    const QString &in = request_.Input;
+    if (!QFileInfo(in).isFile()) {
+        console_.Error(QStringLiteral("%1 does not exist").arg(in));
+        return kCliUsage;
+    }
+    QByteArray csv;
+    if (QFileInfo(in).suffix().compare(u"daf", Qt::CaseInsensitive) == 0) {
+        TDeviceArchive archive;
+        if (!archive.LoadFromFile(in)) {
+            console_.Error(QStringLiteral("%1 cannot be read as an archive file").arg(in));
+            return kCliUsage;
+        }
+        csv = ArchiveCsv(archive);
+    } else {
+        TRadiationSpectr spectrum;
+        if (!spectrum.LoadFromFile(in)) {
+            console_.Error(QStringLiteral("%1 cannot be read as a spectrum file (one is %2 bytes long)")
+                               .arg(in)
+                               .arg(TRadiationSpectr::FileSize));
+            return kCliUsage;
+        }
+        csv = SpectrumCsv(spectrum);
+    }
+    QString error;
+    if (!WriteCliOutput(console_, request_.Output, csv, &error)) {
+        console_.Error(error);
+        return kCliUsage;
+    }
+    return kCliOk;
+}
+
+int TKvarnCtl::cmdPorts()
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    if (ports.isEmpty())
+        console_.Error(QStringLiteral("no serial ports found"));
+    for (const QSerialPortInfo &port : ports) {
+#ifdef Q_OS_WIN
+        QString text = port.portName();
+#else
+        QString text = port.systemLocation();
+#endif
+        QStringList about;
+        for (const QString &part : {port.description(), port.manufacturer(), port.serialNumber()})
+            if (!part.isEmpty())
+                about.append(part);
+        if (!about.isEmpty())
+            text += QStringLiteral("  ") + about.join(QStringLiteral(", "));
+        console_.Out(text);
+    }
+    return kCliOk;
+}
+
+int TKvarnCtl::cmdPasswd()
+{
+    QString error;
+    if (request_.Encode) {
+        if (!EncodePasswordFile(request_.Input, request_.Output, &error)) {
+            console_.Error(error);
+            return kCliUsage;
+        }
+        return kCliOk;
+    }
+    QByteArray plain;
+    QString warning;
+    if (!DecodePasswordFile(request_.Input, &plain, &error, &warning)) {
+        console_.Error(error);
+        return kCliUsage;
+    }
+    console_.OutBytes(FromCp1251(plain).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).toLocal8Bit());
+    if (!warning.isEmpty())
+        console_.Error(warning);
+    return kCliOk;
+}
+
+// --- value rules ---------------------------------------------------------------------------
+
+bool TKvarnCtl::EchoTakes(const QByteArray &name, const QByteArray &written, const QByteArray &echoed)
+{
+    const QByteArray w = TrimControls(written);
+    const QByteArray e = TrimControls(echoed);
+    if (w == e)
+        return true;
+    bool wNumber = false, eNumber = false;
+    const long double x = StrToFloatDot(w, &wNumber);
+    const long double y = StrToFloatDot(e, &eNumber);
+    if (wNumber && eNumber)
+        return x == y;
+    if (SameTextAscii(name, "DATETIME")) {
+        const std::optional<QDateTime> a = ParseInstallationTime(w);
+        const std::optional<QDateTime> b = ParseInstallationTime(e);
+        return a && b && std::abs(a->secsTo(*b)) <= kClockEchoSeconds;
+    }
+    return false;
+}
+
+QByteArray TKvarnCtl::InstallationTime(const QDateTime &time)
+{
+    const QDate d = time.date();
+    const QTime t = time.time();
+    auto two = [](int v) { return PadLeftInt(v, "0", 2); };
+    return two(d.day()) + '/' + two(d.month()) + '/' + PadLeftInt(d.year(), "0", 4) + ' ' + two(t.hour()) + '.'
+           + two(t.minute()) + '.' + two(t.second());
+}
+
+std::optional<QDateTime> TKvarnCtl::ParseInstallationTime(const QByteArray &text)
+{
+    const QList<QByteArray> words = text.simplified().split(' ');
+    if (words.size() != 2)
+        return std::nullopt;
+    const QList<QByteArray> date = words[0].split('/');
+    const QList<QByteArray> time = words[1].split('.');
+    if (date.size() != 3 || time.size() != 3)
+        return std::nullopt;
+    int n[6];
+    for (int i = 0; i < 6; ++i) {
+        const QByteArray &part = i < 3 ? date[i] : time[i - 3];
+        bool ok = !part.isEmpty() && part.size() <= 4 && part[0] != '+' && part[0] != '-';
+        n[i] = ok ? part.toInt(&ok) : 0;
+        if (!ok)
+            return std::nullopt;
+    }
+    const QDate d(n[2], n[1], n[0]);
+    const QTime t(n[3], n[4], n[5]);
+    if (!d.isValid() || !t.isValid())
+        return std::nullopt;
+    return QDateTime(d, t, QTimeZone::utc());
+}

@@ -1,0 +1,368 @@
+// kvarnctl as a script runs it: the executable (KVARN_CTL) against kvarn-sim
+// on a pseudo-terminal. Each command once, failed and retried exchanges, the
+// files it writes read back through the program's own loaders, and command
+// lines refused before anything reaches the installation.
+
+#include "instrument/devicearchive.h"
+#include "instrument/radiationspectr.h"
+#include "protocol/cp1251.h"
+#include "sim/simspectrum.h"
+#include "support/simprocess.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <signal.h>
+
+namespace {
+
+struct Result {
+    int Code = -1;
+    QByteArray Out;
+    QString Err;
+
+    // Standard output in lines, in the terminal's encoding.
+    QStringList Lines() const
+    {
+        QStringList lines = QString::fromLocal8Bit(Out).split(u'\n');
+        if (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        return lines;
+    }
+    QStringList Names() const
+    {
+        QStringList names;
+        for (const QString &line : Lines())
+            names << line.section(u'=', 0, 0);
+        return names;
+    }
+};
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray settingsFile(const QByteArray &port, const QByteArray &multiplier = "0")
+{
+    return "PortNumber=" + port + "\r\nTransferRate=9600 baud\r\nStopBits=1 bit\r\nParitet=None\r\n"
+           "LatencyPeriod=Approximately 0.25 second\r\nDTRControl=HandShake\r\nRTSControl=HandShake\r\n"
+           "WriteTimeOutMultiplier=" + multiplier + "\r\nWriteTimeOutConstant=0\r\n";
+}
+
+} // namespace
+
+class TestKvarnCtl : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void readGroupsAndVariables();
+    void writesAndClock();
+    void failedGroupAndRetries();
+    void spectrumFiles();
+    void archiveFiles();
+    void pollLines();
+    void refusedBeforeAnythingIsSent();
+    void commandsWithoutTheLine();
+
+private:
+    // Line settings for the emulator, in the test's folder.
+    QStringList line(const SimProcess &sim);
+    QString path(const QString &name) const { return dir_->filePath(name); }
+    Result run(const QStringList &arguments);
+
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+void TestKvarnCtl::init()
+{
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    QVERIFY2(QFileInfo(qEnvironmentVariable("KVARN_CTL")).isExecutable(), "KVARN_CTL names no executable");
+}
+
+QStringList TestKvarnCtl::line(const SimProcess &sim)
+{
+    const QString cfg = path("line.cfg");
+    if (!writeAll(cfg, settingsFile(sim.LinkPath().toLocal8Bit())))
+        qWarning("cannot write %s", qPrintable(cfg));
+    return {"--config", cfg};
+}
+
+Result TestKvarnCtl::run(const QStringList &arguments)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir_->path());
+    p.start(qEnvironmentVariable("KVARN_CTL"), arguments);
+    Result r;
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
+        return r;
+    r.Code = p.exitCode();
+    r.Out = p.readAllStandardOutput();
+    r.Err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+void TestKvarnCtl::readGroupsAndVariables()
+{
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--set", "NOTE=Привет", "--set", "SELFBACKGROUND=@@"}), qPrintable(sim.ErrorText()));
+
+    Result r = run(line(sim) + QStringList{"read", "common", "alarm", "counter", "service", "records", "test"});
+    QCOMPARE(r.Code, 0);
+    QCOMPARE(r.Err, QString());
+    QCOMPARE(r.Names(), (QStringList{"DATETIME", "SERIALN", "DRYCONTACTIN", "DRYCONTACTOUT", "DRYCONTACTTHR",
+                                     "RESOURCE", "BAS_SIRENE", "BAS_INDICATOR", "KOEFFICIENT", "ALARM1", "ALARM2",
+                                     "ALARM1ON", "ALARM2ON", "STATUS", "ACTIVITY", "DURATIONTIME", "SELFBACKGROUND",
+                                     "CURRENT", "UWORK", "OFFSETU0", "OFFSETI0", "TEMPERATURE", "NUMOFRECORDS",
+                                     "ACTIVITY"}));
+    QVERIFY(r.Lines().contains("SERIALN=1047"));
+    QVERIFY(r.Lines().contains("SELFBACKGROUND=")); // answered "@@"
+    QVERIFY(r.Lines().contains("NUMOFRECORDS=300"));
+
+    // Exactly the variables named, in their order, as one list; texts in the
+    // terminal's encoding.
+    const int before = int(sim.RequestLines().size());
+    r = run(line(sim) + QStringList{"get", "NOTE", "DATETIME:A002", "SERIALN"});
+    QCOMPARE(r.Code, 0);
+    QCOMPARE(sim.RequestLines().mid(before), (QList<QByteArray>{"NOTE=??;", "DATETIME:A002=??;", "SERIALN=??;"}));
+    QCOMPARE(r.Names(), (QStringList{"NOTE", "DATETIME:A002", "SERIALN"}));
+    QCOMPARE(r.Lines().first(), QString("NOTE=Привет"));
+}
+
+void TestKvarnCtl::writesAndClock()
+{
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--set", "NOTE=-"}), qPrintable(sim.ErrorText()));
+
+    // A measured value keeps its own reading: that is no success.
+    Result r = run(line(sim) + QStringList{"set", "NOTE=Мир", "ALARM1=1500.0", "ACTIVITY=5"});
+    QCOMPARE(r.Code, 1);
+    QCOMPARE(r.Names(), (QStringList{"NOTE", "ALARM1", "ACTIVITY"}));
+    QCOMPARE(r.Lines().mid(0, 2), (QStringList{"NOTE=Мир", "ALARM1=1500.0"}));
+    QVERIFY2(r.Err.contains("ACTIVITY: the installation kept"), qPrintable(r.Err));
+    QVERIFY(!r.Err.contains("ALARM1"));
+    QCOMPARE(sim.RequestLines().first(), Cp("NOTE=Мир;"));
+    QCOMPARE(run(line(sim) + QStringList{"get", "NOTE"}).Lines(), QStringList{"NOTE=Мир"});
+
+    // Only DATETIME goes out, with the computer's time.
+    const int before = int(sim.RequestLines().size());
+    r = run(line(sim) + QStringList{"sync-clock"});
+    QCOMPARE(r.Code, 0);
+    const QList<QByteArray> sent = sim.RequestLines().mid(before);
+    QCOMPARE(sent.size(), 1);
+    const QRegularExpression form("^DATETIME=(\\d\\d/\\d\\d/\\d{4} \\d\\d\\.\\d\\d\\.\\d\\d);$");
+    const QRegularExpressionMatch m = form.match(QString::fromLatin1(sent[0]));
+    QVERIFY2(m.hasMatch(), sent[0].constData());
+    const QDateTime written = QDateTime::fromString(m.captured(1), "dd/MM/yyyy hh.mm.ss");
+    QVERIFY(qAbs(written.secsTo(QDateTime::currentDateTime())) <= 10);
+    QCOMPARE(r.Names(), QStringList{"DATETIME"});
+}
+
+void TestKvarnCtl::failedGroupAndRetries()
+{
+    // Requests 3 to 5 (DRYCONTACTIN) go unanswered; ALARM2 gets a spoilt reply
+    // and one from another station before its third attempt succeeds.
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--fault", "3-5:silent", "--fault", "8:bad-payload", "--fault", "9:wrong-sender"}),
+             qPrintable(sim.ErrorText()));
+    const Result r = run(line(sim) + QStringList{"--verbose", "read", "common", "counter"});
+    QCOMPARE(r.Code, 1);
+    QCOMPARE(r.Names(), (QStringList{"DATETIME", "SERIALN", "KOEFFICIENT", "ALARM1", "ALARM2", "ALARM1ON",
+                                     "ALARM2ON", "STATUS", "ACTIVITY", "DURATIONTIME"}));
+    QVERIFY(r.Lines().contains("ALARM2=5000"));
+    QVERIFY2(r.Err.contains("kvarnctl: DRYCONTACTIN: no valid answer after 3 attempts"), qPrintable(r.Err));
+    QCOMPARE(r.Err.count("-> DRYCONTACTIN=??;"), 3);
+    QCOMPARE(r.Err.count("-> ALARM2=??;"), 3);
+    QVERIFY(r.Err.contains("<- bad CRC ["));
+    QVERIFY(r.Err.contains("<- ALARM2=5000;"));
+    // Nothing after the failed variable of the common group, all of the counter group.
+    QCOMPARE(sim.RequestLines().size(), 2 + 3 + 10);
+}
+
+void TestKvarnCtl::spectrumFiles()
+{
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--seed", "4"}), qPrintable(sim.ErrorText()));
+    Result r = run(line(sim) + QStringList{"spectrum", "main", "-o", "main.spc", "--csv", "main.csv"});
+    QCOMPARE(r.Code, 0);
+    QCOMPARE(r.Err, QString()); // no progress bar into a pipe
+
+    const TSimCounts counts = SimSpectrumCounts(TSimSpectrumKind::Main, 4);
+    TRadiationSpectr spectrum;
+    QCOMPARE(QFileInfo(path("main.spc")).size(), qint64(TRadiationSpectr::FileSize));
+    QVERIFY(spectrum.LoadFromFile(path("main.spc")));
+    QVERIFY(spectrum.HeaderBytes().startsWith("A=1; B=0;"));
+    QStringList expected{"channel,count"};
+    for (int c = 0; c < kSimChannels; ++c) {
+        QCOMPARE(quint32(spectrum.GetCount(c)), counts[c]);
+        expected << QStringLiteral("%1,%2").arg(c).arg(counts[c]);
+    }
+    QCOMPARE(QString::fromUtf8(readAll(path("main.csv"))), expected.join('\n') + '\n');
+    QVERIFY(run({"convert", "main.spc", "again.csv"}).Code == 0);
+    QCOMPARE(readAll(path("again.csv")), readAll(path("main.csv")));
+
+    r = run(line(sim) + QStringList{"spectrum", "background", "--csv", "-"});
+    QCOMPARE(r.Code, 0);
+    QCOMPARE(r.Lines().size(), 1 + kSimChannels);
+    const TSimCounts background = SimSpectrumCounts(TSimSpectrumKind::Background, 4);
+    QCOMPARE(r.Lines()[1000], QStringLiteral("999,%1").arg(background[999]));
+
+    // A block count of 0 fails the read: no file is written.
+    SimProcess broken;
+    QVERIFY2(broken.Start({"--fault", "1:block-count-0"}), qPrintable(broken.ErrorText()));
+    r = run(line(broken) + QStringList{"spectrum", "main", "-o", "broken.spc"});
+    QCOMPARE(r.Code, 1);
+    QVERIFY2(r.Err.contains("SPECTRUM1: the installation's answer to SPECTRUM1=??##; could not be used"),
+             qPrintable(r.Err));
+    QVERIFY(!QFile::exists(path("broken.spc")));
+}
+
+void TestKvarnCtl::archiveFiles()
+{
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--records", "10"}), qPrintable(sim.ErrorText()));
+    Result r = run(line(sim) + QStringList{"archive", "--vars", "activity,DATETIME,status", "--step", "3", "--from",
+                                           "2", "--to", "999", "-o", "a.daf", "--csv", "a.csv"});
+    QCOMPARE(r.Code, 0);
+    QList<QByteArray> requests{"NUMOFRECORDS=??;"};
+    for (const char *n : {"A002", "A005", "A008"}) // the range is clamped to the ten records
+        for (const char *v : {"ACTIVITY", "DATETIME", "STATUS"})
+            requests << QByteArray(v) + ':' + n + "=??;";
+    QCOMPARE(sim.RequestLines(), requests);
+
+    TDeviceArchive archive;
+    QVERIFY(archive.LoadFromFile(path("a.daf")));
+    QCOMPARE(archive.RecordCount(), 3);
+    const QList<QByteArray> names{"ACTIVITY", "DATETIME", "STATUS"};
+    const QList<QByteArray> descriptions{Cp("Измеренная величина (Бк/м**3)"), Cp("Дата и время измерения"),
+                                         Cp("Состояние установки")};
+    QByteArray csv = "ACTIVITY,DATETIME,STATUS\n";
+    for (int c = 0; c < 3; ++c) {
+        QCOMPARE(archive.Names()->GetItem(c)->Name, names[c]);
+        QCOMPARE(archive.Descriptions()->GetItem(c)->Name, descriptions[c]);
+    }
+    for (int n = 0; n < 3; ++n) {
+        const TOPVarList &record = *archive.GetRecord(n)->VarList;
+        QVERIFY(!record.GetItem(1)->Value.isEmpty());
+        csv += record.GetItem(0)->Value + ',' + record.GetItem(1)->Value + ',' + record.GetItem(2)->Value + '\n';
+    }
+    QCOMPARE(readAll(path("a.csv")), csv);
+    QCOMPARE(run({"convert", "a.daf", "-"}).Out, csv);
+
+    // The second record's ACTIVITY goes unanswered: the record before it is saved.
+    SimProcess broken;
+    QVERIFY2(broken.Start({"--records", "10", "--fault", "5-7:silent"}), qPrintable(broken.ErrorText()));
+    r = run(line(broken) + QStringList{"archive", "-o", "part.daf"});
+    QCOMPARE(r.Code, 1);
+    QVERIFY2(r.Err.contains("ACTIVITY:A002: no valid answer after 3 attempts"), qPrintable(r.Err));
+    QVERIFY(r.Err.contains("1 record read before the failure is saved"));
+    QVERIFY(archive.LoadFromFile(path("part.daf")));
+    QCOMPARE(archive.RecordCount(), 1);
+    QCOMPARE(archive.Names()->Count(), 2);
+}
+
+void TestKvarnCtl::pollLines()
+{
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--activity", "10,20,20,40"}), qPrintable(sim.ErrorText()));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const Result r = run(line(sim) + QStringList{"poll", "--interval", "1", "--count", "4"});
+    QCOMPARE(r.Code, 0);
+    // Three intervals of a second between four polls, with a wide margin above.
+    QVERIFY2(elapsed.elapsed() >= 2800 && elapsed.elapsed() < 30000, qPrintable(QString::number(elapsed.elapsed())));
+    const QRegularExpression form("^\\d\\d:\\d\\d:\\d\\d (\\S+) (\\S+)$");
+    QStringList raw, mean;
+    for (const QString &l : r.Lines()) {
+        const QRegularExpressionMatch m = form.match(l);
+        QVERIFY2(m.hasMatch(), qPrintable(l));
+        raw << m.captured(1);
+        mean << m.captured(2);
+    }
+    QCOMPARE(raw, (QStringList{"10", "20", "20", "40"}));
+    // A repeated reading is not counted again, and the mean stays the mean.
+    QCOMPARE(mean, (QStringList{"10", "15", "15", "23.3"}));
+
+    // Without a count it polls until interrupted, which is a clean end.
+    QProcess p;
+    p.setWorkingDirectory(dir_->path());
+    p.start(qEnvironmentVariable("KVARN_CTL"), line(sim) + QStringList{"poll", "--interval", "1"});
+    QByteArray out;
+    QDeadlineTimer deadline(20000);
+    while (!out.contains('\n') && !deadline.hasExpired() && p.waitForReadyRead(int(deadline.remainingTime())))
+        out += p.readAllStandardOutput();
+    QVERIFY2(out.contains('\n'), "no poll line came");
+    ::kill(pid_t(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+}
+
+void TestKvarnCtl::refusedBeforeAnythingIsSent()
+{
+    SimProcess sim;
+    QVERIFY2(sim.Start(), qPrintable(sim.ErrorText()));
+    const QStringList good = line(sim);
+    QVERIFY(writeAll(path("bad.cfg"), settingsFile(sim.LinkPath().toLocal8Bit(), "many")));
+
+    const QList<QPair<QStringList, QString>> cases = {
+        {good + QStringList{"read", "common", "bogus"}, "unknown group \"bogus\""},
+        {good + QStringList{"set", "ALARM1"}, "set takes NAME=VALUE"},
+        {good + QStringList{"set", "NOTE=a;b"}, "cannot hold \";\" or \":\""},
+        {good + QStringList{"archive", "--step", "two", "--csv", "-"}, "--step takes a whole number, not \"two\""},
+        {good + QStringList{"spectrum", "main", "-o", "nowhere/x.spc"}, "does not exist"},
+        {QStringList{"--config", "missing.cfg", "read", "common"}, "missing.cfg does not exist"},
+        {QStringList{"--config", "bad.cfg", "read", "common"}, "cannot be read"},
+        {good + QStringList{"--port", path("no-such-tty"), "read", "common"}, "cannot be opened"},
+    };
+    for (const auto &[arguments, message] : cases) {
+        const Result r = run(arguments);
+        QCOMPARE(r.Code, 2);
+        QVERIFY2(r.Err.startsWith("kvarnctl: ") && r.Err.contains(message), qPrintable(r.Err));
+        QCOMPARE(r.Out, QByteArray());
+    }
+    QCOMPARE(sim.RequestLines(), QList<QByteArray>());
+}
+
+void TestKvarnCtl::commandsWithoutTheLine()
+{
+    const QByteArray plain = Cp("1-1;2;3; секрет\r\n1-1;1-2;2;3;4; admin\r\n");
+    QVERIFY(writeAll(path("plain.txt"), plain));
+    QCOMPARE(run({"passwd", "encode", "plain.txt", "kvarn.pwd"}).Code, 0);
+    QVERIFY(readAll(path("kvarn.pwd")) != plain);
+    Result r = run({"passwd", "decode", "kvarn.pwd"});
+    QCOMPARE(r.Code, 0);
+    QCOMPARE(r.Lines(), (QStringList{"1-1;2;3; секрет", "1-1;1-2;2;3;4; admin"}));
+    QCOMPARE(run({"passwd", "decode", "missing.pwd"}).Code, 2);
+
+    QVERIFY(writeAll(path("short.spc"), QByteArray(100, 'x')));
+    r = run({"convert", "short.spc", "short.csv"});
+    QCOMPARE(r.Code, 2);
+    QVERIFY(r.Err.contains("cannot be read as a spectrum file"));
+    QVERIFY(!QFile::exists(path("short.csv")));
+
+    QCOMPARE(run({"ports"}).Code, 0);
+    r = run({"--help"});
+    QCOMPARE(r.Code, 0);
+    QVERIFY(r.Out.startsWith("Usage: kvarnctl [OPTIONS] COMMAND"));
+    QVERIFY(run({"archive", "--help"}).Out.contains("--vars"));
+}
+
+QTEST_GUILESS_MAIN(TestKvarnCtl)
+#include "tst_kvarnctl.moc"
