@@ -1,11 +1,11 @@
 #include "access/passwords.h"
 
 #include "protocol/cp1251.h"
+#include "protocol/savefile.h"
 #include "protocol/textutils.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -63,16 +63,7 @@ QList<QByteArray> splitLines(const QByteArray &data)
 
 bool writeWhole(const QString &fileName, const QByteArray &content)
 {
-    if (fileName.isEmpty())
-        return false;
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(content) != content.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return SaveFileAtomically(fileName, content);
 }
 
 // Reads a whole regular file of at most kMaxFileSize bytes.

@@ -1,6 +1,6 @@
 #include "instrument/devicearchive.h"
 
-#include "instrument/savefile.h"
+#include "protocol/savefile.h"
 
 #include <QByteArrayView>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "instrument/radiationspectr.h"
 
-#include "instrument/savefile.h"
+#include "protocol/savefile.h"
 #include "protocol/textutils.h"
 
 #include <QFile>

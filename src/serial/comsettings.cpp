@@ -1,11 +1,11 @@
 #include "serial/comsettings.h"
 
+#include "protocol/savefile.h"
 #include "protocol/textutils.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <limits>
 #include <optional>
@@ -225,17 +225,7 @@ bool TComSettings::SaveSettings(const QString &fileName) const
             return false;
         out += Keys().at(i) + '=' + *values[i] + "\r\n";
     }
-    QSaveFile file(ResolvePath(fileName));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // The flush result must be checked here: a write error that shows only
-    // when the buffer is flushed (a full disk, a file size limit) would
-    // otherwise not stop commit() from renaming a truncated file into place.
-    if (file.write(out) != out.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return SaveFileAtomically(ResolvePath(fileName), out);
 }
 
 void TComSettings::GetSettings(SettingsSnapshot &snapshot) const

@@ -1,4 +1,4 @@
-#include "instrument/savefile.h"
+#include "protocol/savefile.h"
 
 #include <QSaveFile>
 
