@@ -21,3 +21,30 @@ QString ClockText(const QTime &time, const QLocale &locale)
 {
     return locale.toString(time, ClockFormat(locale));
 }
+
+QString DevDateFormat(const QLocale &locale)
+{
+    const QString format = locale.dateFormat(QLocale::LongFormat);
+    QString out;
+    bool quoted = false;
+    for (int i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == u'\'')
+            quoted = !quoted;
+        int run = 0;
+        while (!quoted && i + run < format.size() && format[i + run] == u'd')
+            ++run;
+        if (run >= 3) { // the day of the week, by name
+            i += run - 1;
+            continue;
+        }
+        out += run > 0 ? format.mid(i, run) : QString(c);
+        i += qMax(run, 1) - 1;
+    }
+    // What separated the weekday from the rest goes with it.
+    while (!out.isEmpty() && (out.front() == u',' || out.front() == u' '))
+        out.remove(0, 1);
+    while (!out.isEmpty() && (out.back() == u',' || out.back() == u' '))
+        out.chop(1);
+    return out.isEmpty() ? QStringLiteral("dd.MM.yyyy") : out;
+}

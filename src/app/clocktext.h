@@ -8,3 +8,7 @@
 
 QString ClockFormat(const QLocale &locale);
 QString ClockText(const QTime &time, const QLocale &locale = QLocale::system());
+
+// The date picker's format: the locale's long date format without the day of
+// the week, which would not fit the picker.
+QString DevDateFormat(const QLocale &locale);

@@ -1,3 +1,4 @@
+#include "app/delaytimewindow.h"
 #include "app/fonts.h"
 #include "app/mainform.h"
 #include "protocol/textutils.h"
@@ -11,7 +12,10 @@ int main(int argc, char *argv[])
     InitProgramDir();
     PlatformInfo();
     TMainForm form;
-    // The pause dialog of the test mode is created here, after the main window.
+    // The pause dialog belongs to the application and comes right after the
+    // main window; it goes first at the end, and the window lets go of it.
+    TDelayTimeWindow delayTimeWindow;
+    form.SetDelayTimeWindow(&delayTimeWindow);
     form.show();
     return app.exec();
 }

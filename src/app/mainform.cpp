@@ -1,22 +1,35 @@
 #include "app/mainform.h"
 
+#include "access/passwords.h"
+#include "access/widgetpasswordasker.h"
+#include "app/aboutform.h"
 #include "app/clocktext.h"
+#include "app/delaytimewindow.h"
 #include "app/displaytexts.h"
 #include "app/fonts.h"
 #include "app/privileges.h"
+#include "app/radiogroup.h"
+#include "app/settingsbinding.h"
 #include "app/terminallistbox.h"
 #include "app/toolbaricons.h"
 #include "app/waitwindow.h"
+#include "instrument/ormak.h"
 #include "protocol/cp1251.h"
+#include "protocol/openprotocoldriver.h"
+#include "serial/compropertiesdialog.h"
 #include "views/devicearchiveview.h"
 #include "views/spectrview.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QTimeEdit>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -41,6 +54,33 @@ constexpr int kToolButtonWidth = 30;
 constexpr int kStatusBarHeight = 19;
 constexpr int kClockPanelWidth = 75;
 constexpr int kSecondPanelWidth = 50;
+
+// The settings of the line and the password list.
+constexpr const char *kSerialSettingsFile = "commport.cfg";
+constexpr const char *kPasswordFile = "kvarn.pwd";
+constexpr const char *kPortUnavailable =
+    "Выбранный последовательный порт недоступен. Попробуйте перенастроить программу.";
+constexpr const char *kCounterDetached =
+    "Счетчик не подключен к БОП. Просмотр и редактирование его параметров невозможны.";
+
+// The wait window's message while a settings command runs.
+const char *waitMessage(TCommand command)
+{
+    switch (command) {
+    case cmdReadCommon:
+        return "загрузка общих параметров VIVUVO";
+    case cmdReadCounter:
+        return "загрузка параметров счетчика";
+    case cmdReadService:
+        return "загрузка параметров VIVUVO";
+    case cmdWriteCommon:
+        return "запись общих параметров VIVUVO";
+    case cmdWriteCounter:
+        return "запись параметров счетчика";
+    default: // the device, the alarm unit, the service values
+        return "запись параметров VIVUVO";
+    }
+}
 
 QWidget *newPage(const char *name, QWidget *parent = nullptr)
 {
@@ -71,12 +111,40 @@ private:
     TMainForm *form_;
 };
 
-TMainForm::TMainForm(OperatorPrompt *prompt, QWidget *parent)
+// The prompt that the windows made at start-up keep: it passes everything
+// on to the window's prompt of the moment.
+class TMainForm::ForwardingPrompt : public OperatorPrompt {
+public:
+    explicit ForwardingPrompt(TMainForm *form) : form_(form) {}
+    void Warning(const QString &text) override { form_->Prompt().Warning(text); }
+    void Information(const QString &text) override { form_->Prompt().Information(text); }
+    void Error(const QString &text) override { form_->Prompt().Error(text); }
+    bool Confirm(const QString &text) override { return form_->Prompt().Confirm(text); }
+    int Exec(QDialog &dialog) override { return form_->Prompt().Exec(dialog); }
+    QString OpenFileName(const QString &filter, const QString &suffix) override
+    {
+        return form_->Prompt().OpenFileName(filter, suffix);
+    }
+    QString SaveFileName(const QString &filter, const QString &suffix) override
+    {
+        return form_->Prompt().SaveFileName(filter, suffix);
+    }
+
+private:
+    TMainForm *form_;
+};
+
+TMainForm::TMainForm(OperatorPrompt *prompt, QWidget *parent) : TMainForm(TMainFormSetup{prompt, {}}, parent)
+{
+}
+
+TMainForm::TMainForm(const TMainFormSetup &setup, QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      forwardingPrompt_(std::make_unique<ForwardingPrompt>(this)), lineFactory_(setup.LineFactory)
 {
     setObjectName(QStringLiteral("MainForm"));
-    SetPrompt(prompt);
+    SetPrompt(setup.Prompt);
     CreateControls();
     FormCreate();
 }
@@ -107,6 +175,7 @@ void TMainForm::CreateControls()
     CreateToolBar();
     CreateMenu();
     CreatePages();
+    CreateSettingsPages();
     CreateStatusBar();
 
     ClockTimer = new QTimer(this);
@@ -304,20 +373,27 @@ void TMainForm::FormCreate()
 
     ArrangeControls();
 
-    // The settings sub-pages get their controls (the mode panel shows
-    // "Рабочий режим") with the settings binding.
+    CommonModePanel->setText(u8(kModeTexts[0]));
 
-    // The serial channel: loads "commport.cfg" and opens the port, warning
-    // "Выбранный последовательный порт недоступен. Попробуйте перенастроить
-    // программу." when it cannot; created here once the channel is in place.
+    // The line: "commport.cfg" beside the program (a file that does not load
+    // leaves the defaults), then the port. Without a port the program runs
+    // on; every exchange fails until the line is set up anew.
+    SerialChannel = std::make_unique<TRS232Channel>();
+    SerialSettingsEditor = std::make_unique<TComPropertiesEditor>(*forwardingPrompt_, this);
+    if (lineFactory_)
+        SerialChannel->SetLineFactory(lineFactory_);
+    SerialChannel->LoadSettings(QLatin1String(kSerialSettingsFile));
+    if (!SerialChannel->Open())
+        WarnPortUnavailable();
 
     WaitWindow = new TWaitWindow(this);
     WaitWindow2Btn = new TWaitWindow2Btn(this);
 
-    // The protocol driver on the channel, writing to CommTerminalLB and
-    // moving WaitWindow->WaitProgressBar, then the instrument's variable set
-    // on the driver: created here once they are in place.
+    ProtocolDriver = std::make_unique<TOpenProtocolDriver>(SerialChannel.get());
+    ProtocolDriver->SetTerminal(CommTerminalLB);
+    ProtocolDriver->SetProgressBar(WaitWindow->WaitProgressBar);
 
+    Device = std::make_unique<TORMAK>(ProtocolDriver.get());
     ApplyDeviceNumber(1);
 
     // The archive selection dialog with the archive lists of the variable set.
@@ -327,18 +403,27 @@ void TMainForm::FormCreate()
     DispatchButton->setEnabled(false);
     TestModeRequestTimer->stop();
 
-    // The date and time pickers of "Общее" start at the computer's clock.
+    // The pickers start at the computer's clock; nothing is read at start.
+    // Their change events would put the time into the empty clock value.
+    const QDateTime now = QDateTime::currentDateTime();
+    {
+        const QSignalBlocker blockDate(DevDate), blockTime(DevTime);
+        DevDate->setDate(now.date());
+        DevTime->setTime(now.time());
+    }
 
     MainPageControl->setCurrentIndex(pgSettings - 1);
 
     // Privileges: those of the empty password in "kvarn.pwd". Without a
     // password list everybody has the default, and the access level cannot
     // be changed.
-    const QByteArray privileges = kDefaultPrivileges;
-    N10->setEnabled(Passwords != nullptr);
-    ApplyPrivileges(privileges);
+    PasswordAsker = std::make_unique<WidgetPasswordAsker>(*forwardingPrompt_);
+    Passwords = std::make_unique<TPasswords>(true, PasswordAsker.get());
+    const bool listLoaded = Passwords->LoadPasswordsList(QLatin1String(kPasswordFile));
+    N10->setEnabled(listLoaded);
+    ApplyPrivileges(StartingPrivilege(*Passwords, listLoaded));
 
-    // The About box.
+    AboutForm = std::make_unique<TAboutForm>();
 
     ClockTimerTimer();
     ClockTimer->start();
@@ -391,7 +476,11 @@ void TMainForm::ApplyPrivileges(const QByteArray &privileges)
 void TMainForm::ApplyDeviceNumber(quint8 number)
 {
     deviceNumber_ = number;
-    // The variable set, once present, addresses every exchange to this number.
+    if (!Device) {
+        setWindowTitle(u8(kProgramTitle));
+        return;
+    }
+    Device->SetDeviceNumber(number);
     setWindowTitle(u8(kProgramTitle) + u8(" - № ") + QString::number(number));
 }
 
@@ -618,34 +707,102 @@ void TMainForm::RunCommand(TCommand command)
         close();
         break;
     case cmdSetupSerialPort:
+        CmdSetupSerialPort();
+        break;
     case cmdSetTestModePause:
+        CmdSetTestModePause();
+        break;
+    case cmdEnterPassword:
+        CmdEnterPassword();
+        break;
+    case cmdAbout:
+        CmdAbout();
+        break;
     case cmdLoadSpectrumFile:
     case cmdSaveSpectrumFile:
-    case cmdEnterPassword:
     case cmdLoadArchiveFile:
     case cmdSaveArchiveFile:
-    case cmdAbout:
-        // Serial settings, pause dialog, file commands, password and About
-        // box: they run here once their windows and objects are in place.
+        // The file commands come with the spectrum and archive views.
         break;
     }
 }
 
-void TMainForm::CmdReadSettingsPage(TCommand /*command*/)
+void TMainForm::CmdReadSettingsPage(TCommand command)
 {
     ExchangeState = esReading;
-    // Wait window, the variable set's read, the write button by its result
-    // and the display of the sub-page go here with the variable set.
+    WaitWindow->ShowWait(u8(waitMessage(command)));
+    bool ok = false;
+    if (Device) {
+        if (command == cmdReadCommon)
+            ok = Device->ReadCommonParams();
+        else if (command == cmdReadCounter)
+            ok = Device->ReadCounterParams();
+        else
+            ok = Device->ReadServiceParams();
+    }
+    DispatchButton->setEnabled(ok);
+    WaitWindow->hide();
+    // Shown whatever the read gave: what failed keeps its old value.
+    if (command == cmdReadCommon)
+        ShowCommonParams();
+    else if (command == cmdReadService)
+        ShowServiceParams();
+    else if (Device && CounterDetached(*Device))
+        ReportCounterDetached();
+    else
+        ShowCounterParams();
     ExchangeState = esIdle;
 }
 
-void TMainForm::CmdWriteSettings(TCommand /*command*/)
+void TMainForm::ReportCounterDetached()
 {
+    Prompt().Information(u8(kCounterDetached));
+    // "Общее" is shown only where the operator may see it.
+    if (Page1PageControl->isTabVisible(spCommon - 1)) {
+        ProgramChange change(this);
+        Page1PageControl->setCurrentIndex(spCommon - 1);
+    }
+    Page1PageControlChange();
+}
+
+void TMainForm::CmdWriteSettings(TCommand command)
+{
+    if (command == cmdWriteCounter && Device && CounterDetached(*Device)) {
+        ReportCounterDetached();
+        return;
+    }
     // A write requested while another exchange runs is dropped.
     if (ExchangeState != esIdle)
         return;
     ExchangeState = esWriting;
-    // Wait window, the variable set's write and the display go here.
+    WaitWindow->ShowWait(u8(waitMessage(command)));
+    // A failed write gives no message: the terminal page shows it.
+    if (Device) {
+        switch (command) {
+        case cmdWriteCommon:
+            Device->WriteCommonParams();
+            break;
+        case cmdWriteDevice:
+            Device->WriteDeviceParams();
+            break;
+        case cmdWriteAlarmUnit:
+            Device->WriteAlarmUnitParams();
+            break;
+        case cmdWriteCounter:
+            Device->WriteCounterParams();
+            break;
+        default:
+            Device->WriteServiceParams();
+            break;
+        }
+    }
+    WaitWindow->hide();
+    if (command == cmdWriteCounter)
+        ShowCounterParams();
+    else if (command == cmdWriteService)
+        ShowServiceParams();
+    else
+        ShowCommonParams();
     ExchangeState = esIdle;
 }
 
@@ -656,14 +813,16 @@ void TMainForm::CmdToggleTestMode()
         ExecuteCommand(cmdReadCounter);
         DispatchButton->setEnabled(false);
         RequestButton->setEnabled(false);
-        // The mode panel shows "Тестовый режим"; the running mean starts anew.
+        CommonModePanel->setText(u8(kModeTexts[1]));
+        if (Device)
+            Device->ResetTestAveraging();
         ExecuteCommand(cmdTestPoll);
         TestModeRequestTimer->start();
     } else {
         TestModeRequestTimer->stop();
         RequestButton->setEnabled(true);
         DispatchButton->setEnabled(true);
-        // The mode panel shows "Рабочий режим".
+        CommonModePanel->setText(u8(kModeTexts[0]));
         RequestButtonClick();
     }
 }
@@ -671,20 +830,88 @@ void TMainForm::CmdToggleTestMode()
 void TMainForm::CmdTestPoll()
 {
     ExchangeState = esReading;
-    // One reading of the measured activity into "Измерение".
+    // The reading's result is not looked at: a failed poll shows the mean so far.
+    if (Device) {
+        Device->ReadTestValue();
+        Device->CounterVars->AssignValues(*Device->TestVars);
+    }
+    ShowCounterParams();
     ExchangeState = esIdle;
 }
 
 void TMainForm::CmdReadSpectrum(TCommand /*command*/)
 {
     ExchangeState = esReading;
-    // The variable set's spectrum read and its view go here.
+    // The spectrum read and its view come with the spectrum views.
     ExchangeState = esIdle;
 }
 
 void TMainForm::CmdReadArchive()
 {
     ExchangeState = esReading;
-    // Record count, archive selection dialog, the archive read and its view go here.
+    // The record count, the selection dialog, the archive read and its view
+    // come with the archive view.
     ExchangeState = esIdle;
+}
+
+void TMainForm::WarnPortUnavailable()
+{
+    Prompt().Warning(u8(kPortUnavailable));
+}
+
+void TMainForm::CmdSetupSerialPort()
+{
+    // Cancelled: the channel has put its settings back; the port is not touched.
+    if (!SerialChannel->Configure(*SerialSettingsEditor))
+        return;
+    SerialChannel->SaveSettings(QLatin1String(kSerialSettingsFile));
+    SerialChannel->Close();
+    if (!SerialChannel->Open())
+        WarnPortUnavailable();
+    ProtocolDriver->SetChannel(SerialChannel.get());
+    Device->SetDriver(ProtocolDriver.get());
+}
+
+void TMainForm::SetDelayTimeWindow(TDelayTimeWindow *window)
+{
+    DelayTimeWindow_ = window;
+}
+
+TDelayTimeWindow *TMainForm::DelayTimeWindow()
+{
+    if (DelayTimeWindow_)
+        return DelayTimeWindow_;
+    if (!ownDelayTimeWindow_)
+        ownDelayTimeWindow_ = std::make_unique<TDelayTimeWindow>();
+    return ownDelayTimeWindow_.get();
+}
+
+void TMainForm::CmdSetTestModePause()
+{
+    TDelayTimeWindow *window = DelayTimeWindow();
+    window->SetInterval(TestModePause);
+    if (Prompt().Exec(*window) != QDialog::Accepted)
+        return;
+    // Anything but 1..255 keeps the pause as it was. A running poll goes on
+    // at the new pace.
+    const qint32 seconds = window->GetInterval();
+    if (seconds == -1)
+        return;
+    SetTestModePause(seconds);
+    SaveTestModePause();
+}
+
+void TMainForm::CmdEnterPassword()
+{
+    // A wrong password is reported by the password windows and changes nothing.
+    QByteArray password, privilege;
+    if (!Passwords || !Passwords->EnterPassword(password, privilege))
+        return;
+    ApplyPrivileges(privilege.isEmpty() ? QByteArray(kDefaultPrivileges) : privilege);
+}
+
+void TMainForm::CmdAbout()
+{
+    AboutForm->SetVersionNumber(u8(kProgramVersion));
+    Prompt().Exec(*AboutForm);
 }

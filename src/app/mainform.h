@@ -10,13 +10,21 @@
 #include "app/commands.h"
 #include "app/operatorprompt.h"
 #include "app/testmodepause.h"
+#include "serial/rs232channel.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 
 class QAction;
+class QDateEdit;
+class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QMenu;
+class QPushButton;
+class QRadioButton;
+class QTimeEdit;
 class QMenuBar;
 class QStatusBar;
 class QTabWidget;
@@ -26,6 +34,10 @@ class QToolButton;
 
 class TAboutForm;
 class TArchiveParamSelector;
+class TComPropertiesEditor;
+class TDelayTimeWindow;
+class TRadioGroup;
+class WidgetPasswordAsker;
 class TDeviceArchiveView;
 class TOpenProtocolDriver;
 class TORMAK;
@@ -36,12 +48,24 @@ class TTerminalListBox;
 class TWaitWindow;
 class TWaitWindow2Btn;
 
+// How a window is set up besides its files: where its messages go, and for
+// tests and tools the line in place of the one the port name selects.
+struct TMainFormSetup {
+    // Not owned; null: message boxes and dialogs on the screen.
+    OperatorPrompt *Prompt = nullptr;
+    // Asked at every opening of the port; null: the port name decides.
+    TRS232Channel::LineFactory LineFactory;
+};
+
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
     // Message boxes and modal windows go to the prompt (not owned); without
-    // one the window shows them on the screen itself.
+    // one the window shows them on the screen itself. The serial settings
+    // come from "commport.cfg" in ProgramDir(), the pause and the passwords
+    // from "kvarn.dtf" and "kvarn.pwd" in the working folder.
     explicit TMainForm(OperatorPrompt *prompt = nullptr, QWidget *parent = nullptr);
+    explicit TMainForm(const TMainFormSetup &setup, QWidget *parent = nullptr);
     ~TMainForm() override;
 
     void SetPrompt(OperatorPrompt *prompt);
@@ -79,6 +103,29 @@ public:
     TWaitWindow *WaitWindow = nullptr;
     TWaitWindow2Btn *WaitWindow2Btn = nullptr;
 
+    // The pause dialog belongs to the application, which hands it over once
+    // it is created; without one the window makes its own when first needed.
+    void SetDelayTimeWindow(TDelayTimeWindow *window);
+    TDelayTimeWindow *DelayTimeWindow();
+
+    // What the window works with, for tests and tools.
+    TRS232Channel *Channel() const { return SerialChannel.get(); }
+    TOpenProtocolDriver *Driver() const { return ProtocolDriver.get(); }
+    TORMAK *Installation() const { return Device.get(); }
+    TPasswords *PasswordList() const { return Passwords.get(); }
+    TAboutForm *About() const { return AboutForm.get(); }
+
+    // Copy the variable lists into the controls of "Общее", "Измерение" and
+    // "Служебное".
+    void ShowCommonParams();
+    void ShowCounterParams();
+    void ShowServiceParams();
+    // On/off panel: 0 on, 1 off. State panel: 0 sound, 1 fault, 2 running,
+    // 3 stopped. Lamps: 0 green, 1 yellow, 2 red.
+    void ShowOnOffState(int state, QLabel *panel);
+    void ShowStatusState(int state, QLabel *panel);
+    void ShowLampState(int state);
+
 public slots:
     void ClockTimerTimer();
     // Handlers of the operator's page selections (not of changes the program makes).
@@ -100,6 +147,11 @@ public slots:
     void N11Click();
     void RS2321Click();
 
+    // The one change handler of every operable settings control, told apart
+    // by the sender's name. Ignored while reading; in the test mode it puts
+    // the lists' values back over the edit.
+    void AnyDataChanged(QObject *sender);
+
 signals:
     // A command is about to run (it may still find it has nothing to do).
     void CommandStarted(TCommand command);
@@ -117,6 +169,11 @@ private:
     void CreateMenu();
     void CreatePages();
     void CreateStatusBar();
+    void CreateSettingsPages();
+    void CreateCommonPage();
+    void CreateCounterPage();
+    void CreateServicePage();
+    void ConnectSettingsControls();
     void FormCreate();
     void ArrangeControls();
     void FormClose(QCloseEvent *event);
@@ -130,20 +187,37 @@ private:
     void CmdTestPoll();
     void CmdReadSpectrum(TCommand command);
     void CmdReadArchive();
+    void CmdSetupSerialPort();
+    void CmdSetTestModePause();
+    void CmdEnterPassword();
+    void CmdAbout();
+    // KOEFFICIENT "0": no counter, so "Измерение" cannot be shown or written;
+    // the operator is told and taken to "Общее".
+    void ReportCounterDetached();
+    void WarnPortUnavailable();
 
+    class ForwardingPrompt;
     std::unique_ptr<WidgetPrompt> ownPrompt_;
     OperatorPrompt *prompt_ = nullptr;
+    // Hands everything to prompt_, whichever prompt that is by then: the
+    // windows made at start-up keep this one.
+    std::unique_ptr<OperatorPrompt> forwardingPrompt_;
+    TRS232Channel::LineFactory lineFactory_;
     int programChanges_ = 0;
     quint8 deviceNumber_ = 1;
 
-    // Owned for the whole run; each is created in FormCreate once its part
-    // of the program is in place.
-    TRS232Channel *SerialChannel = nullptr;
-    TOpenProtocolDriver *ProtocolDriver = nullptr;
-    TORMAK *Device = nullptr;
-    TPasswords *Passwords = nullptr;
-    TArchiveParamSelector *ArchiveParamSelector = nullptr;
-    TAboutForm *AboutForm = nullptr;
+    // Owned for the whole run, created in FormCreate; released in the
+    // reverse order (the variable set before the driver before the channel).
+    std::unique_ptr<TRS232Channel> SerialChannel;
+    std::unique_ptr<TComPropertiesEditor> SerialSettingsEditor;
+    std::unique_ptr<TOpenProtocolDriver> ProtocolDriver;
+    std::unique_ptr<TORMAK> Device;
+    std::unique_ptr<WidgetPasswordAsker> PasswordAsker;
+    std::unique_ptr<TPasswords> Passwords;
+    TArchiveParamSelector *ArchiveParamSelector = nullptr; // comes with the archive views
+    std::unique_ptr<TAboutForm> AboutForm;
+    QPointer<TDelayTimeWindow> DelayTimeWindow_;
+    std::unique_ptr<TDelayTimeWindow> ownDelayTimeWindow_;
 
     // Controls.
     QToolBar *MainToolBar = nullptr;
@@ -188,6 +262,73 @@ private:
     TSpectrView *MainSpectrView = nullptr;
     TSpectrView *BackgroundSpectrView = nullptr;
     TDeviceArchiveView *ArchiveView = nullptr;
+
+    // "Общее"
+    QLabel *Label1 = nullptr;
+    QLabel *NumPanel = nullptr;
+    QLabel *Label16 = nullptr;
+    QLabel *ResourcePanel = nullptr;
+    QGroupBox *GroupBox1 = nullptr;
+    QPushButton *SireneBtn = nullptr;
+    QLabel *SireneOnOffPanel = nullptr;
+    QRadioButton *BASIndRB1 = nullptr;
+    QRadioButton *BASIndRB2 = nullptr;
+    QRadioButton *BASIndRB3 = nullptr;
+    QLabel *RedPanel = nullptr;
+    QLabel *YellowPanel = nullptr;
+    QLabel *GreenPanel = nullptr;
+    QGroupBox *GroupBox2 = nullptr;
+    TRadioGroup *DryContactIN = nullptr;
+    TRadioGroup *DryContactOUT = nullptr;
+    QGroupBox *GroupBox6 = nullptr;
+    QLineEdit *DCLevelEdit = nullptr;
+    QGroupBox *GroupBox7 = nullptr;
+    QLabel *Label47 = nullptr;
+    QDateEdit *DevDate = nullptr;
+    QLabel *Label48 = nullptr;
+    QTimeEdit *DevTime = nullptr;
+    QPushButton *SynchroBtn = nullptr;
+    QGroupBox *GroupBox11 = nullptr;
+    QLabel *CommonModePanel = nullptr;
+    // "Измерение"
+    QGroupBox *GroupBox3 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *Edit11 = nullptr;
+    QGroupBox *GroupBox5 = nullptr;
+    QLabel *StatusPanel1 = nullptr;
+    QLabel *StatusPanel2 = nullptr;
+    QLabel *StatusPanel3 = nullptr;
+    QLabel *StatusPanel4 = nullptr;
+    QLabel *Label8 = nullptr;
+    QLabel *Label9 = nullptr;
+    QLabel *Label10 = nullptr;
+    QLabel *Label3 = nullptr;
+    QGroupBox *GroupBox12 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Alarm1On1 = nullptr;
+    QLineEdit *Edit13 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLabel *Alarm2On1 = nullptr;
+    QLineEdit *Edit16 = nullptr;
+    QLabel *Label18 = nullptr;
+    QLabel *Label11 = nullptr;
+    QLabel *ValuePanel1 = nullptr;
+    QLabel *Label15 = nullptr;
+    QLineEdit *Edit1DT = nullptr;
+    // "Служебное"
+    QLabel *Label17 = nullptr;
+    QLineEdit *SelfFonEdit = nullptr;
+    QPushButton *CopyToSelfFonBtn = nullptr;
+    QLabel *Label5 = nullptr;
+    QLineEdit *MngEdit1 = nullptr;
+    QLabel *Label6 = nullptr;
+    QLineEdit *MngEdit2 = nullptr;
+    QLabel *Label12 = nullptr;
+    QLineEdit *MngEdit3 = nullptr;
+    QLabel *Label13 = nullptr;
+    QLineEdit *MngEdit4 = nullptr;
+    QLabel *Label14 = nullptr;
+    QLineEdit *MngEdit5 = nullptr;
 
     QStatusBar *MainStatusBar = nullptr;
     QLabel *StatusBarPanel0 = nullptr; // the clock

@@ -51,3 +51,21 @@ int TestModeTimerInterval(qint32 seconds)
         return 1000;
     return int(ms > longest ? longest : ms);
 }
+
+qint32 PauseIntervalFromText(const QByteArray &text)
+{
+    QByteArray digits = text;
+    RemoveAll(digits, " ");
+    bool ok = false;
+    const qint64 value = StrToIntDef(digits, -1, &ok);
+    if (!ok || value < kShortestTestModePause || value > kLongestTestModePause)
+        return -1;
+    return qint32(value);
+}
+
+QByteArray PauseIntervalText(qint32 seconds)
+{
+    if (seconds < kShortestTestModePause || seconds > kLongestTestModePause)
+        return QByteArray();
+    return QByteArray::number(seconds);
+}

@@ -3,6 +3,7 @@
 // number of seconds in decimal, CR LF after it. The pause dialog accepts 1 to
 // 255 seconds; the file may hold anything a hand could put there.
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -23,3 +24,13 @@ bool SaveTestModePauseFile(const QString &fileName, qint32 seconds);
 // second instead of continuously; huge pauses stop at the longest interval a
 // timer takes.
 int TestModeTimerInterval(qint32 seconds);
+
+// The pause dialog's field: the pauses it accepts, 1 to 255 seconds.
+inline constexpr qint32 kShortestTestModePause = 1;
+inline constexpr qint32 kLongestTestModePause = 255;
+
+// The seconds in the field's text, every blank removed first; -1 when that
+// is no whole number from 1 to 255 (an empty field, "0", "256").
+qint32 PauseIntervalFromText(const QByteArray &text);
+// What the field shows for a pause: the number, or nothing outside 1..255.
+QByteArray PauseIntervalText(qint32 seconds);
