@@ -335,9 +335,9 @@ int TKvarnCtl::cmdArchive()
 
 // The test mode: a new running mean, then one reading every interval. A
 // reading that takes longer than the interval is followed by the next one at
-// once, without a burst to catch up. RAW is the reading, MEAN the running
-// mean of the distinct readings, which stays the mean also when a reading
-// repeats the one before it.
+// once, without a burst to catch up. RAW is the reading; MEAN is what the
+// window's test mode shows: the running mean of the distinct readings, or the
+// raw reading when it repeats the one before it (that poll is not counted).
 int TKvarnCtl::cmdPoll()
 {
     StopSignals stopOnSignal;
@@ -357,7 +357,7 @@ int TKvarnCtl::cmdPoll()
         const QString time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
         if (ok) {
             console_.Out(time + u' ' + orDash(ormak_->TestPrevious->GetItem(0)->Value) + u' '
-                         + orDash(ormak_->TestAverage->GetItem(0)->Value));
+                         + orDash(ormak_->TestVars->GetItem(0)->Value));
         } else {
             console_.Error(time + u' ' + terminal_->FailureText());
             status = kCliFailed;
