@@ -1,11 +1,15 @@
 // The application shell's rules without a window: the tabs a privilege text
-// opens, commands when no page is active, the test-mode pause file and poll
-// interval, and the clock's text.
+// opens, commands when no page is active, the test-mode pause file, poll
+// interval and dialog field, the clock's text, and the settings binding
+// (clock values, panels, lamps, and what each operated control does).
 
 #include "app/clocktext.h"
 #include "app/commands.h"
 #include "app/privileges.h"
+#include "app/settingsbinding.h"
 #include "app/testmodepause.h"
+#include "instrument/ormak.h"
+#include "protocol/cp1251.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,6 +47,21 @@ private slots:
     void pollInterval();
     void clockText_data();
     void clockText();
+    void pauseField_data();
+    void pauseField();
+    void dateFormatWithoutWeekday();
+
+    void deviceDateTime_data();
+    void deviceDateTime();
+    void replaceDateAndTime_data();
+    void replaceDateAndTime();
+    void panels_data();
+    void panels();
+    void displaysReadTheLists();
+    void edits_data();
+    void edits();
+    void selfBackgroundFromMeasured_data();
+    void selfBackgroundFromMeasured();
 };
 
 void TestShellRules::privileges_data()
@@ -163,6 +182,269 @@ void TestShellRules::clockText()
     QFETCH(QTime, time);
     QFETCH(QString, text);
     QCOMPARE(ClockText(time, QLocale(locale)), text);
+}
+
+void TestShellRules::pauseField_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("seconds");
+    QTest::newRow("empty") << QByteArray("   ") << -1;
+    QTest::newRow("0") << QByteArray("0  ") << -1;
+    QTest::newRow("1") << QByteArray("1") << 1;
+    QTest::newRow("255") << QByteArray("255") << 255;
+    QTest::newRow("256") << QByteArray("256") << -1;
+    QTest::newRow("300") << QByteArray("300") << -1;
+    QTest::newRow("blanks inside") << QByteArray(" 2 5") << 25;
+    QTest::newRow("sign") << QByteArray("-5") << -1;
+}
+
+void TestShellRules::pauseField()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, seconds);
+    QCOMPARE(PauseIntervalFromText(text), seconds);
+    // What the field shows for a pause comes back as that pause.
+    if (seconds > 0)
+        QCOMPARE(PauseIntervalFromText(PauseIntervalText(seconds)), seconds);
+    for (const qint32 outside : {0, 256, -10, std::numeric_limits<qint32>::max()})
+        QVERIFY(PauseIntervalText(outside).isEmpty());
+}
+
+void TestShellRules::dateFormatWithoutWeekday()
+{
+    for (const char *name : {"C", "en_US", "ru_RU", "de_DE"}) {
+        const QLocale locale{QLatin1String(name)};
+        const QString format = DevDateFormat(locale);
+        const QString shown = locale.toString(QDate(2003, 12, 24), format);
+        QVERIFY2(shown.contains(QLatin1String("2003")) && shown.contains(QLatin1String("24")), qPrintable(shown));
+        QVERIFY2(!shown.contains(locale.dayName(3)), qPrintable(shown)); // no "Wednesday"
+        QCOMPARE(locale.toDate(shown, format), QDate(2003, 12, 24));
+    }
+}
+
+void TestShellRules::deviceDateTime_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QDate>("date"); // null: the picker keeps its value
+    QTest::addColumn<QTime>("time");
+    QTest::newRow("whole") << QByteArray("05/03/2004 14.07.00") << QDate(2004, 3, 5) << QTime(14, 7, 0);
+    QTest::newRow("blanks between") << QByteArray("24/12/2003   17.00.09") << QDate(2003, 12, 24) << QTime(17, 0, 9);
+    QTest::newRow("no blank") << QByteArray("24/12/2003") << QDate() << QTime();
+    QTest::newRow("empty") << QByteArray() << QDate() << QTime();
+    QTest::newRow("31 February stops both") << QByteArray("31/02/2004 10.00.00") << QDate() << QTime();
+    QTest::newRow("one-digit day") << QByteArray("5/3/2004 10.00.00") << QDate() << QTime();
+    QTest::newRow("bad time keeps the date") << QByteArray("01/01/2004 25.00.00") << QDate(2004, 1, 1) << QTime();
+    QTest::newRow("time missing") << QByteArray("01/01/2004 ") << QDate(2004, 1, 1) << QTime();
+    QTest::newRow("letters") << QByteArray("aa/bb/cccc dd.ee.ff") << QDate() << QTime();
+}
+
+void TestShellRules::deviceDateTime()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QDate, date);
+    QFETCH(QTime, time);
+    const TDeviceDateTime parsed = ParseDeviceDateTime(text);
+    QCOMPARE(parsed.Date.value_or(QDate()), date);
+    QCOMPARE(parsed.Time.value_or(QTime()), time);
+    if (date.isValid() && time.isValid()) // the text the pickers give back
+        QCOMPARE(ParseDeviceDateTime(FormatDeviceDateTime(date, time)).Time, parsed.Time);
+}
+
+void TestShellRules::replaceDateAndTime_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("newDate");
+    QTest::addColumn<QByteArray>("newTime");
+    const QByteArray base = "24/12/2003 17.00.00";
+    QTest::newRow("plain") << base << QByteArray("01/02/0999 17.00.00") << QByteArray("24/12/2003 09.05.03");
+    QTest::newRow("no blank: unchanged") << QByteArray("24/12/2003") << QByteArray("24/12/2003")
+                                         << QByteArray("24/12/2003");
+    QTest::newRow("leading blanks, tail dropped")
+        << QByteArray("  24/12/2003  17.00.00 extra") << QByteArray("01/02/0999 17.00.00")
+        << QByteArray("24/12/2003 09.05.03");
+}
+
+void TestShellRules::replaceDateAndTime()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, newDate);
+    QFETCH(QByteArray, newTime);
+    QCOMPARE(ReplaceDatePart(text, QDate(999, 2, 1)), newDate);
+    QCOMPARE(ReplaceTimePart(text, QTime(9, 5, 3, 999)), newTime); // milliseconds dropped
+    QCOMPARE(FormatDeviceDateTime(QDate(2004, 3, 5), QTime(14, 7, 0)), QByteArray("05/03/2004 14.07.00"));
+}
+
+void TestShellRules::panels_data()
+{
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QList<int>>("states");
+    QTest::newRow("0") << QByteArray("0") << QList<int>{ssSound, ssRunning, ssSound, ssSound};
+    QTest::newRow("48") << QByteArray("48") << QList<int>{ssFault, ssStopped, ssSound, ssSound};
+    QTest::newRow("240 with blanks") << QByteArray(" 240 ") << QList<int>{ssFault, ssStopped, ssFault, ssFault};
+    QTest::newRow("abc") << QByteArray("abc") << QList<int>{ssSound, ssSound, ssSound, ssSound};
+    QTest::newRow("empty") << QByteArray() << QList<int>{ssSound, ssSound, ssSound, ssSound};
+    QTest::newRow("hexadecimal is no integer") << QByteArray("0x10") << QList<int>{0, 0, 0, 0};
+}
+
+void TestShellRules::panels()
+{
+    QFETCH(QByteArray, status);
+    QFETCH(QList<int>, states);
+    const std::array<int, 4> got = StatusPanelStates(status);
+    QCOMPARE(QList<int>(got.begin(), got.end()), states);
+
+    // The colours of every state, the lamps and the on/off flags.
+    QCOMPARE(StatusColour(ssSound), (TRgb{0, 255, 0}));
+    QCOMPARE(StatusColour(ssFault), (TRgb{255, 0, 0}));
+    QCOMPARE(StatusColour(ssRunning), (TRgb{0, 255, 0}));
+    QCOMPARE(StatusColour(ssStopped), (TRgb{0, 0, 255}));
+    QCOMPARE(OnOffState(" 1 "), int(osOn));
+    QCOMPARE(OnOffState("11"), int(osOff));
+    QCOMPARE(OnOffColour(osOn), (TRgb{255, 0, 0}));
+    QCOMPARE(OnOffColour(osOff), (TRgb{128, 128, 128}));
+    const TRgb maroon{128, 0, 0}, red{255, 0, 0}, olive{128, 128, 0}, yellow{255, 255, 0}, dark{0, 128, 0},
+        lime{0, 255, 0};
+    const struct {
+        QByteArray indicator;
+        int lamp, button;
+        std::array<TRgb, 3> colours;
+    } lamps[] = {{"0", lsGreen, 2, {maroon, olive, lime}}, {" 2 ", lsRed, 0, {red, olive, dark}},
+                 {"1", lsYellow, 1, {maroon, yellow, dark}}, {"7", lsGreen, 2, {maroon, olive, lime}},
+                 {"", lsGreen, 2, {maroon, olive, lime}}};
+    for (const auto &l : lamps) {
+        QCOMPARE(LampState(l.indicator), l.lamp);
+        QCOMPARE(LampRadioButton(l.lamp), l.button);
+        QVERIFY(LampColours(l.lamp) == l.colours);
+    }
+    QCOMPARE(DryContactItem(" 1"), 0);
+    QCOMPARE(DryContactItem("0"), 1);
+    QCOMPARE(DryContactItem(""), -1);
+    QCOMPARE(DryContactItem("2"), -1);
+}
+
+void TestShellRules::displaysReadTheLists()
+{
+    QVERIFY(!CommonDisplay(nullptr) && !CounterDisplay(nullptr) && !ServiceDisplay(nullptr));
+    TORMAK device(nullptr);
+    const QList<QByteArray> common = {"05/03/2004 14.07.00", Cp("№ 17"), "1", "0", "12.5", "3400"};
+    for (int i = 0; i < common.size(); ++i)
+        device.CommonVars->GetItem(i)->Value = common[i];
+    device.AlarmUnitVars->GetItem(0)->Value = "1";
+    device.AlarmUnitVars->GetItem(1)->Value = "1";
+    const TCommonDisplay c = *CommonDisplay(&device);
+    QCOMPARE(c.SerialNumber, Cp("№ 17"));
+    QCOMPARE(c.Threshold, QByteArray("12.5"));
+    QCOMPARE(c.Resource, QByteArray("3400"));
+    QVERIFY(c.DryContactIn == 0 && c.DryContactOut == 1 && c.Siren == osOn && c.Lamp == lsYellow);
+    QCOMPARE(c.DateTime.Date, QDate(2004, 3, 5));
+
+    const QList<QByteArray> counter = {"0.5", "100", "200", "1", "0", "48", "57.3", "10"};
+    for (int i = 0; i < counter.size(); ++i)
+        device.CounterVars->GetItem(i)->Value = counter[i];
+    const TCounterDisplay k = *CounterDisplay(&device);
+    QVERIFY(k.Koefficient == "0.5" && k.Alarm1 == "100" && k.Alarm2 == "200" && k.Activity == "57.3"
+            && k.DurationTime == "10");
+    QVERIFY(k.Alarm1On == osOn && k.Alarm2On == osOff && k.Status[0] == ssFault && k.Status[1] == ssStopped);
+    QVERIFY(!CounterDetached(device));
+    device.CounterVars->GetItem(0)->Value = " 0 ";
+    QVERIFY(CounterDetached(device));
+
+    for (int i = 0; i < 6; ++i)
+        device.ServiceVars->GetItem(i)->Value = QByteArray::number(i * 11);
+    QCOMPARE(ServiceDisplay(&device)->Values[5], QByteArray("55"));
+}
+
+void TestShellRules::edits_data()
+{
+    // The control, what it hands over, and then the lists' values and the
+    // result as "COMMON|ALARM|COUNTER|SERVICE => command show" with the lists
+    // joined by ",".
+    QTest::addColumn<QByteArray>("sender");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("expected");
+    const char *rows[][3] = {
+        {"BASIndRB1", "", "24/12/2003 17.00.00,S,1,0,5,H|0,2|0.5,A1,A2,,,,,10|F,,,,, => cmdWriteAlarmUnit"},
+        {"BASIndRB2", "", "24/12/2003 17.00.00,S,1,0,5,H|0, 1 |0.5,A1,A2,,,,,10|F,,,,, =>"},
+        {"BASIndRB3", "", "24/12/2003 17.00.00,S,1,0,5,H|0,0|0.5,A1,A2,,,,,10|F,,,,, => cmdWriteAlarmUnit"},
+        {"SireneBtn", "", "24/12/2003 17.00.00,S,1,0,5,H|1, 1 |0.5,A1,A2,,,,,10|F,,,,, => cmdWriteAlarmUnit"},
+        {"DryContactIN", "", "24/12/2003 17.00.00,S,1,0,5,H|0, 1 |0.5,A1,A2,,,,,10|F,,,,, => common"},
+        {"DryContactOUT", "", "24/12/2003 17.00.00,S,1,1,5,H|0, 1 |0.5,A1,A2,,,,,10|F,,,,, => cmdWriteDevice"},
+        {"DCLevelEdit", "7.5", "24/12/2003 17.00.00,S,1,0,7.5,H|0, 1 |0.5,A1,A2,,,,,10|F,,,,, =>"},
+        {"DevDate", "", "01/02/2005 17.00.00,S,1,0,5,H|0, 1 |0.5,A1,A2,,,,,10|F,,,,, =>"},
+        {"DevTime", "", "24/12/2003 09.05.03,S,1,0,5,H|0, 1 |0.5,A1,A2,,,,,10|F,,,,, =>"},
+        {"SynchroBtn", "", "01/02/2005 09.05.03,S,1,0,5,H|0, 1 |0.5,A1,A2,,,,,10|F,,,,, => cmdWriteDevice common"},
+        {"Edit11", "x", "24/12/2003 17.00.00,S,1,0,5,H|0, 1 |x,A1,A2,,,,,10|F,,,,, =>"},
+        {"Edit13", "", "24/12/2003 17.00.00,S,1,0,5,H|0, 1 |0.5,,A2,,,,,10|F,,,,, =>"},
+        {"Edit16", " 9 ", "24/12/2003 17.00.00,S,1,0,5,H|0, 1 |0.5,A1, 9 ,,,,,10|F,,,,, =>"},
+        {"Edit1DT", "20", "24/12/2003 17.00.00,S,1,0,5,H|0, 1 |0.5,A1,A2,,,,,20|F,,,,, =>"},
+        {"SelfFonEdit", "3", "24/12/2003 17.00.00,S,1,0,5,H|0, 1 |0.5,A1,A2,,,,,10|3,,,,, =>"},
+        {"MngEdit5", "36.6", "24/12/2003 17.00.00,S,1,0,5,H|0, 1 |0.5,A1,A2,,,,,10|F,,,,,36.6 =>"},
+        {"CopyToSelfFonBtn", "", "24/12/2003 17.00.00,S,1,0,5,H|0, 1 |0.5,A1,A2,,,,,10|5,,,,, => service 5"},
+        {"NumPanel", "x", "24/12/2003 17.00.00,S,1,0,5,H|0, 1 |0.5,A1,A2,,,,,10|F,,,,, =>"},
+    };
+    for (const auto &r : rows)
+        QTest::newRow(r[0]) << QByteArray(r[0]) << QByteArray(r[1]) << QByteArray(r[2]);
+}
+
+void TestShellRules::edits()
+{
+    QFETCH(QByteArray, sender);
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, expected);
+    TORMAK device(nullptr);
+    auto fill = [](TOPVarList &list, const QList<QByteArray> &values) {
+        for (int i = 0; i < values.size(); ++i)
+            list.GetItem(i)->Value = values[i];
+    };
+    fill(*device.CommonVars, {"24/12/2003 17.00.00", "S", "1", "0", "5", "H"});
+    fill(*device.AlarmUnitVars, {"0", " 1 "});
+    fill(*device.CounterVars, {"0.5", "A1", "A2", "", "", "", "", "10"});
+    fill(*device.ServiceVars, {"F"});
+
+    TControlInput input;
+    input.Text = text;
+    input.FirstItemSelected = true;
+    input.Date = QDate(2005, 2, 1);
+    input.Time = QTime(9, 5, 3);
+    const TEditResult result = ApplySettingsEdit(device, sender, input);
+
+    auto join = [](const TOPVarList &list) {
+        QList<QByteArray> values;
+        for (int i = 0; i < list.Count(); ++i)
+            values << list.GetItem(i)->Value;
+        return values.join(',');
+    };
+    QByteArray got = join(*device.CommonVars) + '|' + join(*device.AlarmUnitVars) + '|' + join(*device.CounterVars)
+        + '|' + join(*device.ServiceVars) + " =>";
+    if (result.Write)
+        got += ' ' + QByteArray(CommandName(*result.Write));
+    if (result.ShowCommon)
+        got += " common";
+    if (result.ShowService)
+        got += " service";
+    if (result.SelfBackgroundText)
+        got += ' ' + *result.SelfBackgroundText;
+    QCOMPARE(got, expected);
+}
+
+void TestShellRules::selfBackgroundFromMeasured_data()
+{
+    QTest::addColumn<QByteArray>("duration");
+    QTest::addColumn<QByteArray>("factor");
+    QTest::addColumn<QByteArray>("result");
+    QTest::newRow("10 x 0.5") << QByteArray("10") << QByteArray("0.5") << QByteArray("5");
+    QTest::newRow("blanks") << QByteArray(" 3 ") << QByteArray(" 1.5") << QByteArray("4.5");
+    QTest::newRow("empty duration") << QByteArray() << QByteArray("0.5") << QByteArray("0");
+    QTest::newRow("comma is no number") << QByteArray("10") << QByteArray("0,5") << QByteArray("0");
+    QTest::newRow("beyond every range") << QByteArray("1e4000") << QByteArray("1e4000") << QByteArray("0");
+}
+
+void TestShellRules::selfBackgroundFromMeasured()
+{
+    QFETCH(QByteArray, duration);
+    QFETCH(QByteArray, factor);
+    QFETCH(QByteArray, result);
+    QCOMPARE(SelfBackgroundFromMeasured(duration, factor), result);
 }
 
 QTEST_MAIN(TestShellRules)
