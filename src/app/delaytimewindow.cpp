@@ -63,7 +63,13 @@ void TDelayTimeWindow::showEvent(QShowEvent *event)
     if (const QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
     QDialog::showEvent(event);
-    FormActivate();
+}
+
+void TDelayTimeWindow::setVisible(bool visible)
+{
+    QDialog::setVisible(visible);
+    if (visible)
+        FormActivate();
 }
 
 void TDelayTimeWindow::changeEvent(QEvent *event)

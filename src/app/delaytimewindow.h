@@ -28,6 +28,10 @@ public slots:
     // whole text is selected, so that typing replaces it.
     void FormActivate();
 
+    // After the dialog's own focus handling, which would move the cursor
+    // to the field's first blank.
+    void setVisible(bool visible) override;
+
 protected:
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;

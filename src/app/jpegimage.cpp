@@ -19,9 +19,12 @@ extern "C" void onError(j_common_ptr info)
     std::longjmp(reinterpret_cast<ErrorManager *>(info->err)->back, 1);
 }
 
-extern "C" void onMessage(j_common_ptr, int)
+extern "C" void onMessage(j_common_ptr info, int level)
 {
-    // Warnings (a damaged but readable picture) are not printed.
+    // Warnings (level -1: damaged data) are counted, not printed; trace
+    // messages are dropped.
+    if (level < 0)
+        ++info->err->num_warnings;
 }
 
 extern "C" void onOutput(j_common_ptr)
@@ -66,8 +69,11 @@ bool decode(jpeg_decompress_struct &info, ErrorManager &errors, const QByteArray
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
+    // Warnings are about damaged data (a picture cut off, a bad segment):
+    // such a picture is not shown half-made.
+    const bool whole = errors.pub.num_warnings == 0;
     jpeg_destroy_decompress(&info);
-    return true;
+    return whole;
 }
 
 } // namespace
