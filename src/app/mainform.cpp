@@ -741,6 +741,8 @@ void TMainForm::CmdReadSettingsPage(TCommand command)
             ok = Device->ReadServiceParams();
     }
     DispatchButton->setEnabled(ok);
+    if (ok && command == cmdReadCommon)
+        commonValuesKnown_ = true;
     WaitWindow->hide();
     // Shown whatever the read gave: what failed keeps its old value.
     if (command == cmdReadCommon)

@@ -205,6 +205,10 @@ private:
     TRS232Channel::LineFactory lineFactory_;
     int programChanges_ = 0;
     quint8 deviceNumber_ = 1;
+    // "Общее" has been read whole at least once: until then its lists hold
+    // no values of the installation, and the controls that write at once
+    // would send those blanks.
+    bool commonValuesKnown_ = false;
 
     // Owned for the whole run, created in FormCreate; released in the
     // reverse order (the variable set before the driver before the channel).

@@ -15,6 +15,8 @@
 // controls (state 1) the handler ignores every event; while a write shows
 // its result (state 2) the events store the shown values into the same items
 // and any write they ask for is dropped because the state is not idle.
+// The controls that write "Общее" at once do nothing until that sub-page has
+// been read: the lists would send blanks for everything else in the group.
 
 #include "app/mainform.h"
 
@@ -414,6 +416,14 @@ void TMainForm::AnyDataChanged(QObject *sender)
         return;
 
     const QString name = sender->objectName();
+    // The siren, the lamps, the output contact and the clock write the
+    // whole group at once: not before the installation's values are known.
+    static const QStringList writeAtOnce = {"SireneBtn", "BASIndRB1", "BASIndRB2", "BASIndRB3", "DryContactOUT",
+                                            "SynchroBtn"};
+    if (!commonValuesKnown_ && writeAtOnce.contains(name)) {
+        ShowCommonParams();
+        return;
+    }
     TControlInput input;
     if (const auto *e = qobject_cast<const QLineEdit *>(sender))
         input.Text = ToCp1251(e->text());

@@ -5,6 +5,7 @@
 
 #include "app/clocktext.h"
 #include "app/mainform.h"
+#include "app/radiogroup.h"
 #include "app/terminallistbox.h"
 #include "app/waitwindow.h"
 #include "protocol/cp1251.h"
@@ -20,6 +21,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabBar>
@@ -99,6 +102,7 @@ private slots:
     void testModeOnAndOff();
     void closeAsksAndNoKeepsWorking();
     void commandGuardReportsFailures();
+    void writesNeedIdleAndKnownValues();
     void terminal();
     void textsFitTheirControls();
     void pictures();
@@ -531,6 +535,27 @@ void TestMainForm::commandGuardReportsFailures()
     QSignalSpy commands(&failing, &TMainForm::CommandStarted);
     failing.N11Click();
     QCOMPARE(commandsOf(commands), QList<TCommand>{cmdAbout});
+}
+
+void TestMainForm::writesNeedIdleAndKnownValues()
+{
+    showForm();
+    const int before = line_.WritesCount();
+    // Nothing read yet: the siren and the output contact send nothing (the
+    // rest of their group would go out blank) and show the values held.
+    QTest::mouseClick(named<QPushButton>("SireneBtn"), Qt::LeftButton);
+    QTest::mouseClick(named<TRadioGroup>("DryContactOUT")->Item(0), Qt::LeftButton);
+    QCOMPARE(named<TRadioGroup>("DryContactOUT")->ItemIndex(), -1);
+    QCOMPARE(named<QLabel>("SireneOnOffPanel")->text(), u8("ВЫКЛ"));
+    QCOMPARE(line_.WritesCount(), before);
+
+    // Writes asked for while a read runs are dropped without a message.
+    form().ExchangeState = esReading;
+    form().ExecuteCommand(cmdWriteCommon);
+    form().ExecuteCommand(cmdWriteService);
+    QCOMPARE(line_.WritesCount(), before);
+    QCOMPARE(form().ExchangeState, quint8(esReading));
+    form().ExchangeState = esIdle;
 }
 
 void TestMainForm::terminal()
