@@ -24,6 +24,7 @@
 #include "app/displaytexts.h"
 #include "app/radiogroup.h"
 #include "app/settingsbinding.h"
+#include "app/toolbaricons.h"
 #include "instrument/ormak.h"
 #include "protocol/cp1251.h"
 
@@ -108,22 +109,6 @@ QLineEdit *edit(QWidget *parent, const char *name, const QRect &geometry)
 
 // --- the glyphs of the three bitmap buttons -----------------------------------
 
-QIcon glyph(void (*paint)(QPainter &))
-{
-    QIcon icon;
-    for (const qreal ratio : {1.0, 2.0}) {
-        QPixmap pixmap(int(16 * ratio), int(16 * ratio));
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing);
-        paint(p);
-        p.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
-
 // A loudspeaker horn with sound waves.
 void paintSiren(QPainter &p)
 {
@@ -197,7 +182,7 @@ void TMainForm::CreateCommonPage()
     RedPanel = panel(GroupBox1, "RedPanel", {276, 16, 185, 19});
     BASIndRB1 = named(new QRadioButton(u8("Красный"), GroupBox1), "BASIndRB1", {178, 18, 93, 17});
     SireneBtn = named(new QPushButton(GroupBox1), "SireneBtn", {36, 22, 45, 27});
-    SireneBtn->setIcon(glyph(paintSiren));
+    SireneBtn->setIcon(PaintedIcon(paintSiren));
     SireneBtn->setToolTip(u8("Включить/выключить сирену"));
     YellowPanel = panel(GroupBox1, "YellowPanel", {276, 36, 185, 19});
     BASIndRB2 = named(new QRadioButton(u8("Желтый"), GroupBox1), "BASIndRB2", {178, 38, 95, 17});
@@ -230,7 +215,7 @@ void TMainForm::CreateCommonPage()
     DevTime = named(new QTimeEdit(GroupBox7), "DevTime", {258, 18, 77, 21});
     // The installation's clock runs on 24 hours.
     DevTime->setDisplayFormat(QStringLiteral("HH:mm:ss"));
-    SynchroBtn = named(new QPushButton(glyph(paintSynchro), u8("Синхронизация"), GroupBox7), "SynchroBtn",
+    SynchroBtn = named(new QPushButton(PaintedIcon(paintSynchro), u8("Синхронизация"), GroupBox7), "SynchroBtn",
                        {352, 18, 121, 21});
     SynchroBtn->setToolTip(u8("Синхронизировать часы и календать прибора с компьютером"));
 
@@ -300,7 +285,7 @@ void TMainForm::CreateServicePage()
         *row.label = label(page, row.labelName, row.caption, {4, row.top, 189, 21});
         *row.edit = edit(page, row.editName, {196, row.top, 141, 21});
     }
-    CopyToSelfFonBtn = named(new QPushButton(glyph(paintCopy), u8("Из измеренного.."), page), "CopyToSelfFonBtn",
+    CopyToSelfFonBtn = named(new QPushButton(PaintedIcon(paintCopy), u8("Из измеренного.."), page), "CopyToSelfFonBtn",
                              {352, 24, 129, 21});
 }
 

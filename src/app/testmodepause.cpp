@@ -1,9 +1,9 @@
 #include "app/testmodepause.h"
 
+#include "protocol/savefile.h"
 #include "protocol/textutils.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <limits>
 
 namespace {
@@ -32,15 +32,7 @@ qint32 LoadTestModePauseFile(const QString &fileName)
 
 bool SaveTestModePauseFile(const QString &fileName, qint32 seconds)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray line = QByteArray::number(seconds) + "\r\n";
-    if (file.write(line) != line.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return SaveFileAtomically(fileName, QByteArray::number(seconds) + "\r\n");
 }
 
 int TestModeTimerInterval(qint32 seconds)

@@ -147,8 +147,13 @@ QIcon MainToolBarIcon(int index)
     static const Painter painters[kToolBarIconCount] = {paintOpen, paintSave, paintNumber, paintWrite, paintRead, paintTestMode};
     if (index < 0 || index >= kToolBarIconCount)
         return QIcon();
+    return PaintedIcon(painters[index]);
+}
+
+QIcon PaintedIcon(void (*paint)(QPainter &))
+{
     QIcon icon;
-    icon.addPixmap(render(painters[index], 1));
-    icon.addPixmap(render(painters[index], 2));
+    icon.addPixmap(render(paint, 1));
+    icon.addPixmap(render(paint, 2));
     return icon;
 }

@@ -5,7 +5,12 @@
 
 #include <QIcon>
 
+class QPainter;
+
 inline constexpr int kToolBarIconCount = 6;
 
 // An empty icon for indexes out of range.
 QIcon MainToolBarIcon(int index);
+
+// An icon drawn by paint on a 16 x 16 grid, at one and at two pixels per unit.
+QIcon PaintedIcon(void (*paint)(QPainter &));
