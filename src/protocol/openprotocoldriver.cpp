@@ -142,7 +142,6 @@ bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, ReplyL
 bool TOpenProtocolDriver::Transact(const ProtocolFrame &request, ProtocolFrame &reply)
 {
     lastBadChecksum_ = false;
-    lastReadSize_ = 0;
     if (requestPause_ > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(requestPause_));
     if (!channel_)
@@ -155,6 +154,9 @@ bool TOpenProtocolDriver::Transact(const ProtocolFrame &request, ProtocolFrame &
     if (!channel_->Write(reinterpret_cast<const quint8 *>(wire.constData()), written))
         return false;
 
+    // A request that never went out reads nothing: the size of the last
+    // reply read stays as it was until this read.
+    lastReadSize_ = 0;
     quint8 buffer[kFrameBufferSize];
     int received = 0;
     if (!channel_->Read(buffer, kFrameBufferSize, received) || received <= 0)
