@@ -137,13 +137,18 @@ long double StrToFloatDot(const QByteArray &text)
 }
 
 namespace {
-// Decimal digits of |value| rounded to `precision` significant digits, with
-// the exponent e such that value = 0.ddd x 10^e. Trailing zeros are kept.
+// Decimal digits of |value| rounded to `precision` (1..18) significant
+// digits, with the exponent e such that value = 0.ddd x 10^e. Trailing zeros
+// are kept. The value is first written with the 18 significant digits an
+// extended float holds; those are then rounded with halves going away from
+// zero, as the printed number would be rounded by hand (12.25 to three
+// digits is 12.3, not 12.2).
 void decimalDigits(long double value, int precision, QByteArray &digits, int &e)
 {
+    constexpr int kHeld = 18;
     char buf[128];
     const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value),
-                                   std::chars_format::scientific, precision - 1);
+                                   std::chars_format::scientific, kHeld - 1);
     const QByteArray s(buf, int(res.ptr - buf)); // d.ddde[+-]xx
     const int ePos = int(s.indexOf('e'));
     digits.clear();
@@ -151,6 +156,22 @@ void decimalDigits(long double value, int precision, QByteArray &digits, int &e)
         if (s[k] != '.')
             digits += s[k];
     e = s.mid(ePos + 1).toInt() + 1;
+    if (precision >= digits.size())
+        return;
+    const bool up = digits[precision] >= '5';
+    digits.truncate(precision);
+    if (!up)
+        return;
+    int k = precision - 1;
+    while (k >= 0 && digits[k] == '9')
+        digits[k--] = '0';
+    if (k >= 0) {
+        ++digits[k];
+    } else { // 9.99 became 10.0
+        digits.prepend('1');
+        digits.chop(1);
+        ++e;
+    }
 }
 } // namespace
 

@@ -74,6 +74,12 @@ void TestTextUtils::generalFormat_data()
     QTest::newRow("15/3") << 3 << 15.0 << QByteArray("15");
     QTest::newRow("0/3") << 3 << 0.0 << QByteArray("0");
     QTest::newRow("-1234.5/3") << 3 << -1234.5 << QByteArray("-1.23E3");
+    // Halves go away from zero; a carry can move the exponent.
+    QTest::newRow("12.25/3") << 3 << 12.25 << QByteArray("12.3");
+    QTest::newRow("-12.25/3") << 3 << -12.25 << QByteArray("-12.3");
+    QTest::newRow("0.125/2") << 2 << 0.125 << QByteArray("0.13");
+    QTest::newRow("99.5/2") << 2 << 99.5 << QByteArray("1E2");
+    QTest::newRow("0.0099996/4") << 4 << 0.0099996 << QByteArray("0.01");
     QTest::newRow("1/15") << 15 << 1.0 << QByteArray("1");
     QTest::newRow("6.62/15") << 15 << 6.62 << QByteArray("6.62");
     QTest::newRow("1E20/15") << 15 << 1e20 << QByteArray("1E20");
