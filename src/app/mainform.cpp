@@ -759,8 +759,12 @@ void TMainForm::CmdReadSettingsPage(TCommand command)
 void TMainForm::ReportCounterDetached()
 {
     Prompt().Information(u8(kCounterDetached));
-    // "Общее" is shown only where the operator may see it.
-    if (Page1PageControl->isTabVisible(spCommon - 1)) {
+    // "Общее" is shown only where the operator may see it. Where it may not,
+    // the sub-page stays and nothing more is read: reading "Измерение" again
+    // would only bring this notice back, over and over.
+    if (!Page1PageControl->isTabVisible(spCommon - 1))
+        return;
+    {
         ProgramChange change(this);
         Page1PageControl->setCurrentIndex(spCommon - 1);
     }

@@ -361,6 +361,16 @@ void TestPages::counterNotConnected()
     QCOMPARE(after.size(), 8); // "Общее" read again, nothing written
     QVERIFY(after[0] == "DATETIME=??;" && after[7] == "BAS_INDICATOR=??;");
     QCOMPARE(form().ExchangeState, quint8(esIdle));
+
+    // Where "Общее" may not be shown, the notice comes once and the sub-page
+    // stays; reading "Измерение" again would only bring the notice back.
+    form().ApplyPrivileges("1-2;");
+    prompt_->ExpectInformation();
+    click("RequestButton");
+    QCOMPARE(prompt_->Messages().size(), 3);
+    QCOMPARE(named<QTabWidget>("Page1PageControl")->currentIndex(), 1);
+    QCOMPARE(requestsSince(mark).size(), 8);
+    QCOMPARE(form().ExchangeState, quint8(esIdle));
 }
 
 // --- test mode --------------------------------------------------------------------
