@@ -105,5 +105,13 @@ void TEnterPasswordForm::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     CentreOnScreen(*this);
     PasswordEdit->setFocus();
-    PasswordEdit->deselect();
+}
+
+void TEnterPasswordForm::setVisible(bool visible)
+{
+    QDialog::setVisible(visible);
+    // Showing, QDialog hands the focus to the field as if by Tab, and the
+    // field then selects its text. The text is not to be selected on entry.
+    if (visible)
+        PasswordEdit->deselect();
 }

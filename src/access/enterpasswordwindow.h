@@ -17,6 +17,8 @@ public:
     QString Password() const { return password_; }
     void SetPassword(const QString &password);
 
+    void setVisible(bool visible) override;
+
     QLabel *Image1;
     QLabel *Label1;
     QLineEdit *PasswordEdit;

@@ -96,6 +96,13 @@ void TestPasswordWindows::enterAcceptsEscapeCancels()
         QCOMPARE(form.Password(), QString::fromLatin1(c.typed));
     }
 
+    // The field has the focus on entry and its text is not selected.
+    form.SetPassword(QStringLiteral("abc"));
+    form.show();
+    QCOMPARE(form.focusWidget(), form.PasswordEdit);
+    QVERIFY(!form.PasswordEdit->hasSelectedText());
+    form.hide();
+
     TPasswordIsIncorrectForm bad;
     bad.show();
     QTest::keyClick(bad.OkBtn, Qt::Key_Return);
