@@ -4,6 +4,7 @@
 #include "protocol/textutils.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <limits>
 
 namespace {
@@ -13,8 +14,10 @@ constexpr qint64 kLongestLine = 256;
 
 qint32 LoadTestModePauseFile(const QString &fileName)
 {
+    // Only a plain file: opening a pipe put in its place would wait for a
+    // writer for ever.
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
         return kDefaultTestModePause;
     const QByteArray head = file.read(kLongestLine + 2);
     qsizetype end = 0;

@@ -11,8 +11,8 @@ inline constexpr qint32 kDefaultTestModePause = 10;
 inline constexpr const char *kTestModePauseFile = "kvarn.dtf";
 
 // The first line as a whole number (blanks around it allowed). A missing or
-// unreadable file, or a first line that is no 32-bit integer, gives the
-// default of 10 seconds.
+// unreadable file, anything but a plain file, or a first line that is no
+// 32-bit integer, gives the default of 10 seconds.
 qint32 LoadTestModePauseFile(const QString &fileName);
 
 // Writes "<seconds>\r\n" through a temporary file renamed into place, so a

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 namespace {
 // "1 3 | 1 2 | 2": the pages, the settings sub-pages and the spectrum sub-pages shown.
@@ -141,6 +142,10 @@ void TestShellRules::pauseFileWriting()
     QTemporaryDir dir;
     const QString name = dir.filePath(QStringLiteral("kvarn.dtf"));
     QCOMPARE(LoadTestModePauseFile(name), kDefaultTestModePause); // missing
+    // A pipe in its place is not waited on.
+    const QString pipe = dir.filePath(QStringLiteral("pipe.dtf"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QCOMPARE(LoadTestModePauseFile(pipe), kDefaultTestModePause);
     QVERIFY(SaveTestModePauseFile(name, 25));
     QFile f(name);
     QVERIFY(f.open(QIODevice::ReadOnly));
