@@ -227,6 +227,8 @@ bool TDeviceArchive::LoadFromFile(const QString &fileName)
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const qint64 expected = file.size();
+    if (expected > MaxFileSize)
+        return false;
     const QByteArray text = file.readAll();
     if (text.size() != expected || file.error() != QFileDevice::NoError)
         return false;

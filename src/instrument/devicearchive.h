@@ -38,6 +38,10 @@ public:
     // many short lines from padding its way to an exhausted memory; 300 000
     // records of all twelve archive variables still fit.
     static constexpr qint64 MaxLoadedValues = 4'000'000;
+    // Largest archive file that is read at all: the whole file is held in
+    // memory while it is parsed. Far beyond what an archive of the
+    // installation's values comes to.
+    static constexpr qint64 MaxFileSize = qint64(1) << 30;
 
     TDeviceArchive() = default;
     virtual ~TDeviceArchive() = default;
@@ -69,8 +73,8 @@ public:
     // The same; a null target is created first.
     void CopyTo(std::unique_ptr<TDeviceArchive> &target) const;
 
-    // All or nothing: on false (missing or unreadable file, more than
-    // MaxLoadedValues values) the archive is as it was.
+    // All or nothing: on false (missing or unreadable file, larger than
+    // MaxFileSize, more than MaxLoadedValues values) the archive is as it was.
     bool LoadFromFile(const QString &fileName);
     // Written to a temporary file renamed into place: on false the previous
     // file stays whole.

@@ -200,6 +200,14 @@ void TestDeviceArchive::refusedAndHostileFiles()
     const QByteArray before = a.ToFileText();
     QVERIFY(!a.LoadFromFile(dir_.filePath("missing.daf")));
     QVERIFY(!a.LoadFromFile(dir_.path()));
+    // A file larger than any archive is not read into memory at all (sparse).
+    {
+        QFile huge(dir_.filePath("huge.daf"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.write("A  B\r\n") == 6);
+        QVERIFY(huge.resize(TDeviceArchive::MaxFileSize + 1));
+    }
+    QVERIFY(!a.LoadFromFile(dir_.filePath("huge.daf")));
+    QFile::remove(dir_.filePath("huge.daf"));
 
     // 3000 columns and 2000 short lines would pad into six million values.
     QByteArray wide;
