@@ -1,4 +1,5 @@
 #include "app/delaytimewindow.h"
+#include "app/displaytexts.h"
 #include "app/fonts.h"
 #include "app/mainform.h"
 #include "protocol/textutils.h"
@@ -8,6 +9,9 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // The application's own title, which the window system shows where a
+    // window has no title of its own (message boxes among them).
+    QApplication::setApplicationName(QString::fromUtf8(kProgramTitle));
     QApplication::setFont(WindowFont());
     InitProgramDir();
     PlatformInfo();
