@@ -546,7 +546,11 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 void TMainForm::FormClose(QCloseEvent *event)
 {
-    // Control changes are not handled while the question is open.
+    // Control changes are not handled while the question is open. A close
+    // request can also arrive while a wait window paints, in the middle of an
+    // exchange: "No" then gives back the state that exchange had, so the
+    // display that follows it still cannot write back.
+    const auto previous = ExchangeState;
     ExchangeState = esReading;
     if (Prompt().Confirm(u8("Вы действительно хотите покинуть программу?"))) {
         // Nothing more may reach the installation once the window is gone.
@@ -555,7 +559,7 @@ void TMainForm::FormClose(QCloseEvent *event)
         event->accept();
         return;
     }
-    ExchangeState = esIdle;
+    ExchangeState = previous;
     event->ignore();
 }
 

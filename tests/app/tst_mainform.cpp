@@ -498,6 +498,14 @@ void TestMainForm::closeAsksAndNoKeepsWorking()
     QCOMPARE(form().ExchangeState, quint8(esIdle));
     QVERIFY(form().isVisible());
 
+    // A close declined in the middle of a read (while its wait window paints)
+    // leaves that read's state, so its display still cannot write back.
+    form().ExchangeState = esReading;
+    prompt_->ExpectConfirm(false);
+    QVERIFY(!form().close());
+    QCOMPARE(form().ExchangeState, quint8(esReading));
+    form().ExchangeState = esIdle;
+
     QSignalSpy commands(&form(), &TMainForm::CommandStarted);
     QTest::mouseClick(button("RequestButton"), Qt::LeftButton);
     QTest::mouseClick(button("TestModeButton"), Qt::LeftButton);
@@ -508,7 +516,7 @@ void TestMainForm::closeAsksAndNoKeepsWorking()
     action("N4")->trigger();
     QVERIFY(!form().isVisible());
     QVERIFY(!named<QTimer>("TestModeRequestTimer")->isActive());
-    QCOMPARE(prompt_->Messages().size(), 2);
+    QCOMPARE(prompt_->Messages().size(), 3);
 }
 
 void TestMainForm::commandGuardReportsFailures()
