@@ -53,16 +53,7 @@ TComProperties::~TComProperties() = default;
 
 void TComProperties::ApplySettings(const TComSettings &settings)
 {
-    settings_ = settings;
-    WriteTimeOutMultiplier = settings.WriteTimeOutMultiplier;
-    WriteTimeOutConstant = settings.WriteTimeOutConstant;
-    PortNumber = settings.PortNumber;
-    TransferRate = settings.TransferRate;
-    StopBits = settings.StopBits;
-    Paritet = settings.Paritet;
-    LatencyPeriod = settings.LatencyPeriod;
-    DTRControl = settings.DTRControl;
-    RTSControl = settings.RTSControl;
+    Settings = settings;
     OpenPort();
 }
 
@@ -90,13 +81,13 @@ void TComProperties::DoOpen()
 
     // A rate that is not a positive whole number can never program a line;
     // it is refused before the port is touched.
-    const std::optional<quint32> rate = ParseRate(TransferRate);
+    const std::optional<quint32> rate = ParseRate(Settings.TransferRate);
     if (!rate)
         fail(QStringLiteral("the transfer rate is not a whole number of baud"));
 
-    std::unique_ptr<TLine> line = factory_ ? factory_(settings_) : MakeLine(settings_);
+    std::unique_ptr<TLine> line = factory_ ? factory_(Settings) : MakeLine(Settings);
     if (!line)
-        fail(QStringLiteral("no such port: %1").arg(QString::fromLatin1(PortNumber)));
+        fail(QStringLiteral("no such port: %1").arg(QString::fromLatin1(Settings.PortNumber)));
     if (!line->Open())
         fail(line->ErrorText().isEmpty() ? QStringLiteral("the port cannot be opened") : line->ErrorText());
     Handle = std::move(line);
@@ -105,8 +96,8 @@ void TComProperties::DoOpen()
     ls.Rate = *rate;
     ls.DataBits = 8;
     CharTime = CalcCharTime(*rate);
-    ls.Parity = ParityFor(Paritet);
-    ls.StopBits = StopBitsFor(StopBits);
+    ls.Parity = ParityFor(Settings.Paritet);
+    ls.StopBits = StopBitsFor(Settings.StopBits);
     if (!Handle->ApplyLineSettings(ls))
         fail(Handle->ErrorText().isEmpty() ? QStringLiteral("the line settings were refused") : Handle->ErrorText());
 
@@ -120,9 +111,9 @@ void TComProperties::DoOpen()
     // DTR or RTS to set; the requests are skipped there rather than failing
     // an otherwise usable line.
     if (Handle->HasModemLines()) {
-        if (const std::optional<bool> dtr = ModemLineFor(DTRControl); dtr && !Handle->SetDtr(*dtr))
+        if (const std::optional<bool> dtr = ModemLineFor(Settings.DTRControl); dtr && !Handle->SetDtr(*dtr))
             fail(QStringLiteral("DTR cannot be set"));
-        if (const std::optional<bool> rts = ModemLineFor(RTSControl); rts && !Handle->SetRts(*rts))
+        if (const std::optional<bool> rts = ModemLineFor(Settings.RTSControl); rts && !Handle->SetRts(*rts))
             fail(QStringLiteral("RTS cannot be set"));
     }
 }
@@ -137,8 +128,8 @@ void TComProperties::ClosePort()
 
 bool TComProperties::CalcTimeouts()
 {
-    Timeouts = ComputeTimeouts(CharTime, LatencyPeriod, PlatformInfo().PlatformKind == 3,
-                               WriteTimeOutMultiplier, WriteTimeOutConstant);
+    Timeouts = ComputeTimeouts(CharTime, Settings.LatencyPeriod, PlatformInfo().PlatformKind == 3,
+                               Settings.WriteTimeOutMultiplier, Settings.WriteTimeOutConstant);
     return true;
 }
 

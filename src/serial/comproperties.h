@@ -90,15 +90,9 @@ public:
     // --- state, as the channel and tests see it ------------------------------
     std::unique_ptr<TLine> Handle;
     TComTimeouts Timeouts;
-    QByteArray PortNumber;
-    QByteArray TransferRate;
-    QByteArray StopBits;
-    QByteArray Paritet;
-    QByteArray LatencyPeriod;
-    QByteArray DTRControl;
-    QByteArray RTSControl;
-    qint32 WriteTimeOutMultiplier = 0;
-    qint32 WriteTimeOutConstant = 0;
+    // The settings as ApplySettings took them: the port is opened and
+    // programmed from this copy, whatever the window holds meanwhile.
+    TComSettings Settings;
     bool Opened = false;
     quint8 TimeoutsState = 4; // 4: not handed to the line since the open began; 1: handed
     qint32 CharTime = 0;
@@ -106,7 +100,6 @@ public:
 private:
     void DoOpen();
 
-    TComSettings settings_;
     LineFactory factory_;
     QString errorText_;
 };
