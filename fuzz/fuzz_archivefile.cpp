@@ -3,18 +3,13 @@
 // value for every column, and an archive saved and loaded again has the same
 // columns and the same number of records.
 
+#include "fuzzcheck.h"
 #include "instrument/devicearchive.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 QByteArrayList namesOf(const TOPVarList *list)
 {

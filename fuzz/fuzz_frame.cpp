@@ -6,6 +6,7 @@
 // delimit them, and a transaction keeps its promises about the caller's
 // buffer, the terminal and the progress bar.
 
+#include "fuzzcheck.h"
 #include "protocol/frame.h"
 #include "protocol/openprotocoldriver.h"
 #include "protocol/opvarlist.h"
@@ -17,12 +18,6 @@
 #include <cstdlib>
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool isTrimmed(const QByteArray &field)
 {

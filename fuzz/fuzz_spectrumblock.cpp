@@ -2,21 +2,12 @@
 // swapping, the rest is the block. Every channel the block reaches holds its
 // 4 bytes, every other channel is 0.
 
+#include "fuzzcheck.h"
 #include "instrument/radiationspectr.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -3,21 +3,12 @@
 // offset 512 as they stand, a coefficient is never NaN, and a spectrum saved
 // and loaded again comes back with the same counts and the same file image.
 
+#include "fuzzcheck.h"
 #include "instrument/radiationspectr.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
