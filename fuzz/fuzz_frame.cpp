@@ -10,7 +10,7 @@
 #include "protocol/frame.h"
 #include "protocol/openprotocoldriver.h"
 #include "protocol/opvarlist.h"
-#include "protocol/sinks.h"
+#include "base/sinks.h"
 #include "serial/memoryline.h"
 #include "serial/rs232channel.h"
 

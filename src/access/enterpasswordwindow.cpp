@@ -1,7 +1,7 @@
 #include "access/enterpasswordwindow.h"
 
 #include "access/padlock.h"
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 
 #include <QGuiApplication>
 #include <QLabel>

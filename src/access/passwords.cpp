@@ -1,8 +1,8 @@
 #include "access/passwords.h"
 
-#include "protocol/cp1251.h"
-#include "protocol/savefile.h"
-#include "protocol/textutils.h"
+#include "base/cp1251.h"
+#include "base/savefile.h"
+#include "base/textutils.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "app/aboutform.h"
 
-#include "app/fonts.h"
+#include "ui/fonts.h"
 #include "app/jpegimage.h"
 
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "app/delaytimewindow.h"
 
-#include "app/fonts.h"
+#include "ui/fonts.h"
 #include "app/testmodepause.h"
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 
 #include <QEvent>
 #include <QLabel>

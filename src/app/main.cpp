@@ -1,8 +1,8 @@
 #include "app/delaytimewindow.h"
 #include "app/displaytexts.h"
-#include "app/fonts.h"
+#include "ui/fonts.h"
 #include "app/mainform.h"
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 
 #include <QApplication>
 

@@ -1,4 +1,5 @@
 #include "app/mainform.h"
+#include "app/programfiles.h"
 
 #include "access/passwords.h"
 #include "access/widgetpasswordasker.h"
@@ -6,15 +7,15 @@
 #include "app/clocktext.h"
 #include "app/delaytimewindow.h"
 #include "app/displaytexts.h"
-#include "app/fonts.h"
+#include "ui/fonts.h"
 #include "app/privileges.h"
-#include "app/radiogroup.h"
+#include "ui/radiogroup.h"
 #include "app/settingsbinding.h"
 #include "app/terminallistbox.h"
-#include "app/toolbaricons.h"
+#include "ui/toolbaricons.h"
 #include "app/waitwindow.h"
 #include "instrument/ormak.h"
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 #include "protocol/openprotocoldriver.h"
 #include "serial/compropertiesdialog.h"
 #include "views/devicearchiveview.h"
@@ -55,33 +56,6 @@ constexpr int kStatusBarHeight = 19;
 constexpr int kClockPanelWidth = 75;
 constexpr int kSecondPanelWidth = 50;
 
-// The settings of the line and the password list.
-constexpr const char *kSerialSettingsFile = "commport.cfg";
-constexpr const char *kPasswordFile = "kvarn.pwd";
-constexpr const char *kPortUnavailable =
-    "Выбранный последовательный порт недоступен. Попробуйте перенастроить программу.";
-constexpr const char *kCounterDetached =
-    "Счетчик не подключен к БОП. Просмотр и редактирование его параметров невозможны.";
-
-// The wait window's message while a settings command runs.
-const char *waitMessage(TCommand command)
-{
-    switch (command) {
-    case cmdReadCommon:
-        return "загрузка общих параметров VIVUVO";
-    case cmdReadCounter:
-        return "загрузка параметров счетчика";
-    case cmdReadService:
-        return "загрузка параметров VIVUVO";
-    case cmdWriteCommon:
-        return "запись общих параметров VIVUVO";
-    case cmdWriteCounter:
-        return "запись параметров счетчика";
-    default: // the device, the alarm unit, the service values
-        return "запись параметров VIVUVO";
-    }
-}
-
 QWidget *newPage(const char *name, QWidget *parent = nullptr)
 {
     auto *page = new QWidget(parent);
@@ -97,19 +71,6 @@ void fill(QWidget *page, QWidget *content)
     layout->addWidget(content);
 }
 } // namespace
-
-// Page changes made by the program (start-up, privileges, commands) must not
-// run the handlers that belong to the operator's selections.
-class TMainForm::ProgramChange {
-public:
-    explicit ProgramChange(TMainForm *form) : form_(form) { ++form_->programChanges_; }
-    ~ProgramChange() { --form_->programChanges_; }
-    ProgramChange(const ProgramChange &) = delete;
-    ProgramChange &operator=(const ProgramChange &) = delete;
-
-private:
-    TMainForm *form_;
-};
 
 // The prompt that the windows made at start-up keep: it passes everything
 // on to the window's prompt of the moment.
@@ -634,31 +595,6 @@ void TMainForm::RS2321Click()
     ExecuteCommand(cmdSetupSerialPort);
 }
 
-// --- test mode ----------------------------------------------------------------
-
-void TMainForm::SetTestMode(bool on)
-{
-    if (on != TestMode)
-        ExecuteCommand(cmdToggleTestMode);
-}
-
-void TMainForm::SetTestModePause(qint32 seconds)
-{
-    TestModePause = seconds;
-    TestModeRequestTimer->setInterval(TestModeTimerInterval(seconds));
-}
-
-void TMainForm::LoadTestModePause()
-{
-    SetTestModePause(LoadTestModePauseFile(QLatin1String(kTestModePauseFile)));
-}
-
-void TMainForm::SaveTestModePause()
-{
-    // A failed write only means the pause lasts until the program ends.
-    SaveTestModePauseFile(QLatin1String(kTestModePauseFile), TestModePause);
-}
-
 // --- the command routine ------------------------------------------------------
 
 void TMainForm::ExecuteCommand(TCommand command)
@@ -729,199 +665,4 @@ void TMainForm::RunCommand(TCommand command)
         // The file commands come with the spectrum and archive views.
         break;
     }
-}
-
-void TMainForm::CmdReadSettingsPage(TCommand command)
-{
-    ExchangeState = esReading;
-    WaitWindow->ShowWait(u8(waitMessage(command)));
-    bool ok = false;
-    if (Device) {
-        if (command == cmdReadCommon)
-            ok = Device->ReadCommonParams();
-        else if (command == cmdReadCounter)
-            ok = Device->ReadCounterParams();
-        else
-            ok = Device->ReadServiceParams();
-    }
-    DispatchButton->setEnabled(ok);
-    if (ok && command == cmdReadCommon)
-        commonValuesKnown_ = true;
-    WaitWindow->hide();
-    // Shown whatever the read gave: what failed keeps its old value.
-    if (command == cmdReadCommon)
-        ShowCommonParams();
-    else if (command == cmdReadService)
-        ShowServiceParams();
-    else if (Device && CounterDetached(*Device))
-        ReportCounterDetached();
-    else
-        ShowCounterParams();
-    ExchangeState = esIdle;
-}
-
-void TMainForm::ReportCounterDetached()
-{
-    Prompt().Information(u8(kCounterDetached));
-    // "Общее" is shown only where the operator may see it. Where it may not,
-    // the sub-page stays and nothing more is read: reading "Измерение" again
-    // would only bring this notice back, over and over.
-    if (!Page1PageControl->isTabVisible(spCommon - 1))
-        return;
-    {
-        ProgramChange change(this);
-        Page1PageControl->setCurrentIndex(spCommon - 1);
-    }
-    Page1PageControlChange();
-}
-
-void TMainForm::CmdWriteSettings(TCommand command)
-{
-    if (command == cmdWriteCounter && Device && CounterDetached(*Device)) {
-        ReportCounterDetached();
-        return;
-    }
-    // A write requested while another exchange runs is dropped.
-    if (ExchangeState != esIdle)
-        return;
-    ExchangeState = esWriting;
-    WaitWindow->ShowWait(u8(waitMessage(command)));
-    // A failed write gives no message: the terminal page shows it.
-    if (Device) {
-        switch (command) {
-        case cmdWriteCommon:
-            Device->WriteCommonParams();
-            break;
-        case cmdWriteDevice:
-            Device->WriteDeviceParams();
-            break;
-        case cmdWriteAlarmUnit:
-            Device->WriteAlarmUnitParams();
-            break;
-        case cmdWriteCounter:
-            Device->WriteCounterParams();
-            break;
-        default:
-            Device->WriteServiceParams();
-            break;
-        }
-    }
-    WaitWindow->hide();
-    if (command == cmdWriteCounter)
-        ShowCounterParams();
-    else if (command == cmdWriteService)
-        ShowServiceParams();
-    else
-        ShowCommonParams();
-    ExchangeState = esIdle;
-}
-
-void TMainForm::CmdToggleTestMode()
-{
-    TestMode = !TestMode;
-    if (TestMode) {
-        ExecuteCommand(cmdReadCounter);
-        DispatchButton->setEnabled(false);
-        RequestButton->setEnabled(false);
-        CommonModePanel->setText(u8(kModeTexts[1]));
-        if (Device)
-            Device->ResetTestAveraging();
-        ExecuteCommand(cmdTestPoll);
-        TestModeRequestTimer->start();
-    } else {
-        TestModeRequestTimer->stop();
-        RequestButton->setEnabled(true);
-        DispatchButton->setEnabled(true);
-        CommonModePanel->setText(u8(kModeTexts[0]));
-        RequestButtonClick();
-    }
-}
-
-void TMainForm::CmdTestPoll()
-{
-    ExchangeState = esReading;
-    // The reading's result is not looked at: a failed poll shows the mean so far.
-    if (Device) {
-        Device->ReadTestValue();
-        Device->CounterVars->AssignValues(*Device->TestVars);
-    }
-    ShowCounterParams();
-    ExchangeState = esIdle;
-}
-
-void TMainForm::CmdReadSpectrum(TCommand /*command*/)
-{
-    ExchangeState = esReading;
-    // The spectrum read and its view come with the spectrum views.
-    ExchangeState = esIdle;
-}
-
-void TMainForm::CmdReadArchive()
-{
-    ExchangeState = esReading;
-    // The record count, the selection dialog, the archive read and its view
-    // come with the archive view.
-    ExchangeState = esIdle;
-}
-
-void TMainForm::WarnPortUnavailable()
-{
-    Prompt().Warning(u8(kPortUnavailable));
-}
-
-void TMainForm::CmdSetupSerialPort()
-{
-    // Cancelled: the channel has put its settings back; the port is not touched.
-    if (!SerialChannel->Configure(*SerialSettingsEditor))
-        return;
-    SerialChannel->SaveSettings(QLatin1String(kSerialSettingsFile));
-    SerialChannel->Close();
-    if (!SerialChannel->Open())
-        WarnPortUnavailable();
-    ProtocolDriver->SetChannel(SerialChannel.get());
-    Device->SetDriver(ProtocolDriver.get());
-}
-
-void TMainForm::SetDelayTimeWindow(TDelayTimeWindow *window)
-{
-    DelayTimeWindow_ = window;
-}
-
-TDelayTimeWindow *TMainForm::DelayTimeWindow()
-{
-    if (DelayTimeWindow_)
-        return DelayTimeWindow_;
-    if (!ownDelayTimeWindow_)
-        ownDelayTimeWindow_ = std::make_unique<TDelayTimeWindow>();
-    return ownDelayTimeWindow_.get();
-}
-
-void TMainForm::CmdSetTestModePause()
-{
-    TDelayTimeWindow *window = DelayTimeWindow();
-    window->SetInterval(TestModePause);
-    if (Prompt().Exec(*window) != QDialog::Accepted)
-        return;
-    // Anything but 1..255 keeps the pause as it was. A running poll goes on
-    // at the new pace.
-    const qint32 seconds = window->GetInterval();
-    if (seconds == -1)
-        return;
-    SetTestModePause(seconds);
-    SaveTestModePause();
-}
-
-void TMainForm::CmdEnterPassword()
-{
-    // A wrong password is reported by the password windows and changes nothing.
-    QByteArray password, privilege;
-    if (!Passwords || !Passwords->EnterPassword(password, privilege))
-        return;
-    ApplyPrivileges(privilege.isEmpty() ? QByteArray(kDefaultPrivileges) : privilege);
-}
-
-void TMainForm::CmdAbout()
-{
-    AboutForm->SetVersionNumber(u8(kProgramVersion));
-    Prompt().Exec(*AboutForm);
 }

@@ -8,7 +8,7 @@
 // windows go through an OperatorPrompt.
 
 #include "app/commands.h"
-#include "app/operatorprompt.h"
+#include "ui/operatorprompt.h"
 #include "app/testmodepause.h"
 #include "serial/rs232channel.h"
 
@@ -162,7 +162,18 @@ protected:
     virtual void RunCommand(TCommand command);
 
 private:
-    class ProgramChange;
+    // Page changes made by the program (start-up, privileges, commands) must
+    // not run the handlers that belong to the operator's selections.
+    class ProgramChange {
+    public:
+        explicit ProgramChange(TMainForm *form) : form_(form) { ++form_->programChanges_; }
+        ~ProgramChange() { --form_->programChanges_; }
+        ProgramChange(const ProgramChange &) = delete;
+        ProgramChange &operator=(const ProgramChange &) = delete;
+
+    private:
+        TMainForm *form_;
+    };
 
     void CreateControls();
     void CreateToolBar();

@@ -1,6 +1,6 @@
 #include "app/privileges.h"
 
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 
 namespace {
 qint64 numberOrOne(const QByteArray &text)

@@ -1,7 +1,7 @@
 #include "app/settingsbinding.h"
 
 #include "instrument/ormak.h"
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 
 #include <cmath>
 #include <limits>

@@ -22,11 +22,11 @@
 
 #include "app/clocktext.h"
 #include "app/displaytexts.h"
-#include "app/radiogroup.h"
+#include "ui/radiogroup.h"
 #include "app/settingsbinding.h"
-#include "app/toolbaricons.h"
+#include "ui/toolbaricons.h"
 #include "instrument/ormak.h"
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 
 #include <QDateEdit>
 #include <QDateTime>

@@ -3,7 +3,7 @@
 // exchange. The protocol driver writes to it through TerminalSink (code page
 // 1251 lines) and keeps it within its line limit.
 
-#include "protocol/sinks.h"
+#include "base/sinks.h"
 
 #include <QListWidget>
 

@@ -1,7 +1,7 @@
 #include "app/testmodepause.h"
 
-#include "protocol/savefile.h"
-#include "protocol/textutils.h"
+#include "base/savefile.h"
+#include "base/textutils.h"
 
 #include <QFile>
 #include <QFileInfo>

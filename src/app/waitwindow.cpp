@@ -1,6 +1,6 @@
 #include "app/waitwindow.h"
 
-#include "app/fonts.h"
+#include "ui/fonts.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 // the whole archive. The operator cannot close them; the command that showed
 // one hides it again.
 
-#include "protocol/sinks.h"
+#include "base/sinks.h"
 
 #include <QProgressBar>
 #include <QWidget>

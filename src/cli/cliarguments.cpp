@@ -1,8 +1,8 @@
 #include "cli/cliarguments.h"
 
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 #include "protocol/frame.h"
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "cli/cliconsole.h"
 
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 
 #ifdef Q_OS_WIN
 #include <io.h>

@@ -3,7 +3,7 @@
 // for messages, the exchange (--verbose) and the progress bar. Texts of the
 // core are code page 1251; they reach the terminal in its own encoding.
 
-#include "protocol/sinks.h"
+#include "base/sinks.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,8 +3,8 @@
 #include "cli/cliconsole.h"
 #include "instrument/devicearchive.h"
 #include "instrument/radiationspectr.h"
-#include "protocol/savefile.h"
-#include "protocol/cp1251.h"
+#include "base/savefile.h"
+#include "base/cp1251.h"
 
 QByteArray CsvField(const QByteArray &cp1251)
 {

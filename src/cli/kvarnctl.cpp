@@ -6,11 +6,11 @@
 #include "instrument/devicearchive.h"
 #include "instrument/ormak.h"
 #include "instrument/radiationspectr.h"
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 #include "protocol/frame.h"
 #include "protocol/openprotocoldriver.h"
 #include "protocol/opvarlist.h"
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 #include "serial/comsettings.h"
 #include "serial/rs232channel.h"
 

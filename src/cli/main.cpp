@@ -2,7 +2,7 @@
 
 #include "cli/cliconsole.h"
 #include "cli/kvarnctl.h"
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 
 #include <QCoreApplication>
 

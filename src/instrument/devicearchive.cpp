@@ -1,6 +1,6 @@
 #include "instrument/devicearchive.h"
 
-#include "protocol/savefile.h"
+#include "base/savefile.h"
 
 #include <QByteArrayView>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "instrument/ormak.h"
 
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 #include "protocol/openprotocoldriver.h"
-#include "protocol/sinks.h"
-#include "protocol/textutils.h"
+#include "base/sinks.h"
+#include "base/textutils.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "protocol/frame.h"
 
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 
 #include <algorithm>
 #include <cstring>

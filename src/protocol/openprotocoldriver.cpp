@@ -1,8 +1,8 @@
 #include "protocol/openprotocoldriver.h"
 
 #include "protocol/opvarlist.h"
-#include "protocol/sinks.h"
-#include "protocol/textutils.h"
+#include "base/sinks.h"
+#include "base/textutils.h"
 #include "serial/rs232channel.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "protocol/opvarlist.h"
 
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 
 void TOPVarList::Add(const QByteArray &name, const QByteArray &index, const QByteArray &value)
 {

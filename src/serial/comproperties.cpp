@@ -1,6 +1,6 @@
 #include "serial/comproperties.h"
 
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 #include "serial/serialline.h"
 #include "serial/tcpline.h"
 

@@ -1,7 +1,7 @@
 #include "serial/compropertiesdialog.h"
 
-#include "app/operatorprompt.h"
-#include "protocol/cp1251.h"
+#include "ui/operatorprompt.h"
+#include "base/cp1251.h"
 #include "serial/comproperties.h"
 
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "serial/comsettings.h"
 
-#include "protocol/savefile.h"
-#include "protocol/textutils.h"
+#include "base/savefile.h"
+#include "base/textutils.h"
 
 #include <QDir>
 #include <QFile>

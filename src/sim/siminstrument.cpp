@@ -1,6 +1,6 @@
 #include "sim/siminstrument.h"
 
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 #include "sim/simrandom.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "sim/simoptions.h"
 
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "access/passwords.h"
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 
 #include <QDir>
 #include <QFile>

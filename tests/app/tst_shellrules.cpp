@@ -9,7 +9,7 @@
 #include "app/settingsbinding.h"
 #include "app/testmodepause.h"
 #include "instrument/ormak.h"
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,7 +7,7 @@
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
 #include "cli/kvarnctl.h"
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -5,7 +5,7 @@
 
 #include "instrument/devicearchive.h"
 #include "instrument/radiationspectr.h"
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 #include "sim/simspectrum.h"
 #include "support/simprocess.h"
 

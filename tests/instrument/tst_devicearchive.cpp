@@ -1,7 +1,7 @@
 #include "instrument/devicearchive.h"
 
 #include "testfiles.h"
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 
 #include <QDir>
 #include <QRandomGenerator>

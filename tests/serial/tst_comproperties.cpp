@@ -1,7 +1,7 @@
 // Opening and programming the port: character time, the time-out table, and
 // how each setting text reaches the line (checked on the in-memory line).
 
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 #include "serial/comproperties.h"
 #include "serial/memoryline.h"
 

@@ -2,7 +2,7 @@
 // scripted prompt: its controls, Cancel undoing every edit, OK taking typed
 // texts, and the keyboard.
 
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 #include "serial/compropertiesdialog.h"
 #include "support/scriptedprompt.h"
 

@@ -1,7 +1,7 @@
 // The settings file "commport.cfg": every reading rule, the exact bytes
 // written, the round trip, and saves that fail without harming the old file.
 
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 #include "serial/comsettings.h"
 
 #include <QDir>

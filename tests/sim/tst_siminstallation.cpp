@@ -7,7 +7,7 @@
 
 #include "instrument/ormak.h"
 #include "protocol/openprotocoldriver.h"
-#include "protocol/sinks.h"
+#include "base/sinks.h"
 #include "serial/rs232channel.h"
 #include "sim/simspectrum.h"
 #include "support/simprocess.h"

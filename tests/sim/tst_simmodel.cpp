@@ -2,7 +2,7 @@
 // test turns, the archive and spectra, the frame receiver, the paced
 // transmitter and the command line.
 
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 #include "sim/siminstrument.h"
 #include "sim/simoptions.h"
 #include "sim/simoutput.h"

@@ -2,7 +2,7 @@
 // reads, writes, "@@", archive records, spectrum blocks, and every fault on
 // exactly the request it was scheduled for.
 
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 #include "sim/simresponder.h"
 
 #include <QTest>

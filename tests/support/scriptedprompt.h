@@ -5,7 +5,7 @@
 // fails the running test at once (it never waits): it gives the cautious
 // answer (No, Rejected, no file) and is listed in Unexpected().
 
-#include "app/operatorprompt.h"
+#include "ui/operatorprompt.h"
 
 #include <QList>
 #include <QString>

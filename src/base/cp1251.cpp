@@ -1,4 +1,4 @@
-#include "protocol/cp1251.h"
+#include "base/cp1251.h"
 
 #include <QHash>
 

@@ -1,4 +1,4 @@
-#include "protocol/savefile.h"
+#include "base/savefile.h"
 
 #include <QSaveFile>
 

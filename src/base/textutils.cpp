@@ -1,4 +1,4 @@
-#include "protocol/textutils.h"
+#include "base/textutils.h"
 
 #include <QCoreApplication>
 #include <QDir>

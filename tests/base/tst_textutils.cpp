@@ -1,5 +1,5 @@
-#include "protocol/cp1251.h"
-#include "protocol/textutils.h"
+#include "base/cp1251.h"
+#include "base/textutils.h"
 
 #include <QFileInfo>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "app/operatorprompt.h"
+#include "ui/operatorprompt.h"
 
 #include <QDialog>
 #include <QFileDialog>
