@@ -418,6 +418,7 @@ void TMainForm::ApplyPrivileges(const QByteArray &privileges)
 {
     ProgramChange change(this);
     const int pageBefore = ActivePages().Page;
+    const int subPageBefore = ActivePages().SettingsSubPage;
     const TPageTabs tabs = TabsForPrivileges(privileges);
     for (int i = 0; i < 3; ++i)
         Page1PageControl->setTabVisible(i, tabs.SettingsSubPages[i]);
@@ -432,6 +433,10 @@ void TMainForm::ApplyPrivileges(const QByteArray &privileges)
     const int pageAfter = ActivePages().Page;
     if (pageAfter != pageBefore)
         ShowPageControls(pageAfter);
+    // A settings sub-page that shows now without being read must not offer
+    // to write what it holds.
+    if (ActivePages().SettingsSubPage != subPageBefore)
+        EnableDispatchForShownSubPage();
 }
 
 void TMainForm::ApplyDeviceNumber(quint8 number)

@@ -8,6 +8,7 @@
 // windows go through an OperatorPrompt.
 
 #include "app/commands.h"
+#include "app/settingsbinding.h"
 #include "ui/operatorprompt.h"
 #include "app/testmodepause.h"
 #include "serial/rs232channel.h"
@@ -206,6 +207,13 @@ private:
     // the operator is told and taken to "Общее".
     void ReportCounterDetached();
     void WarnPortUnavailable();
+    // "Записать в прибор" only while the sub-page shown holds read values.
+    void EnableDispatchForShownSubPage();
+    // A line of the window's own in the terminal page, kept within its limit.
+    void LogTerminalLine(const QByteArray &line);
+    // Puts the lamp buttons and the output contact back as they were shown
+    // before the operator's click (a write that could not go out).
+    void RestoreCommonWriteControls();
 
     class ForwardingPrompt;
     std::unique_ptr<WidgetPrompt> ownPrompt_;
@@ -216,10 +224,13 @@ private:
     TRS232Channel::LineFactory lineFactory_;
     int programChanges_ = 0;
     quint8 deviceNumber_ = 1;
-    // "Общее" has been read whole at least once: until then its lists hold
-    // no values of the installation, and the controls that write at once
-    // would send those blanks.
-    bool commonValuesKnown_ = false;
+    // The groups read successfully at least once: until then their lists
+    // hold no values of the installation, and a write would send blanks.
+    TReadGroups readGroups_;
+    // What the lamp buttons (0 red .. 2 green) and the output contact showed
+    // last; -1 none, as at start.
+    int shownLampButton_ = -1;
+    int shownDryContactOut_ = -1;
 
     // Owned for the whole run, created in FormCreate; released in the
     // reverse order (the variable set before the driver before the channel).

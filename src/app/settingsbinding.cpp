@@ -1,6 +1,7 @@
 #include "app/settingsbinding.h"
 
 #include "instrument/ormak.h"
+#include "base/cp1251.h"
 #include "base/textutils.h"
 
 #include <cmath>
@@ -202,6 +203,58 @@ int DryContactItem(const QByteArray &value)
 bool CounterDetached(const TORMAK &device)
 {
     return trimmed(valueOf(device.CounterVars.get(), kvKoefficient)) == "0";
+}
+
+// --- groups read -------------------------------------------------------------------
+
+std::optional<TSettingsGroup> SettingsGroupOf(TCommand command)
+{
+    switch (command) {
+    case cmdReadCommon:
+    case cmdWriteCommon:
+    case cmdWriteDevice:
+    case cmdWriteAlarmUnit:
+        return sgCommon;
+    case cmdReadCounter:
+    case cmdWriteCounter:
+        return sgCounter;
+    case cmdReadService:
+    case cmdWriteService:
+        return sgService;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<TSettingsGroup> SettingsGroupOfSubPage(int subPage)
+{
+    switch (subPage) {
+    case spCommon:
+        return sgCommon;
+    case spCounter:
+        return sgCounter;
+    case spService:
+        return sgService;
+    default:
+        return std::nullopt;
+    }
+}
+
+bool TReadGroups::MayWrite(TCommand command) const
+{
+    const std::optional<TSettingsGroup> group = SettingsGroupOf(command);
+    return !group || !IsWriteCommand(command) || IsRead(*group);
+}
+
+QByteArray DroppedWriteLine(TCommand command, bool synchronisation)
+{
+    static const char *const subPages[] = {"Общее", "Измерение", "Служебное"};
+    const std::optional<TSettingsGroup> group = SettingsGroupOf(command);
+    const QString name = QString::fromUtf8(subPages[group ? *group : sgCommon]);
+    const QString text = synchronisation
+        ? QString::fromUtf8("Синхронизация не выполнена: сначала прочитайте \"%1\" из прибора").arg(name)
+        : QString::fromUtf8("Запись не выполнена: значения \"%1\" ещё не прочитаны из прибора").arg(name);
+    return ToCp1251(text);
 }
 
 // --- display ------------------------------------------------------------------------

@@ -84,6 +84,37 @@ int DryContactItem(const QByteArray &value);
 // KOEFFICIENT "0" (trimmed) means that no counter is connected to the unit.
 bool CounterDetached(const TORMAK &device);
 
+// --- which groups hold the installation's values ------------------------------
+
+// The three groups a sub-page reads and writes: "Общее" (CommonVars with
+// AlarmUnitVars), "Измерение" (CounterVars), "Служебное" (ServiceVars).
+enum TSettingsGroup { sgCommon = 0, sgCounter = 1, sgService = 2 };
+
+// The group a settings read or write command moves (the device, the alarm
+// unit and the clock belong to "Общее"); nothing for other commands.
+std::optional<TSettingsGroup> SettingsGroupOf(TCommand command);
+// The group of a settings sub-page (1..3); nothing for 0 or out of range.
+std::optional<TSettingsGroup> SettingsGroupOfSubPage(int subPage);
+
+// Until a read of a group has succeeded its lists hold blanks, not the
+// installation's values: a write would send those blanks as new settings, so
+// writes of such a group are dropped. A group stays read for the rest of the
+// run (a later failed read keeps what the earlier one brought).
+class TReadGroups {
+public:
+    void MarkRead(TSettingsGroup group) { read_[group] = true; }
+    bool IsRead(TSettingsGroup group) const { return read_[group]; }
+    // Writes of any other command are not this class's business.
+    bool MayWrite(TCommand command) const;
+
+private:
+    std::array<bool, 3> read_{};
+};
+
+// The terminal line that says why a write of an unread group was dropped;
+// the clock synchronisation says so in its own words. Code page 1251.
+QByteArray DroppedWriteLine(TCommand command, bool synchronisation = false);
+
 // --- what the three display routines put into the controls -------------------
 
 struct TCommonDisplay {

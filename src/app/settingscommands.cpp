@@ -6,8 +6,10 @@
 
 #include "app/displaytexts.h"
 #include "app/settingsbinding.h"
+#include "app/terminallistbox.h"
 #include "app/waitwindow.h"
 #include "instrument/ormak.h"
+#include "protocol/openprotocoldriver.h"
 
 #include <QLabel>
 #include <QTabWidget>
@@ -56,8 +58,8 @@ void TMainForm::CmdReadSettingsPage(TCommand command)
             ok = Device->ReadServiceParams();
     }
     DispatchButton->setEnabled(ok);
-    if (ok && command == cmdReadCommon)
-        commonValuesKnown_ = true;
+    if (ok)
+        readGroups_.MarkRead(*SettingsGroupOf(command));
     WaitWindow->hide();
     // Shown whatever the read gave: what failed keeps its old value.
     if (command == cmdReadCommon)
@@ -95,6 +97,10 @@ void TMainForm::CmdWriteSettings(TCommand command)
     // A write requested while another exchange runs is dropped.
     if (ExchangeState != esIdle)
         return;
+    if (!readGroups_.MayWrite(command)) {
+        LogTerminalLine(DroppedWriteLine(command));
+        return;
+    }
     ExchangeState = esWriting;
     WaitWindow->ShowWait(u8(waitMessage(command)));
     // A failed write gives no message: the terminal page shows it.
@@ -125,6 +131,20 @@ void TMainForm::CmdWriteSettings(TCommand command)
     else
         ShowCommonParams();
     ExchangeState = esIdle;
+}
+
+void TMainForm::EnableDispatchForShownSubPage()
+{
+    const std::optional<TSettingsGroup> group = SettingsGroupOfSubPage(ActivePages().SettingsSubPage);
+    DispatchButton->setEnabled(!TestMode && group && readGroups_.IsRead(*group));
+}
+
+void TMainForm::LogTerminalLine(const QByteArray &line)
+{
+    TerminalSink &terminal = *CommTerminalLB;
+    while (terminal.LineCount() >= TOpenProtocolDriver::kTerminalLines)
+        terminal.DeleteFirstLine();
+    terminal.AppendLine(line);
 }
 
 void TMainForm::SetTestMode(bool on)

@@ -17,6 +17,7 @@
 // and any write they ask for is dropped because the state is not idle.
 // The controls that write "Общее" at once do nothing until that sub-page has
 // been read: the lists would send blanks for everything else in the group.
+// They then go back to what they showed, and the terminal page says why.
 
 #include "app/mainform.h"
 
@@ -331,9 +332,28 @@ void TMainForm::ShowLampState(int state)
     setPanelColour(RedPanel, colours[0]);
     setPanelColour(YellowPanel, colours[1]);
     setPanelColour(GreenPanel, colours[2]);
-    QRadioButton *button = std::array{BASIndRB1, BASIndRB2, BASIndRB3}[LampRadioButton(state)];
+    shownLampButton_ = LampRadioButton(state);
+    QRadioButton *button = std::array{BASIndRB1, BASIndRB2, BASIndRB3}[shownLampButton_];
     if (!button->isChecked())
         button->setChecked(true);
+}
+
+void TMainForm::RestoreCommonWriteControls()
+{
+    // Nothing here may raise a change event: that would come back as
+    // another click to put back.
+    const std::array<QRadioButton *, 3> lamps = {BASIndRB1, BASIndRB2, BASIndRB3};
+    for (int i = 0; i < 3; ++i) {
+        QRadioButton *button = lamps[size_t(i)];
+        const QSignalBlocker block(button);
+        // Exclusive buttons cannot be unchecked one by one; none may be
+        // checked yet before the first display.
+        button->setAutoExclusive(false);
+        button->setChecked(i == shownLampButton_);
+        button->setAutoExclusive(true);
+    }
+    const QSignalBlocker block(DryContactOUT);
+    DryContactOUT->SetItemIndex(shownDryContactOut_);
 }
 
 void TMainForm::ShowCommonParams()
@@ -343,6 +363,7 @@ void TMainForm::ShowCommonParams()
         return;
     NumPanel->setText(text(d->SerialNumber));
     DryContactIN->SetItemIndex(d->DryContactIn);
+    shownDryContactOut_ = d->DryContactOut;
     DryContactOUT->SetItemIndex(d->DryContactOut);
     ShowOnOffState(d->Siren, SireneOnOffPanel);
     ShowLampState(d->Lamp);
@@ -405,8 +426,10 @@ void TMainForm::AnyDataChanged(QObject *sender)
     // whole group at once: not before the installation's values are known.
     static const QStringList writeAtOnce = {"SireneBtn", "BASIndRB1", "BASIndRB2", "BASIndRB3", "DryContactOUT",
                                             "SynchroBtn"};
-    if (!commonValuesKnown_ && writeAtOnce.contains(name)) {
-        ShowCommonParams();
+    if (!readGroups_.IsRead(sgCommon) && writeAtOnce.contains(name)) {
+        RestoreCommonWriteControls();
+        const bool synchronisation = name == QLatin1String("SynchroBtn");
+        LogTerminalLine(DroppedWriteLine(cmdWriteDevice, synchronisation));
         return;
     }
     TControlInput input;

@@ -69,6 +69,7 @@ private slots:
     void readsShowTheInstallation();
     void writesSendOnlyTheirGroup();
     void controlsThatWriteAtOnce();
+    void unreadGroupsAreNeverWritten();
     void counterNotConnected();
     void testMode();
     void portUnavailableAndItsSetUp();
@@ -334,6 +335,64 @@ void TestPages::controlsThatWriteAtOnce()
         QDateTime::fromString(QString::fromLatin1(sent[0].mid(9).chopped(1)), QStringLiteral("dd/MM/yyyy HH.mm.ss"));
     QVERIFY2(written.isValid() && qAbs(before.secsTo(written)) <= 2, sent[0].constData());
     QCOMPARE(named<QDateEdit>("DevDate")->date(), written.date());
+}
+
+void TestPages::unreadGroupsAreNeverWritten()
+{
+    QVERIFY(startInstallation());
+    makeForm();
+    form().ApplyPrivileges("1-1;1-2;1-3;");
+    qsizetype mark = 0;
+    TTerminalListBox *terminal = form().Terminal();
+    auto lastLine = [terminal] { return terminal->count() ? terminal->item(terminal->count() - 1)->text() : QString(); };
+
+    // Nothing read yet: every write command, and every control that writes
+    // at once, sends nothing and says why; the controls stay as they were.
+    const std::pair<TCommand, const char *> writes[] = {{cmdWriteCommon, "Общее"},   {cmdWriteDevice, "Общее"},
+                                                        {cmdWriteAlarmUnit, "Общее"}, {cmdWriteCounter, "Измерение"},
+                                                        {cmdWriteService, "Служебное"}};
+    for (const auto &[command, subPage] : writes) {
+        form().ExecuteCommand(command);
+        QVERIFY(requestsSince(mark).isEmpty());
+        QCOMPARE(lastLine(), u8("Запись не выполнена: значения \"%1\" ещё не прочитаны из прибора").arg(u8(subPage)));
+    }
+    const QDate shownDate = named<QDateEdit>("DevDate")->date();
+    for (const char *control : {"BASIndRB1", "SireneBtn", "BASIndRB3", "DryContactOUT", "SynchroBtn"}) {
+        if (QByteArray(control) == "DryContactOUT")
+            QTest::mouseClick(named<TRadioGroup>(control)->Item(0), Qt::LeftButton);
+        else
+            click(control);
+        QVERIFY(requestsSince(mark).isEmpty());
+        for (const char *lamp : {"BASIndRB1", "BASIndRB2", "BASIndRB3"})
+            QVERIFY2(!named<QRadioButton>(lamp)->isChecked(), control);
+        QCOMPARE(background(named<QLabel>("RedPanel")), QColor(128, 0, 0));
+        QCOMPARE(background(named<QLabel>("GreenPanel")), QColor(0, 128, 0));
+        QCOMPARE(textOf("SireneOnOffPanel"), u8("ВЫКЛ"));
+        QCOMPARE(named<TRadioGroup>("DryContactOUT")->ItemIndex(), -1);
+        QCOMPARE(named<QDateEdit>("DevDate")->date(), shownDate);
+    }
+    QCOMPARE(lastLine(), u8("Синхронизация не выполнена: сначала прочитайте \"Общее\" из прибора"));
+
+    // "Измерение" read; a privilege change then shows "Общее" unread, and
+    // "Записать в прибор" goes with it.
+    selectSubPage(1);
+    requestsSince(mark);
+    QVERIFY(named<QToolButton>("DispatchButton")->isEnabled());
+    form().ApplyPrivileges("1-1;");
+    QCOMPARE(form().ActivePages().SettingsSubPage, int(spCommon));
+    QVERIFY(!named<QToolButton>("DispatchButton")->isEnabled());
+    form().ExecuteCommand(cmdWriteCommon);
+    QVERIFY(requestsSince(mark).isEmpty());
+
+    // The read group still writes, and so does "Общее" once read.
+    form().ExecuteCommand(cmdWriteCounter);
+    QCOMPARE(requestsSince(mark).value(0), QByteArray("KOEFFICIENT=0.5;"));
+    form().ApplyPrivileges("1-1;1-2;");
+    click("RequestButton");
+    requestsSince(mark);
+    QVERIFY(named<QToolButton>("DispatchButton")->isEnabled());
+    click("BASIndRB3");
+    QCOMPARE(requestsSince(mark), (QList<QByteArray>{"BAS_SIRENE=0;", "BAS_INDICATOR=0;"}));
 }
 
 void TestPages::counterNotConnected()
