@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -74,9 +75,9 @@ QByteArray descriptionOf(QByteArrayView line)
     return line.sliced(skipBlanks(line, blank + 1)).toByteArray();
 }
 
-void appendPadded(QByteArray &out, const QByteArray &text, int width)
+void appendPadded(QByteArray &out, QByteArrayView text, int width)
 {
-    out += text;
+    out.append(text);
     if (text.size() < width)
         out.append(width - text.size(), ' ');
 }
@@ -88,14 +89,95 @@ bool isPlainFile(const QString &fileName)
     return info.exists() && info.isFile();
 }
 
+// Calls field(view) for each field of a line as SplitFields splits it, at
+// most maxFields of them (all for a negative count); gives how many.
+template <class Field>
+int forEachField(QByteArrayView text, int maxFields, Field field)
+{
+    int count = 0;
+    qsizetype pos = 0;
+    while (pos < text.size() && (maxFields < 0 || count < maxFields)) {
+        const qsizetype run = text.indexOf(QByteArrayView("  "), pos);
+        if (run < 0) {
+            qsizetype b = pos, e = text.size();
+            while (b < e && text.at(b) == ' ')
+                ++b;
+            while (e > b && text.at(e - 1) == ' ')
+                --e;
+            field(text.sliced(b, e - b));
+            pos = text.size();
+        } else {
+            field(text.sliced(pos, run - pos));
+            pos = skipBlanks(text, run + 2);
+        }
+        ++count;
+    }
+    return count;
+}
+
+// What a loaded record and a loaded value cost in memory besides the value's
+// bytes (the record's place in three tables, a value's end offset), with
+// room for the tables' growth.
+constexpr qint64 kRecordCost = 32;
+constexpr qint64 kValueCost = 8;
+
+// The first bytes are looked at before the rest is read: a binary file
+// chosen by mistake is refused without reading it whole.
+constexpr qint64 kSniffSize = 64 * 1024;
+
 } // namespace
+
+void TDeviceArchive::appendLayout(const TOPVarList &vars)
+{
+    const int count = vars.Count();
+    auto sameNames = [&](const std::vector<QByteArray> &names) {
+        if (int(names.size()) != count)
+            return false;
+        for (int k = 0; k < count; ++k)
+            if (names[size_t(k)] != vars.GetItem(k)->Name)
+                return false;
+        return true;
+    };
+    // Consecutive records nearly always have the same items: only the last
+    // name list and the last layout are looked at.
+    if (nameLists_.empty() || !sameNames(nameLists_.back())) {
+        std::vector<QByteArray> names;
+        names.reserve(size_t(count));
+        for (int k = 0; k < count; ++k)
+            names.push_back(vars.GetItem(k)->Name);
+        nameLists_.push_back(std::move(names));
+    }
+    TLayout layout;
+    layout.NameList = int(nameLists_.size()) - 1;
+    if (count > 0)
+        layout.Index = vars.GetItem(0)->Index;
+    for (int k = 1; k < count; ++k) {
+        if (vars.GetItem(k)->Index != layout.Index) {
+            layout.Index.clear();
+            for (int j = 0; j < count; ++j)
+                layout.Indexes.push_back(vars.GetItem(j)->Index);
+            break;
+        }
+    }
+    if (!layouts_.empty()) {
+        const TLayout &last = layouts_.back();
+        if (last.NameList == layout.NameList && last.Index == layout.Index && last.Indexes == layout.Indexes) {
+            layoutOf_.push_back(qint32(layouts_.size() - 1));
+            return;
+        }
+    }
+    layouts_.push_back(std::move(layout));
+    layoutOf_.push_back(qint32(layouts_.size() - 1));
+}
 
 void TDeviceArchive::AddRecord(const TOPVarList &vars)
 {
-    TDeviceArchiveRecord record;
-    record.VarList = vars.Clone();
-    record.Number = records_.empty() ? 0 : records_.back().Number + 1;
-    records_.push_back(std::move(record));
+    for (int k = 0; k < vars.Count(); ++k) {
+        values_ += vars.GetItem(k)->Value;
+        valueEnd_.push_back(values_.size());
+    }
+    firstValue_.push_back(qint64(valueEnd_.size()));
+    appendLayout(vars);
 }
 
 void TDeviceArchive::SetNames(const TOPVarList *names)
@@ -108,28 +190,72 @@ void TDeviceArchive::SetDescriptions(const TOPVarList *descriptions)
     descriptions_ = descriptions ? descriptions->Clone() : nullptr;
 }
 
+void TDeviceArchive::resetRecords()
+{
+    values_.clear();
+    valueEnd_.clear();
+    firstValue_.assign(1, 0);
+    layoutOf_.clear();
+    layouts_.clear();
+    nameLists_.clear();
+    recordCache_.clear();
+}
+
 void TDeviceArchive::Clear()
 {
-    records_.clear();
+    resetRecords();
+}
+
+int TDeviceArchive::ValueCount(int record) const
+{
+    if (record < 0 || record >= RecordCount())
+        return 0;
+    return int(firstValue_[size_t(record) + 1] - firstValue_[size_t(record)]);
+}
+
+QByteArrayView TDeviceArchive::Value(int record, int column) const
+{
+    if (column < 0 || column >= ValueCount(record))
+        return QByteArrayView();
+    const qint64 k = firstValue_[size_t(record)] + column;
+    const qint64 begin = k == 0 ? 0 : valueEnd_[size_t(k - 1)];
+    return QByteArrayView(values_.constData() + begin, valueEnd_[size_t(k)] - begin);
 }
 
 const TDeviceArchiveRecord *TDeviceArchive::GetRecord(int number) const
 {
     // Numbers run 0, 1, 2, ... in order of appending, so a record's number is
     // its position.
-    if (number < 0 || size_t(number) >= records_.size())
+    if (number < 0 || number >= RecordCount())
         return nullptr;
-    return &records_[size_t(number)];
+    if (recordCache_.size() <= size_t(number))
+        recordCache_.resize(size_t(number) + 1);
+    std::unique_ptr<TDeviceArchiveRecord> &cached = recordCache_[size_t(number)];
+    if (!cached) {
+        const TLayout &layout = layouts_[size_t(layoutOf_[size_t(number)])];
+        const std::vector<QByteArray> &names = nameLists_[size_t(layout.NameList)];
+        auto vars = std::make_unique<TOPVarList>();
+        for (int k = 0; k < ValueCount(number); ++k)
+            vars->Add(names[size_t(k)], layout.Indexes.empty() ? layout.Index : layout.Indexes[size_t(k)],
+                      Value(number, k).toByteArray());
+        cached = std::make_unique<TDeviceArchiveRecord>();
+        cached->VarList = std::move(vars);
+        cached->Number = number;
+    }
+    return cached.get();
 }
 
 void TDeviceArchive::CopyTo(TDeviceArchive &target) const
 {
     if (&target == this)
         return; // clearing the target would lose the records to copy
-    target.records_.clear();
-    target.records_.reserve(records_.size());
-    for (const auto &record : records_)
-        target.AddRecord(*record.VarList);
+    target.resetRecords();
+    target.values_ = values_; // shared until either side changes
+    target.valueEnd_ = valueEnd_;
+    target.firstValue_ = firstValue_;
+    target.layoutOf_ = layoutOf_;
+    target.layouts_ = layouts_;
+    target.nameLists_ = nameLists_;
     TOPVarList::CopyTo(names_.get(), target.names_);
     TOPVarList::CopyTo(descriptions_.get(), target.descriptions_);
 }
@@ -144,47 +270,31 @@ void TDeviceArchive::CopyTo(std::unique_ptr<TDeviceArchive> &target) const
 QList<QByteArray> TDeviceArchive::SplitFields(QByteArrayView text, int maxFields)
 {
     QList<QByteArray> fields;
-    qsizetype pos = 0;
-    while (pos < text.size() && (maxFields < 0 || fields.size() < maxFields)) {
-        const qsizetype run = text.indexOf(QByteArrayView("  "), pos);
-        if (run < 0) {
-            qsizetype b = pos, e = text.size();
-            while (b < e && text.at(b) == ' ')
-                ++b;
-            while (e > b && text.at(e - 1) == ' ')
-                --e;
-            fields.append(text.sliced(b, e - b).toByteArray());
-            pos = text.size();
-        } else {
-            fields.append(text.sliced(pos, run - pos).toByteArray());
-            pos = skipBlanks(text, run + 2);
-        }
-    }
+    forEachField(text, maxFields, [&](QByteArrayView field) { fields.append(field.toByteArray()); });
     return fields;
 }
 
 QByteArray TDeviceArchive::ToFileText() const
 {
     const int nameCount = names_ ? names_->Count() : 0;
+    const int records = RecordCount();
     int columns = nameCount;
-    for (const auto &record : records_)
-        columns = std::max(columns, record.VarList->Count());
+    for (int r = 0; r < records; ++r)
+        columns = std::max(columns, ValueCount(r));
 
     // Column widths: the longest of the name and the column's values.
     std::vector<int> widths(size_t(columns), 0);
     for (int j = 0; j < nameCount; ++j)
         widths[size_t(j)] = int(names_->GetItem(j)->Name.size());
+    for (int r = 0; r < records; ++r)
+        for (int j = 0; j < ValueCount(r); ++j)
+            widths[size_t(j)] = std::max(widths[size_t(j)], int(Value(r, j).size()));
     qint64 total = 0;
-    for (const auto &record : records_) {
-        const TOPVarList &vars = *record.VarList;
-        for (int j = 0; j < vars.Count(); ++j)
-            widths[size_t(j)] = std::max(widths[size_t(j)], int(vars.GetItem(j)->Value.size()));
-    }
     for (int w : widths)
         total += w + 2;
 
     QByteArray out;
-    out.reserve(qsizetype((total + 2) * qint64(records_.size() + 1)));
+    out.reserve(qsizetype((total + 2) * qint64(records + 1)));
 
     // The description block only when it describes every column, one to one.
     if (names_ && descriptions_ && descriptions_->Count() == nameCount) {
@@ -205,10 +315,9 @@ QByteArray TDeviceArchive::ToFileText() const
         appendPadded(out, names_->GetItem(j)->Name, widths[size_t(j)] + 2);
     out += kLineEnd;
 
-    for (const auto &record : records_) {
-        const TOPVarList &vars = *record.VarList;
-        for (int j = 0; j < vars.Count(); ++j)
-            appendPadded(out, vars.GetItem(j)->Value, widths[size_t(j)] + 2);
+    for (int r = 0; r < records; ++r) {
+        for (int j = 0; j < ValueCount(r); ++j)
+            appendPadded(out, Value(r, j), widths[size_t(j)] + 2);
         out += kLineEnd;
     }
     return out;
@@ -216,7 +325,12 @@ QByteArray TDeviceArchive::ToFileText() const
 
 bool TDeviceArchive::SaveToFile(const QString &fileName) const
 {
-    return SaveFileAtomically(fileName, ToFileText());
+    if (!names_ || names_->Count() == 0)
+        return false;
+    const QByteArray text = ToFileText();
+    if (text.contains('\0'))
+        return false;
+    return SaveFileAtomically(fileName, text);
 }
 
 bool TDeviceArchive::LoadFromFile(const QString &fileName)
@@ -229,7 +343,11 @@ bool TDeviceArchive::LoadFromFile(const QString &fileName)
     const qint64 expected = file.size();
     if (expected > MaxFileSize)
         return false;
-    const QByteArray text = file.readAll();
+    QByteArray text = file.read(std::min(expected, kSniffSize));
+    if (text.contains('\0'))
+        return false;
+    if (text.size() < expected)
+        text += file.read(expected - text.size());
     if (text.size() != expected || file.error() != QFileDevice::NoError)
         return false;
     return FromFileText(text);
@@ -248,6 +366,9 @@ bool TDeviceArchive::LoadFromFile(const QString &fileName)
 // are ignored. Shorter record lines are padded with empty values.
 bool TDeviceArchive::FromFileText(const QByteArray &text)
 {
+    // NUL bytes are in no archive file: this is some other file.
+    if (text.contains('\0'))
+        return false;
     LineCursor lines(text);
     QByteArrayView line;
 
@@ -265,37 +386,57 @@ bool TDeviceArchive::FromFileText(const QByteArray &text)
             descriptions->Add(descriptionOf(line));
     }
 
-    // The column line: the first line that is not empty (blanks count). It
-    // counts as one more line in the size check, so that a column line alone
-    // cannot exceed it either.
+    // The column line: the first line that is not empty (blanks count).
+    // Without one this is no archive.
+    const qint64 budget = MinLoadBudget + LoadBytesPerFileByte * text.size();
     auto names = std::make_unique<TOPVarList>();
-    while (lines.Next(line)) {
-        if (!line.isEmpty()) {
-            for (const QByteArray &field : SplitFields(line, int(MaxLoadedValues / 2)))
-                names->Add(field);
-            break;
-        }
+    bool columnLine = false;
+    while (!columnLine && lines.Next(line)) {
+        if (line.isEmpty())
+            continue;
+        columnLine = true;
+        forEachField(line, int(std::min<qint64>(budget / kValueCost, INT_MAX)),
+                     [&](QByteArrayView field) { names->Add(field.toByteArray()); });
     }
-
-    const int columns = names->Count();
-    const qint64 recordLines = lines.CountRemaining();
-    if ((recordLines + 1) * (columns + 1) > MaxLoadedValues)
+    if (!columnLine)
         return false;
 
-    std::vector<TDeviceArchiveRecord> records;
-    records.reserve(size_t(recordLines));
+    // What the records will take, against what the file's size allows.
+    const qint64 columns = names->Count();
+    const qint64 recordLines = lines.CountRemaining();
+    if (recordLines * kRecordCost + recordLines * columns * kValueCost > budget)
+        return false;
+
+    TDeviceArchive loaded;
+    loaded.values_.reserve(text.size());
+    loaded.valueEnd_.reserve(size_t(recordLines * columns));
+    loaded.firstValue_.reserve(size_t(recordLines) + 1);
+    loaded.layoutOf_.assign(size_t(recordLines), 0);
+    std::vector<QByteArray> columnNames;
+    for (int k = 0; k < columns; ++k)
+        columnNames.push_back(names->GetItem(k)->Name);
+    loaded.nameLists_.push_back(std::move(columnNames));
+    loaded.layouts_.push_back(TLayout());
+
+    QByteArray &values = loaded.values_;
+    std::vector<qint64> &ends = loaded.valueEnd_;
     while (lines.Next(line)) {
-        const QList<QByteArray> fields = SplitFields(line, columns);
-        auto vars = std::make_unique<TOPVarList>();
-        for (int k = 0; k < columns; ++k)
-            vars->Add(names->GetItem(k)->Name, QByteArray(), k < fields.size() ? fields[k] : QByteArray());
-        TDeviceArchiveRecord record;
-        record.VarList = std::move(vars);
-        record.Number = int(records.size());
-        records.push_back(std::move(record));
+        const int found = forEachField(line, int(columns), [&](QByteArrayView field) {
+            values.append(field);
+            ends.push_back(values.size());
+        });
+        for (int k = found; k < columns; ++k)
+            ends.push_back(values.size());
+        loaded.firstValue_.push_back(qint64(ends.size()));
     }
 
-    records_ = std::move(records);
+    values_ = std::move(loaded.values_);
+    valueEnd_ = std::move(loaded.valueEnd_);
+    firstValue_ = std::move(loaded.firstValue_);
+    layoutOf_ = std::move(loaded.layoutOf_);
+    layouts_ = std::move(loaded.layouts_);
+    nameLists_ = std::move(loaded.nameLists_);
+    recordCache_.clear();
     names_ = std::move(names);
     descriptions_ = std::move(descriptions);
     return true;

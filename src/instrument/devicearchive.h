@@ -25,6 +25,8 @@
 struct TDeviceArchiveRecord {
     // One item per column: Name = column name, Value = recorded value; records
     // read from the installation carry the record index (A001, ...) as Index.
+    // A copy made when the record is first asked for: changing it changes
+    // nothing in the archive.
     std::unique_ptr<TOPVarList> VarList;
     // 0-based, in order of appending.
     int Number = 0;
@@ -32,12 +34,14 @@ struct TDeviceArchiveRecord {
 
 class TDeviceArchive {
 public:
-    // Largest load a file may bring: (records + 1) x (columns + 1), the
-    // record itself counted as one more value and the column line as one more
-    // record. Stops a file of a huge column line and
-    // many short lines from padding its way to an exhausted memory; 300 000
-    // records of all twelve archive variables still fit.
-    static constexpr qint64 MaxLoadedValues = 4'000'000;
+    // A load is refused when what it would take in memory exceeds this many
+    // bytes for every byte of the file (plus MinLoadBudget): a column line of
+    // thousands of names over many short lines, or a file of nothing but line
+    // ends, would otherwise pad its way to an exhausted memory. Any file that
+    // SaveToFile writes needs less: every value takes at least two bytes of
+    // padding in it, and a record line two more.
+    static constexpr qint64 LoadBytesPerFileByte = 16;
+    static constexpr qint64 MinLoadBudget = qint64(1) << 20;
     // Largest archive file that is read at all: the whole file is held in
     // memory while it is parsed. Far beyond what an archive of the
     // installation's values comes to.
@@ -59,12 +63,19 @@ public:
     // Drops every record; the names and descriptions stay.
     void Clear();
 
-    // The record with that number, or nullptr.
+    // The record with that number, or nullptr. The pointer stays valid until
+    // the archive is cleared, loaded, copied onto or destroyed.
     const TDeviceArchiveRecord *GetRecord(int number) const;
-    int RecordCount() const { return int(records_.size()); }
+    int RecordCount() const { return int(layoutOf_.size()); }
     // Either may be null: a fresh archive has neither.
     const TOPVarList *Names() const { return names_.get(); }
     const TOPVarList *Descriptions() const { return descriptions_.get(); }
+
+    // A record's values without making its list: how many it has (0 for a
+    // number out of range) and one of them (empty out of range). The view
+    // stays valid until the archive next changes.
+    int ValueCount(int record) const;
+    QByteArrayView Value(int record, int column) const;
 
     // Replaces the target's records by copies of these, then copies the names
     // and the descriptions. A missing list on this side throws EOPVarListError
@@ -73,11 +84,15 @@ public:
     // The same; a null target is created first.
     void CopyTo(std::unique_ptr<TDeviceArchive> &target) const;
 
-    // All or nothing: on false (missing or unreadable file, larger than
-    // MaxFileSize, more than MaxLoadedValues values) the archive is as it was.
+    // All or nothing: on false the archive is as it was. Refused: a missing
+    // file, anything but a plain file, an unreadable one, one larger than
+    // MaxFileSize, one that is no archive (no column line, or NUL bytes, which
+    // no archive file holds: a binary file chosen by mistake), and one that
+    // would take more memory than LoadBytesPerFileByte allows.
     bool LoadFromFile(const QString &fileName);
     // Written to a temporary file renamed into place: on false the previous
-    // file stays whole.
+    // file stays whole. An archive without columns, or with a NUL byte in a
+    // name or value, is not saved: it could not be loaded again.
     bool SaveToFile(const QString &fileName) const;
 
     // The file contents SaveToFile writes, and the parse LoadFromFile uses.
@@ -91,7 +106,30 @@ public:
     static QList<QByteArray> SplitFields(QByteArrayView line, int maxFields = -1);
 
 private:
-    std::vector<TDeviceArchiveRecord> records_;
+    // The names and indexes of a record's items. Records loaded from a file
+    // all share one; records of an installation read differ only in their
+    // index, which is then one text for the whole record.
+    struct TLayout {
+        int NameList = 0;              // into nameLists_
+        QByteArray Index;              // every item's index, when Indexes is empty
+        std::vector<QByteArray> Indexes; // one per item, when they differ
+    };
+
+    void appendLayout(const TOPVarList &vars);
+    void resetRecords();
+
+    // Every value of every record back to back; value k ends at valueEnd_[k]
+    // and begins where value k - 1 ends. Record r holds the values
+    // firstValue_[r] .. firstValue_[r + 1] - 1.
+    QByteArray values_;
+    std::vector<qint64> valueEnd_;
+    std::vector<qint64> firstValue_{0};
+    std::vector<qint32> layoutOf_;
+    std::vector<TLayout> layouts_;
+    std::vector<std::vector<QByteArray>> nameLists_;
+    // Records asked for through GetRecord, made on demand.
+    mutable std::vector<std::unique_ptr<TDeviceArchiveRecord>> recordCache_;
+
     std::unique_ptr<TOPVarList> names_;
     std::unique_ptr<TOPVarList> descriptions_;
 };

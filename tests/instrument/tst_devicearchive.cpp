@@ -68,6 +68,10 @@ private slots:
     void loadRules();
     void recordsAndCopies();
     void refusedAndHostileFiles();
+    void notAnArchive_data();
+    void notAnArchive();
+    void largeArchivesLoadAgain_data();
+    void largeArchivesLoadAgain();
     void failedSaveKeepsThePreviousFile();
 
 private:
@@ -132,7 +136,6 @@ void TestDeviceArchive::loadRules_data()
                                           << Rows{{"05/03/2004 14.07.00"}};
     QTest::newRow("empty description keeps step") << QByteArray("A  x\r\nB\r\nC    z\r\n\r\n\r\nA  B  C\r\n") << abc
                                                   << QByteArrayList{"x", "", "z"} << Rows{};
-    QTest::newRow("only line ends") << QByteArray("\r\n\r\n\r\n") << QByteArrayList{} << QByteArrayList{} << Rows{};
     QTest::newRow("code page 1251 bytes as they are")
         << QByteArray("\xC0\xC1  \xE0\xFF\r\n\r\n\r\n\xC0\xC1  \r\n\xFF\xFE\r\n") << QByteArrayList{"\xC0\xC1"}
         << QByteArrayList{"\xE0\xFF"} << Rows{{"\xFF\xFE"}};
@@ -234,6 +237,78 @@ void TestDeviceArchive::refusedAndHostileFiles()
                 QCOMPARE(a.GetRecord(r)->VarList->Count(), a.Names()->Count());
         }
     }
+}
+
+void TestDeviceArchive::notAnArchive_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("empty file") << QByteArray();
+    QTest::newRow("only line ends") << QByteArray("\r\n\r\n\r\n");
+    QTest::newRow("NUL after a column line") << QByteArray("A  B\r\n1  2\r\n\0\0\0\0", 16);
+    QTest::newRow("NUL in the first byte") << QByteArray("\0A  B\r\n", 7);
+}
+
+// Whatever the program saves has a column line and no NUL byte: a file
+// without the one or with the other is something else, and is refused
+// whole, from the file as from the text.
+void TestDeviceArchive::notAnArchive()
+{
+    QFETCH(QByteArray, text);
+    TDeviceArchive a;
+    fillExample(a);
+    const QByteArray before = a.ToFileText();
+    const QString path = dir_.filePath("not.daf");
+    QVERIFY(WriteAll(path, text));
+    QVERIFY(!a.LoadFromFile(path));
+    QVERIFY(!a.FromFileText(text));
+    QCOMPARE(a.ToFileText(), before);
+
+    // Nor does the program write such a file.
+    TDeviceArchive columnless;
+    addRecord(columnless, {"1"});
+    QVERIFY(!columnless.SaveToFile(path));
+    fillExample(columnless);
+    addRecord(columnless, {QByteArray("1\0", 2)});
+    QVERIFY(!columnless.SaveToFile(path));
+    QCOMPARE(ReadAll(path), text);
+}
+
+void TestDeviceArchive::largeArchivesLoadAgain_data()
+{
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("308 000 x 12 with descriptions") << 308000 << 12 << QByteArray("80.5");
+    QTest::newRow("400 000 empty values in one column") << 400000 << 1 << QByteArray();
+}
+
+// Every archive that can be saved loads again, however many records: the
+// limit against hostile files grows with the file. Files as SaveToFile
+// writes them, compared byte for byte after the load.
+void TestDeviceArchive::largeArchivesLoadAgain()
+{
+    QFETCH(int, records);
+    QFETCH(int, columns);
+    QFETCH(QByteArray, value);
+    QByteArray text, columnLine, recordLine;
+    for (int c = 0; c < columns; ++c) {
+        const QByteArray name = c ? "C" + QByteArray::number(c) : QByteArray("X");
+        if (columns > 1)
+            text += name.leftJustified(3, ' ') + "  d" + QByteArray::number(c) + "\r\n";
+        const int width = int(std::max(name.size(), value.size())) + 2;
+        columnLine += name.leftJustified(width, ' ');
+        recordLine += value.leftJustified(width, ' ');
+    }
+    if (columns > 1)
+        text += "\r\n\r\n";
+    text += columnLine + "\r\n" + (recordLine + "\r\n").repeated(records);
+
+    TDeviceArchive a;
+    QVERIFY(a.FromFileText(text));
+    QCOMPARE(a.RecordCount(), records);
+    QCOMPARE(a.Value(records - 1, columns - 1).toByteArray(), value);
+    QCOMPARE(a.GetRecord(records - 1)->VarList->GetItem(columns - 1)->Value, value);
+    QVERIFY(a.ToFileText() == text);
 }
 
 void TestDeviceArchive::failedSaveKeepsThePreviousFile()
