@@ -7,6 +7,9 @@ bool SaveFileAtomically(const QString &fileName, const QByteArray &contents)
     if (fileName.isEmpty())
         return false;
     QSaveFile file(fileName);
+    // Only taken when the folder refuses the temporary file and the file
+    // itself is writable (see the header).
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     qint64 done = 0;

@@ -12,4 +12,10 @@
 // the system cuts short (disk full, file size limit) fails only at the final
 // flush, and commit() still renames the truncated temporary file into place.
 // The file is therefore written unbuffered and every count is checked.
+//
+// A file that may be written in a folder that may not (a settings file in a
+// protected program folder) is written in place instead: the temporary file
+// cannot be made there, so the old-or-new guarantee cannot hold, and a write
+// that fails half-way leaves the file cut short. Refusing instead would
+// leave the file never updated, and the operator never told.
 bool SaveFileAtomically(const QString &fileName, const QByteArray &contents);

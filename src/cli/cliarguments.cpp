@@ -5,10 +5,15 @@
 #include "base/textutils.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
 #include <limits>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -466,9 +471,33 @@ QString CliOutputProblem(const QString &path)
     const QFileInfo folder(file.absolutePath());
     if (!folder.isDir())
         return QStringLiteral("the folder of %1 does not exist").arg(path);
-    if (!folder.isWritable())
+    // A writable file in a read-only folder is written in place.
+    if (!folder.isWritable() && !(file.exists() && file.isWritable()))
         return QStringLiteral("the folder of %1 is not writable").arg(path);
     if (file.exists() && !file.isWritable())
         return QStringLiteral("%1 is write-protected").arg(path);
     return QString();
+}
+
+QString CliInputProblem(const QString &path)
+{
+    const QFileInfo file(path);
+    if (!file.exists())
+        return QStringLiteral("%1 does not exist").arg(path);
+    if (file.isDir())
+        return QStringLiteral("%1 is a folder, not a file").arg(path);
+    if (file.isFile())
+        return QString();
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+        if (S_ISFIFO(info.st_mode))
+            return QStringLiteral("%1 is a pipe, not a file").arg(path);
+        if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
+            return QStringLiteral("%1 is a device, not a file").arg(path);
+        if (S_ISSOCK(info.st_mode))
+            return QStringLiteral("%1 is a socket, not a file").arg(path);
+    }
+#endif
+    return QStringLiteral("%1 is not a plain file").arg(path);
 }

@@ -85,3 +85,7 @@ bool IsCliVariableWord(const QByteArray &word);
 QString CliValueProblem(const QByteArray &value);
 // Why a file cannot be written there ("-" is standard output), or empty.
 QString CliOutputProblem(const QString &path);
+// Why a file cannot be read as one: it does not exist, or it is a folder, a
+// pipe, a device or a socket (which would block the read or never end); or
+// empty.
+QString CliInputProblem(const QString &path);

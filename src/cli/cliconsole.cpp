@@ -2,6 +2,9 @@
 
 #include "base/cp1251.h"
 
+#include <cerrno>
+#include <cstring>
+
 #ifdef Q_OS_WIN
 #include <io.h>
 #define kvarn_isatty _isatty
@@ -19,10 +22,16 @@ const QByteArray kReplyMark = "<- ";
 const QByteArray kBadChecksum = "bad CRC [";
 constexpr int kBarWidth = 30;
 
-void put(FILE *file, const QByteArray &bytes)
+// Writes and flushes; the system's reason when a byte did not go out.
+QString put(FILE *file, const QByteArray &bytes)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file);
-    std::fflush(file);
+    errno = 0;
+    const size_t written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file);
+    const bool flushed = std::fflush(file) == 0;
+    if (written == size_t(bytes.size()) && flushed)
+        return QString();
+    const int error = errno;
+    return error ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("the write was cut short");
 }
 
 } // namespace
@@ -39,7 +48,7 @@ TCliConsole TCliConsole::Standard()
 
 void TCliConsole::Out(const QString &line)
 {
-    put(out_, (line + u'\n').toLocal8Bit());
+    OutBytes((line + u'\n').toLocal8Bit());
 }
 
 void TCliConsole::OutCp1251(const QByteArray &line)
@@ -49,7 +58,9 @@ void TCliConsole::OutCp1251(const QByteArray &line)
 
 void TCliConsole::OutBytes(const QByteArray &bytes)
 {
-    put(out_, bytes);
+    const QString error = put(out_, bytes);
+    if (outError_.isEmpty())
+        outError_ = error;
 }
 
 void TCliConsole::Error(const QString &message)

@@ -31,8 +31,13 @@ public:
 
     bool ErrIsTerminal() const { return errIsTerminal_; }
 
+    // Why a write or flush of standard output failed (a full disk, a closed
+    // pipe), or empty while every byte went out. The first failure is kept.
+    QString OutError() const { return outError_; }
+
 private:
     FILE *out_;
+    QString outError_;
     FILE *err_;
     bool errIsTerminal_;
 };

@@ -6,6 +6,28 @@
 #include "base/savefile.h"
 #include "base/cp1251.h"
 
+namespace {
+
+// Plain ASCII without a comma, a quote or a line break is its own field:
+// most archive values are, and they skip the conversion.
+bool plainField(QByteArrayView text)
+{
+    for (char c : text)
+        if (quint8(c) >= 0x80 || c == ',' || c == '"' || c == '\n' || c == '\r')
+            return false;
+    return true;
+}
+
+void appendField(QByteArray &csv, QByteArrayView cp1251)
+{
+    if (plainField(cp1251))
+        csv.append(cp1251);
+    else
+        csv.append(CsvField(cp1251.toByteArray()));
+}
+
+} // namespace
+
 QByteArray CsvField(const QByteArray &cp1251)
 {
     QByteArray field = FromCp1251(cp1251).toUtf8();
@@ -33,11 +55,17 @@ QByteArray ArchiveCsv(const TDeviceArchive &archive)
     for (int c = 0; c < columns; ++c)
         csv += (c ? "," : "") + CsvField(names->GetItem(c)->Name);
     csv += '\n';
+    // Values, separators and line ends: an upper bound for plain values.
+    qint64 size = csv.size();
+    for (int r = 0; r < archive.RecordCount(); ++r)
+        for (int c = 0; c < columns; ++c)
+            size += archive.Value(r, c).size() + 1;
+    csv.reserve(qsizetype(size + archive.RecordCount()));
     for (int r = 0; r < archive.RecordCount(); ++r) {
-        const TOPVarList *record = archive.GetRecord(r)->VarList.get();
         for (int c = 0; c < columns; ++c) {
-            const TOPVarListItem *item = record ? record->GetItem(c) : nullptr;
-            csv += (c ? "," : "") + CsvField(item ? item->Value : QByteArray());
+            if (c)
+                csv += ',';
+            appendField(csv, archive.Value(r, c));
         }
         csv += '\n';
     }

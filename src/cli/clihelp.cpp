@@ -45,8 +45,8 @@ const char kToolHelp[] =
     "  1  an exchange failed (standard error names the variable; what was read\n"
     "     before is still printed or saved), or the installation kept another\n"
     "     value than the one written\n"
-    "  2  a usage, configuration or file error, or a port that cannot be opened;\n"
-    "     nothing was sent\n";
+    "  2  a usage, configuration or file error, or a port that cannot be opened\n"
+    "     (nothing was sent); or standard output could not be written\n";
 
 const char kReadHelp[] =
     "Usage: kvarnctl read GROUP...\n"

@@ -91,6 +91,18 @@ int TKvarnCtl::Run(const TCliRequest &request)
     // The exchange lines already show how a long read goes.
     progress_ = std::make_unique<TCliProgress>(console_, !request_.Verbose);
 
+    const int status = runCommand();
+    // Results that did not reach standard output are no success, whatever
+    // the command made of its own work.
+    if (!console_.OutError().isEmpty()) {
+        console_.Error(QStringLiteral("standard output could not be written: %1").arg(console_.OutError()));
+        return kCliUsage;
+    }
+    return status;
+}
+
+int TKvarnCtl::runCommand()
+{
     if (request_.Command == TCliCommand::Help) {
         console_.OutBytes(CliHelpText(request_.HelpFor).toLocal8Bit());
         return kCliOk;
@@ -347,7 +359,8 @@ int TKvarnCtl::cmdPoll()
     const qint64 intervalMs = qint64(request_.Interval) * 1000;
     qint64 next = 0;
     int status = kCliOk;
-    for (qint64 k = 0; !request_.Count || k < *request_.Count; ++k) {
+    // Readings nobody can see are not worth taking: a failed standard output ends the poll.
+    for (qint64 k = 0; (!request_.Count || k < *request_.Count) && console_.OutError().isEmpty(); ++k) {
         while (!g_stopPolling && clock.elapsed() < next)
             QThread::msleep(ulong(std::clamp<qint64>(next - clock.elapsed(), 1, 50)));
         if (g_stopPolling)
@@ -372,8 +385,8 @@ int TKvarnCtl::cmdPoll()
 int TKvarnCtl::cmdConvert()
 {
     const QString &in = request_.Input;
-    if (!QFileInfo(in).isFile()) {
-        console_.Error(QStringLiteral("%1 does not exist").arg(in));
+    if (const QString problem = CliInputProblem(in); !problem.isEmpty()) {
+        console_.Error(problem);
         return kCliUsage;
     }
     QByteArray csv;

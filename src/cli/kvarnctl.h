@@ -50,6 +50,7 @@ public:
     static std::optional<QDateTime> ParseInstallationTime(const QByteArray &text);
 
 private:
+    int runCommand();
     int openLine();
     // One read or write transaction on the list. Prints NAME=VALUE for every
     // item the transaction got to; on failure names the variable it failed on.

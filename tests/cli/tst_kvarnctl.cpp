@@ -18,8 +18,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QDir>
+
 #include <csignal>
 #include <signal.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -79,12 +82,14 @@ private slots:
     void pollLines();
     void refusedBeforeAnythingIsSent();
     void commandsWithoutTheLine();
+    void failedOutputAndFilesThatAreNone();
 
 private:
     // Line settings for the emulator, in the test's folder.
     QStringList line(const SimProcess &sim);
     QString path(const QString &name) const { return dir_->filePath(name); }
-    Result run(const QStringList &arguments);
+    // Standard output to a file of choice (/dev/full) instead of the test.
+    Result run(const QStringList &arguments, const QString &outputFile = QString());
 
     std::unique_ptr<QTemporaryDir> dir_;
 };
@@ -104,10 +109,12 @@ QStringList TestKvarnCtl::line(const SimProcess &sim)
     return {"--config", cfg};
 }
 
-Result TestKvarnCtl::run(const QStringList &arguments)
+Result TestKvarnCtl::run(const QStringList &arguments, const QString &outputFile)
 {
     QProcess p;
     p.setWorkingDirectory(dir_->path());
+    if (!outputFile.isEmpty())
+        p.setStandardOutputFile(outputFile);
     p.start(qEnvironmentVariable("KVARN_CTL"), arguments);
     Result r;
     if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
@@ -363,6 +370,43 @@ void TestKvarnCtl::commandsWithoutTheLine()
     QCOMPARE(r.Code, 0);
     QVERIFY(r.Out.startsWith("Usage: kvarnctl [OPTIONS] COMMAND"));
     QVERIFY(run({"archive", "--help"}).Out.contains("--vars"));
+}
+
+void TestKvarnCtl::failedOutputAndFilesThatAreNone()
+{
+    // Results that cannot reach standard output are a failure with the reason.
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--records", "3"}), qPrintable(sim.ErrorText()));
+    QVERIFY(writeAll(path("a.daf"), "A  B\r\n1  2\r\n"));
+    const QStringList toFullDisk[] = {{"convert", "a.daf", "-"},
+                                      line(sim) + QStringList{"get", "SERIALN"},
+                                      line(sim) + QStringList{"archive", "--csv", "-"}};
+    for (const QStringList &arguments : toFullDisk) {
+        const Result r = run(arguments, "/dev/full");
+        QCOMPARE(r.Code, 2);
+        QVERIFY2(r.Err.contains("standard output could not be written: No space left on device"), qPrintable(r.Err));
+    }
+
+    // Files that are no archive, and names that are no file, say so.
+    QVERIFY(writeAll(path("empty.daf"), ""));
+    QVERIFY(writeAll(path("binary.daf"), QByteArray("A  B\r\n\0\x01\x02", 9)));
+    QVERIFY(QDir(dir_->path()).mkdir("folder.daf"));
+    QCOMPARE(mkfifo(QFile::encodeName(path("pipe.daf")).constData(), 0600), 0);
+    QVERIFY(QFile::link("/dev/null", path("device.spc")));
+    const std::pair<const char *, const char *> refused[] = {
+        {"empty.daf", "empty.daf cannot be read as an archive file"},
+        {"binary.daf", "binary.daf cannot be read as an archive file"},
+        {"folder.daf", "folder.daf is a folder, not a file"},
+        {"pipe.daf", "pipe.daf is a pipe, not a file"},
+        {"device.spc", "device.spc is a device, not a file"},
+        {"missing.daf", "missing.daf does not exist"},
+    };
+    for (const auto &[file, message] : refused) {
+        const Result r = run({"convert", file, "out.csv"});
+        QCOMPARE(r.Code, 2);
+        QVERIFY2(r.Err.contains(message), qPrintable(r.Err));
+        QVERIFY(!QFile::exists(path("out.csv")));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestKvarnCtl)
