@@ -408,11 +408,11 @@ void TArchiveParamSelector::AssignVarLists(const TOPVarList *vars, const TOPVarL
     resultVarList_ = vars ? vars->Clone() : nullptr;
     marks_->SetNames(varList_.get());
     // When the names need the scroll bar, they give it room.
+    const bool scrolls = marks_->Rows() * kRowHeight > VarListGrid->height();
+    const int scrollBar = scrolls ? VarListGrid->verticalScrollBar()->sizeHint().width() : 0;
     VarListGrid->horizontalHeader()->resizeSection(1, kRowHeight);
     VarListGrid->horizontalHeader()->resizeSection(
-        0, VarListGrid->width() - 2 * VarListGrid->frameWidth() - kRowHeight - 2 -
-               (marks_->Rows() * kRowHeight > VarListGrid->height() ? VarListGrid->verticalScrollBar()->sizeHint().width()
-                                                                  : 0));
+        0, VarListGrid->width() - 2 * VarListGrid->frameWidth() - kRowHeight - 2 - scrollBar);
     ApplyMask(defaultMaskVarList_.get());
 }
 

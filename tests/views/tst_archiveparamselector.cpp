@@ -433,8 +433,11 @@ void TestArchiveParamSelector::templatesThroughTheButtons()
     QCOMPARE(w().LowRange(), 20);
     QCOMPARE(w().HighRange(), 300);
 
-    // A missing file, or a cancelled dialog, changes nothing.
-    for (const QString &name : {dir_->filePath(QStringLiteral("missing.ash")), QString(), dir_->path()}) {
+    // A missing file, a folder, a file far larger than any template, or a
+    // cancelled dialog changes nothing.
+    const QString huge = dir_->filePath(QStringLiteral("huge.ash"));
+    writeFile(huge, "1\r\n1\r\n1\r\n" + QByteArray(kMaxTemplateSize, 'A'));
+    for (const QString &name : {dir_->filePath(QStringLiteral("missing.ash")), QString(), dir_->path(), huge}) {
         prompt_->ExpectOpenFile(name);
         QTest::mouseClick(w().BitBtn1, Qt::LeftButton);
         QCOMPARE(markedRows(), (QList<int>{1, kActivityRow}));

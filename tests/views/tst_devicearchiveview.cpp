@@ -223,6 +223,10 @@ void TestDeviceArchiveView::columnWidths()
     }
     // Widths follow the widest text, not far beyond it.
     QVERIFY(header->sectionSize(0) <= cell.horizontalAdvance(widest[0]) + 7 + cell.maxWidth());
+    // A new size of the view keeps them.
+    const int before = header->sectionSize(2);
+    view.resize(300, 150);
+    QCOMPARE(header->sectionSize(2), before);
 
     // The measure by character advances agrees with measuring whole texts.
     const std::vector<int> widths = ArchiveColumnWidths(*archive, cell, 10);
