@@ -18,6 +18,7 @@
 #include "base/cp1251.h"
 #include "protocol/openprotocoldriver.h"
 #include "serial/compropertiesdialog.h"
+#include "views/archiveparamselector.h"
 #include "views/devicearchiveview.h"
 #include "views/spectrview.h"
 
@@ -358,6 +359,9 @@ void TMainForm::FormCreate()
     ApplyDeviceNumber(1);
 
     // The archive selection dialog with the archive lists of the variable set.
+    ArchiveParamSelector = new TArchiveParamSelector(*forwardingPrompt_, this);
+    ArchiveParamSelector->AssignVarLists(Device->ArchiveVars.get(), Device->ArchiveDescriptions.get(),
+                                         Device->ArchiveShortVars.get());
 
     ExchangeState = esIdle;
     SetTestMode(false);
@@ -604,6 +608,11 @@ void TMainForm::RS2321Click()
 
 void TMainForm::ExecuteCommand(TCommand command)
 {
+    // While the archive is read the program handles events between records;
+    // nothing that arrives then (a timer's poll above all) may start an
+    // exchange of its own in the middle of that read.
+    if (archiveReadRunning_)
+        return;
     try {
         RunCommand(command);
     } catch (const std::exception &e) {
@@ -665,9 +674,13 @@ void TMainForm::RunCommand(TCommand command)
         break;
     case cmdLoadSpectrumFile:
     case cmdSaveSpectrumFile:
-    case cmdLoadArchiveFile:
-    case cmdSaveArchiveFile:
         // The file commands come with the spectrum and archive views.
+        break;
+    case cmdLoadArchiveFile:
+        CmdLoadArchiveFile();
+        break;
+    case cmdSaveArchiveFile:
+        CmdSaveArchiveFile();
         break;
     }
 }

@@ -199,6 +199,8 @@ private:
     void CmdTestPoll();
     void CmdReadSpectrum(TCommand command);
     void CmdReadArchive();
+    void CmdLoadArchiveFile();
+    void CmdSaveArchiveFile();
     void CmdSetupSerialPort();
     void CmdSetTestModePause();
     void CmdEnterPassword();
@@ -240,7 +242,11 @@ private:
     std::unique_ptr<TORMAK> Device;
     std::unique_ptr<WidgetPasswordAsker> PasswordAsker;
     std::unique_ptr<TPasswords> Passwords;
-    TArchiveParamSelector *ArchiveParamSelector = nullptr; // comes with the archive views
+    // A child window of this one, created in FormCreate and kept hidden between uses.
+    TArchiveParamSelector *ArchiveParamSelector = nullptr;
+    // An archive read is running: it lets the window paint and answer its
+    // wait window between records, and no other command may start then.
+    bool archiveReadRunning_ = false;
     std::unique_ptr<TAboutForm> AboutForm;
     QPointer<TDelayTimeWindow> DelayTimeWindow_;
     std::unique_ptr<TDelayTimeWindow> ownDelayTimeWindow_;

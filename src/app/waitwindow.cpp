@@ -31,6 +31,8 @@ void TWaitProgressBar::SetPosition(int position)
 {
     setValue(qBound(minimum(), position, maximum()));
     repaint();
+    if (handlesEvents_)
+        QCoreApplication::processEvents();
 }
 
 TWaitWindow::TWaitWindow(QWidget *parent) : TWaitWindow(parent, 93, 77)
@@ -102,6 +104,38 @@ TWaitWindow2Btn::TWaitWindow2Btn(QWidget *parent) : TWaitWindow(parent, 161, 105
     CancelBtn = new QPushButton(QString::fromUtf8("Отменить"), this);
     CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
     CancelBtn->setGeometry(218, 128, 109, 25);
-    CancelBtn->setShortcut(QKeySequence(Qt::Key_Escape));
-    CancelBtn->hide();
+    // Esc presses it at once (see keyPressEvent); a shortcut would animate
+    // the click and deliver it only a tenth of a second later.
+    CancelBtn->setAutoDefault(false);
+    connect(CancelBtn, &QPushButton::clicked, this, &TWaitWindow2Btn::CancelBtnClick);
+
+    GlobalWaitProgressBar->SetHandlesEvents(true);
+    // Input for the rest of the program waits while the archive is read.
+    setWindowModality(Qt::ApplicationModal);
+}
+
+void TWaitWindow2Btn::ShowWait(const QString &message)
+{
+    cancelRequested_ = false;
+    CancelBtn->setEnabled(true);
+    TWaitWindow::ShowWait(message);
+    activateWindow();
+    CancelBtn->setFocus();
+}
+
+void TWaitWindow2Btn::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+        CancelBtn->click();
+    event->accept();
+}
+
+void TWaitWindow2Btn::CancelBtnClick()
+{
+    if (cancelRequested_)
+        return;
+    cancelRequested_ = true;
+    // One request is enough; the read ends after the record it is reading.
+    CancelBtn->setEnabled(false);
+    emit Cancelled();
 }

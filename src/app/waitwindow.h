@@ -25,6 +25,12 @@ public:
     int Maximum() const override;
     // Positions outside the range are clamped into it.
     void SetPosition(int position) override;
+    // After each move, handle the events that are waiting (painting, and
+    // the input of the one modal window that may take any).
+    void SetHandlesEvents(bool on) { handlesEvents_ = on; }
+
+private:
+    bool handlesEvents_ = false;
 };
 
 class TWaitWindow : public QWidget {
@@ -46,13 +52,35 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 };
 
-// The archive's wait window: the transaction bar and the whole-archive bar.
-// Its "Отменить" button stays hidden: an archive read runs to its end.
+// The archive's wait window: the transaction bar and the whole-archive bar,
+// and "Отменить" (or Esc), which asks the read to stop after the record it
+// is reading. Reading a long archive takes hours at the installation's line
+// rate; the operator must have a way out that keeps what was read.
+//
+// While it is shown the window is modal for the whole program: nothing else
+// takes input. Each move of the whole-archive bar (once per record) lets it
+// repaint and answer the button.
 class TWaitWindow2Btn : public TWaitWindow {
     Q_OBJECT
 public:
     explicit TWaitWindow2Btn(QWidget *parent = nullptr);
 
+    // Shows the window with a fresh "Отменить".
+    void ShowWait(const QString &message);
+    bool CancelRequested() const { return cancelRequested_; }
+
     TWaitProgressBar *GlobalWaitProgressBar = nullptr;
     QPushButton *CancelBtn = nullptr;
+
+signals:
+    // The operator asked to stop; given once per showing.
+    void Cancelled();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void CancelBtnClick();
+
+    bool cancelRequested_ = false;
 };

@@ -197,6 +197,9 @@ bool TORMAK::ReadArchiveRecord(const TOPVarList *templ, int n, std::unique_ptr<T
 
 bool TORMAK::ReadArchive(int step, int first, int last, const TOPVarList *templ)
 {
+    stopRequested_ = false;
+    archiveReadStopped_ = false;
+    archiveRecordsInRange_ = 0;
     try {
         if (!templ)
             throw EORMAKError();
@@ -213,7 +216,9 @@ bool TORMAK::ReadArchive(int step, int first, int last, const TOPVarList *templ)
 // columns and no records. After each record the overall progress is
 // (n + step - first) / (last - first), at most 100 % (and 100 % when first
 // equals last). A record that cannot be read ends the read; the records
-// before it stay in Archive.
+// before it stay in Archive. A stop request is looked at after each record,
+// once the progress has been shown (which is where the window lets the
+// operator ask for it).
 void TORMAK::ReadArchiveRange(int step, int first, int last, const TOPVarList &templ)
 {
     Archive->Clear();
@@ -229,6 +234,7 @@ void TORMAK::ReadArchiveRange(int step, int first, int last, const TOPVarList &t
         SetProgress(100);
         return;
     }
+    archiveRecordsInRange_ = qint32((hi - lo) / s + 1);
 
     std::unique_ptr<TOPVarList> record;
     for (qint64 n = lo; n <= hi; n += s) {
@@ -239,5 +245,9 @@ void TORMAK::ReadArchiveRange(int step, int first, int last, const TOPVarList &t
         if (hi != lo)
             percent = int(std::min<long double>(100, std::trunc((long double)(n + s - lo) / (hi - lo) * 100)));
         SetProgress(percent);
+        if (stopRequested_ && n + s <= hi) {
+            archiveReadStopped_ = true;
+            return;
+        }
     }
 }

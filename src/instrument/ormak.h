@@ -64,6 +64,15 @@ public:
     // Records first, first + step, ... up to last (clamped to 1..NumOfRecords)
     // into Archive, whose columns become the template's variables.
     bool ReadArchive(int step, int first, int last, const TOPVarList *templ);
+    // Asks a running ReadArchive to end once the record being read is in
+    // (the operator may not want to wait hours for a long archive). The
+    // records read so far stay in Archive and ReadArchive gives true. Every
+    // ReadArchive starts without such a request.
+    void StopArchiveRead() { stopRequested_ = true; }
+    // Whether the last ReadArchive ended early on that request, and how many
+    // records its range held once clamped.
+    bool ArchiveReadStopped() const { return archiveReadStopped_; }
+    qint32 ArchiveRecordsInRange() const { return archiveRecordsInRange_; }
 
     bool WriteCommonParams();    // CommonVars, then AlarmUnitVars; both attempted
     bool WriteDeviceParams();    // CommonVars
@@ -110,4 +119,7 @@ private:
 
     TOpenProtocolDriver *driver_ = nullptr;
     ProgressSink *progressBar_ = nullptr;
+    bool stopRequested_ = false;
+    bool archiveReadStopped_ = false;
+    qint32 archiveRecordsInRange_ = 0;
 };

@@ -432,6 +432,14 @@ void TestMainForm::handlersChooseCommands()
     form().ApplyPrivileges(kEverything);
     tabs("MainPageControl")->setCurrentIndex(page);
     (page == 1 ? tabs("SpectrPageControl") : tabs("Page1PageControl"))->setCurrentIndex(subPage);
+    // The archive page's commands ask the operator too: the read fails on
+    // the silent line with its warning, and the file dialogs are cancelled.
+    if (command == cmdReadArchive)
+        prompt_->ExpectWarning();
+    else if (command == cmdLoadArchiveFile)
+        prompt_->ExpectOpenFile(QString());
+    else if (command == cmdSaveArchiveFile)
+        prompt_->ExpectSaveFile(QString());
     QSignalSpy commands(&form(), &TMainForm::CommandStarted);
     QVERIFY(QMetaObject::invokeMethod(&form(), handler.constData()));
     // A write shows its result, and the lamp it sets asks for a write of

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -53,14 +54,25 @@ void TestWaitWindow::showWaitAndTheOperator()
     QCOMPARE(w.MessagePanel->text(), u8("загрузка параметров счетчика"));
     QVERIFY(w.MessagePanel->fontMetrics().horizontalAdvance(w.MessagePanel->text())
             <= w.MessagePanel->contentsRect().width());
-    QVERIFY(!w.CancelBtn->isVisible()); // an archive read cannot be interrupted
+    // "Отменить" asks the read to stop, once; Esc is the same.
+    QVERIFY(w.CancelBtn->isVisible());
+    QVERIFY(w.CancelBtn->isEnabled());
+    QVERIFY(w.isModal());
+    QSignalSpy cancelled(&w, &TWaitWindow2Btn::Cancelled);
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QCOMPARE(cancelled.count(), 1);
+    QVERIFY(w.CancelRequested());
+    QVERIFY(!w.CancelBtn->isEnabled());
+    QTest::mouseClick(w.CancelBtn, Qt::LeftButton);
+    QCOMPARE(cancelled.count(), 1);
 
     // Neither Esc nor a close request takes it away; the command hides it.
-    QTest::keyClick(&w, Qt::Key_Escape);
     QVERIFY(!w.close());
     QVERIFY(w.isVisible());
     w.ShowWait(u8("загрузка архива"));
     QCOMPARE(w.MessagePanel->text(), u8("загрузка архива"));
+    QVERIFY(!w.CancelRequested()); // every showing starts afresh
+    QVERIFY(w.CancelBtn->isEnabled());
     w.hide();
     QVERIFY(!w.isVisible());
 }
