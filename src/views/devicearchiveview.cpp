@@ -46,11 +46,7 @@ QByteArray TArchiveTableModel::Value(int row, int column) const
 {
     if (!archive_ || row < 0 || row >= rows_ || column < 0 || column >= columns_)
         return {};
-    const TDeviceArchiveRecord *record = archive_->GetRecord(row);
-    if (!record || !record->VarList)
-        return {};
-    const TOPVarListItem *item = record->VarList->GetItem(column);
-    return item ? item->Value : QByteArray();
+    return archive_->Value(row, column).toByteArray();
 }
 
 QByteArray TArchiveTableModel::ColumnName(int column) const
@@ -91,28 +87,27 @@ std::vector<int> ArchiveColumnWidths(const TDeviceArchive &archive, const QFontM
     for (int b = 0; b < 256; ++b)
         advance[size_t(b)] = metrics.horizontalAdvance(FromCp1251(QByteArray(1, char(b))));
 
+    // Every value is estimated from the widths of its characters; only the
+    // widest estimate of a column is measured as a whole.
     std::vector<int> estimate(size_t(columns), -1);
-    std::vector<const QByteArray *> widest(size_t(columns), nullptr);
+    std::vector<int> widestRecord(size_t(columns), -1);
     for (int r = 0; r < archive.RecordCount(); ++r) {
-        const TDeviceArchiveRecord *record = archive.GetRecord(r);
-        if (!record || !record->VarList)
-            continue;
-        const int n = std::min(columns, record->VarList->Count());
+        const int n = std::min(columns, archive.ValueCount(r));
         for (int c = 0; c < n; ++c) {
-            const QByteArray &value = record->VarList->GetItem(c)->Value;
             int w = 0;
-            for (const char ch : value)
+            for (const char ch : archive.Value(r, c))
                 w += advance[uchar(ch)];
             if (w > estimate[size_t(c)]) {
                 estimate[size_t(c)] = w;
-                widest[size_t(c)] = &value;
+                widestRecord[size_t(c)] = r;
             }
         }
     }
     for (int c = 0; c < columns; ++c) {
         int w = metrics.horizontalAdvance(FromCp1251(names->GetItem(c)->Name));
-        if (const QByteArray *value = widest[size_t(c)])
-            w = std::max({w, estimate[size_t(c)], metrics.horizontalAdvance(FromCp1251(*value))});
+        if (const int r = widestRecord[size_t(c)]; r >= 0)
+            w = std::max({w, estimate[size_t(c)],
+                          metrics.horizontalAdvance(FromCp1251(archive.Value(r, c).toByteArray()))});
         widths[size_t(c)] = std::max(minimum, w + TDeviceArchiveView::kCellMargin);
     }
     return widths;

@@ -450,7 +450,8 @@ void TestArchivePage::screenshots()
         selector.SetChecked(1, true);
         selector.SetChecked(10, true);
         d.show();
-        QTest::qWaitForWindowExposed(&d);
+        if (!QTest::qWaitForWindowExposed(&d))
+            return int(QDialog::Rejected);
         QTest::mouseMove(selector.VarListGrid->viewport(), QPoint(40, 5 * 18 + 5));
         selector.ShowReference(4);
         d.grab().save(out + QStringLiteral("/archive-selector.png"));
