@@ -325,9 +325,9 @@ void TMainForm::FormCreate()
     LoadTestModePause();
 
     MainPageControl->setCurrentIndex(pgSpectr - 1);
-    MainSpectrView = new TSpectrView(SpectrTabSheet1);
+    MainSpectrView = new TSpectrView(*forwardingPrompt_, SpectrTabSheet1);
     MainSpectrView->setObjectName(QStringLiteral("MainSpectrView"));
-    BackgroundSpectrView = new TSpectrView(SpectrTabSheet2);
+    BackgroundSpectrView = new TSpectrView(*forwardingPrompt_, SpectrTabSheet2);
     BackgroundSpectrView->setObjectName(QStringLiteral("BackgroundSpectrView"));
     ArchiveView = new TDeviceArchiveView(TabSheet6);
     ArchiveView->setObjectName(QStringLiteral("ArchiveView"));
