@@ -659,7 +659,11 @@ void TMainForm::RunCommand(TCommand command)
         CmdAbout();
         break;
     case cmdLoadSpectrumFile:
+        CmdLoadSpectrumFile();
+        break;
     case cmdSaveSpectrumFile:
+        CmdSaveSpectrumFile();
+        break;
     case cmdLoadArchiveFile:
     case cmdSaveArchiveFile:
         // The file commands come with the spectrum and archive views.
