@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -82,6 +83,16 @@ void TSpectrBox::mouseMoveEvent(QMouseEvent *event)
 {
     emit MouseMoved(event->position().toPoint().x());
     QWidget::mouseMoveEvent(event);
+}
+
+void TSpectrBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The menu acts on the channel under the mouse. Opened by the mouse, that
+    // is where it was clicked; from the keyboard, where the mouse last moved.
+    if (event->reason() == QContextMenuEvent::Mouse)
+        emit MouseMoved(event->pos().x());
+    emit MenuRequested(event->globalPos());
+    event->accept();
 }
 
 // --- the counts between the markers --------------------------------------------
@@ -180,9 +191,8 @@ TSpectrView::TSpectrView(OperatorPrompt &prompt, QWidget *parent)
 
     SpectrBox = new TSpectrBox(this);
     SpectrBox->setObjectName(QStringLiteral("SpectrBox"));
-    SpectrBox->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(SpectrBox, &TSpectrBox::MouseMoved, this, &TSpectrView::SpectrBoxMouseMove);
-    connect(SpectrBox, &QWidget::customContextMenuRequested, this, &TSpectrView::OpenPopupMenu);
+    connect(SpectrBox, &TSpectrBox::MenuRequested, this, &TSpectrView::OpenPopupMenu);
 
     VSpectrScrollBar = new QScrollBar(Qt::Vertical, this);
     VSpectrScrollBar->setObjectName(QStringLiteral("VSpectrScrollBar"));
@@ -319,11 +329,9 @@ void TSpectrView::OnScaleChange()
     Repaint();
 }
 
-void TSpectrView::OpenPopupMenu(const QPoint &at)
+void TSpectrView::OpenPopupMenu(const QPoint &globalPos)
 {
-    // The menu acts on the channel under the mouse where it was opened.
-    SpectrBoxMouseMove(at.x());
-    PopupMenu->popup(SpectrBox->mapToGlobal(at));
+    PopupMenu->popup(globalPos);
 }
 
 void TSpectrView::SortMarkers()

@@ -38,10 +38,13 @@ public:
 
 signals:
     void MouseMoved(int x);
+    // The context menu is asked for at a point on the screen.
+    void MenuRequested(const QPoint &globalPos);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     QPixmap image_;
@@ -141,7 +144,7 @@ private:
     void ArrangeControls();
     void UpdateReadout();
     void SortMarkers();
-    void OpenPopupMenu(const QPoint &at);
+    void OpenPopupMenu(const QPoint &globalPos);
 
     OperatorPrompt &prompt_;
     std::unique_ptr<TRadiationSpectr> viewSpectrum_;
