@@ -129,7 +129,7 @@ void TestSpectrView::plotReadBack_data()
     QTest::addColumn<int>("zoom");
     QTest::addColumn<int>("marker1"); // mouse x for marker 1 (-1: not set)
     QTest::addColumn<int>("marker2");
-    QTest::addColumn<int>("kind");    // 0 varied, 1 weak, 2 huge in channel 1023, 3 one peak
+    QTest::addColumn<int>("kind"); // 0 varied, 1 weak, 2 huge in channel 1023, 3 one peak, 4 at the 32-bit limit
     QTest::addColumn<int>("scrollMaximum");
 
     QTest::newRow("s4 scrolled to the end") << 200 << 4 << 56 << 1 << -1 << -1 << 0 << 56;
@@ -140,6 +140,7 @@ void TestSpectrView::plotReadBack_data()
     QTest::newRow("markers 120 then 80") << 200 << 1 << 0 << 1 << 120 << 80 << 0 << 824;
     QTest::newRow("markers 80 then 120") << 200 << 1 << 0 << 1 << 80 << 120 << 0 << 824;
     QTest::newRow("only marker 1 at 100") << 200 << 1 << 0 << 1 << 100 << -1 << 0 << 824;
+    QTest::newRow("column sums beyond 32 bits") << 200 << 2 << 0 << 101 << -1 << -1 << 4 << 312;
     QTest::newRow("zoom 1") << 400 << 1 << 0 << 1 << -1 << -1 << 3 << 624;
     QTest::newRow("zoom 5 fills the plot") << 400 << 1 << 0 << 5 << -1 << -1 << 3 << 624;
     QTest::newRow("zoom 101") << 400 << 1 << 0 << 101 << -1 << -1 << 3 << 624;
@@ -161,6 +162,7 @@ void TestSpectrView::plotReadBack()
         [](int c) { return c % 11; },
         [](int c) { return c == 1023 ? 1000000 : 500 + c % 50; },
         [](int c) { return c == 301 ? 30000 : 200; },
+        [](int c) { return c % 3 ? 2147483647 : 2147483000; },
     };
     const TRadiationSpectr spectrum = spectrumOf(counts[kind]);
 
