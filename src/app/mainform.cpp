@@ -326,9 +326,9 @@ void TMainForm::FormCreate()
     LoadTestModePause();
 
     MainPageControl->setCurrentIndex(pgSpectr - 1);
-    MainSpectrView = new TSpectrView(SpectrTabSheet1);
+    MainSpectrView = new TSpectrView(*forwardingPrompt_, SpectrTabSheet1);
     MainSpectrView->setObjectName(QStringLiteral("MainSpectrView"));
-    BackgroundSpectrView = new TSpectrView(SpectrTabSheet2);
+    BackgroundSpectrView = new TSpectrView(*forwardingPrompt_, SpectrTabSheet2);
     BackgroundSpectrView->setObjectName(QStringLiteral("BackgroundSpectrView"));
     ArchiveView = new TDeviceArchiveView(TabSheet6);
     ArchiveView->setObjectName(QStringLiteral("ArchiveView"));
@@ -673,8 +673,10 @@ void TMainForm::RunCommand(TCommand command)
         CmdAbout();
         break;
     case cmdLoadSpectrumFile:
+        CmdLoadSpectrumFile();
+        break;
     case cmdSaveSpectrumFile:
-        // The file commands come with the spectrum and archive views.
+        CmdSaveSpectrumFile();
         break;
     case cmdLoadArchiveFile:
         CmdLoadArchiveFile();

@@ -198,6 +198,10 @@ private:
     void CmdToggleTestMode();
     void CmdTestPoll();
     void CmdReadSpectrum(TCommand command);
+    // Spectrum files act on the view of the spectrum sub-page now active.
+    void CmdLoadSpectrumFile();
+    void CmdSaveSpectrumFile();
+    TSpectrView *ActiveSpectrView() const;
     void CmdReadArchive();
     void CmdLoadArchiveFile();
     void CmdSaveArchiveFile();

@@ -10,6 +10,22 @@ int box(QWidget *parent, QMessageBox::Icon icon, const QString &text, QMessageBo
     QMessageBox mb(icon, QString(), text, buttons, parent);
     return mb.exec();
 }
+
+// The program names its file filters as "Name|*.x|Name|*.y"; the file dialog
+// wants "Name (*.x);;Name (*.y)". Filters without "|" pass as they are.
+QString dialogFilter(const QString &filter)
+{
+    if (!filter.contains(u'|'))
+        return filter;
+    const QStringList parts = filter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString pattern = QString(parts[i + 1]).replace(u';', u' ');
+        const QString shown = QLatin1Char('(') + pattern + QLatin1Char(')');
+        filters << (parts[i].contains(shown) ? parts[i] : parts[i] + QLatin1Char(' ') + shown);
+    }
+    return filters.join(QLatin1String(";;"));
+}
 } // namespace
 
 void WidgetPrompt::Warning(const QString &text)
@@ -39,7 +55,7 @@ int WidgetPrompt::Exec(QDialog &dialog)
 
 QString WidgetPrompt::OpenFileName(const QString &filter, const QString &defaultSuffix)
 {
-    QFileDialog dlg(parent_, QString(), QString(), filter);
+    QFileDialog dlg(parent_, QString(), QString(), dialogFilter(filter));
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::ExistingFile);
     dlg.setDefaultSuffix(defaultSuffix);
@@ -48,7 +64,7 @@ QString WidgetPrompt::OpenFileName(const QString &filter, const QString &default
 
 QString WidgetPrompt::SaveFileName(const QString &filter, const QString &defaultSuffix)
 {
-    QFileDialog dlg(parent_, QString(), QString(), filter);
+    QFileDialog dlg(parent_, QString(), QString(), dialogFilter(filter));
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setDefaultSuffix(defaultSuffix);
     return dlg.exec() == QDialog::Accepted ? dlg.selectedFiles().value(0) : QString();

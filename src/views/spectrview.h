@@ -1,12 +1,151 @@
 #pragma once
-// The view of one gamma spectrum on the page "Спектр". For now an empty
-// panel that fills its sub-page; the drawing, zoom, markers and calibration
-// come with the spectrum view itself.
+// The view of one gamma spectrum on the page "Спектр": the plot with
+// vertical zoom, horizontal scrolling and channels per pixel, the channel
+// and energy under the mouse, two markers with the sum of the counts between
+// them, and a two-point energy calibration.
+//
+// The view shows its own copy of a spectrum: calibrating changes only that
+// copy, which is what the main window saves. Its messages and dialogs go
+// through the operator prompt it is given.
 
-#include <QFrame>
+#include "instrument/radiationspectr.h"
+#include "views/spectrplot.h"
 
-class TSpectrView : public QFrame {
+#include <QAbstractTableModel>
+#include <QDialog>
+#include <QPixmap>
+#include <QWidget>
+#include <memory>
+
+class OperatorPrompt;
+class QLabel;
+class QMenu;
+class QScrollBar;
+class QSlider;
+class QTableView;
+class QPushButton;
+class TEnergyCalibrationForm;
+
+// The plot's surface: it shows the picture the view draws into its pixmap
+// and tells the view where the mouse is.
+class TSpectrBox : public QWidget {
     Q_OBJECT
 public:
-    explicit TSpectrView(QWidget *parent = nullptr);
+    explicit TSpectrBox(QWidget *parent = nullptr);
+
+    QPixmap &Image() { return image_; }
+    const QPixmap &Image() const { return image_; }
+
+signals:
+    void MouseMoved(int x);
+    // The context menu is asked for at a point on the screen.
+    void MenuRequested(const QPoint &globalPos);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    QPixmap image_;
+};
+
+// The counts of a range of channels, one line per channel, made on demand:
+// a range may reach far beyond the spectrum's 1024 channels.
+class TSpectrAreaModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void SetRange(const TRadiationSpectr *spectrum, int low, int high);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    const TRadiationSpectr *spectrum_ = nullptr;
+    int low_ = 0;
+    int rows_ = 0;
+};
+
+// The counts of the marked channels, all in one scrollable window, before
+// the area's total is shown.
+class TSpectrAreaWindow : public QDialog {
+    Q_OBJECT
+public:
+    explicit TSpectrAreaWindow(QWidget *parent = nullptr);
+
+    void SetRange(const TRadiationSpectr *spectrum, int low, int high);
+
+    TSpectrAreaModel *CountsModel;
+    QTableView *CountsView;
+    QPushButton *OKBtn;
+};
+
+class TSpectrView : public QWidget {
+    Q_OBJECT
+public:
+    TSpectrView(OperatorPrompt &prompt, QWidget *parent = nullptr);
+    ~TSpectrView() override;
+
+    // Takes a copy of the counts and, bit for bit, of both coefficients;
+    // clears the markers and redraws. The caller keeps its spectrum.
+    void ShowSpectrum(const TRadiationSpectr &spectrum);
+    // The spectrum shown (what the main window saves).
+    const TRadiationSpectr *ViewSpectrum() const { return viewSpectrum_.get(); }
+
+    // Draws the plot anew into the plot's pixmap and updates the readout.
+    void Repaint();
+    // The plot's position, zoom and markers as they are now.
+    TSpectrPlotFrame PlotFrame() const;
+
+    TSpectrBox *SpectrBox;
+    QScrollBar *VSpectrScrollBar;
+    QScrollBar *HSpectrScrollBar;
+    QLabel *Channel;
+    QLabel *Energy;
+    QSlider *ScaleXTB;
+    QLabel *LChannel;
+    QLabel *LEnergy;
+    QLabel *LScaleXTB;
+    QMenu *PopupMenu;
+    TEnergyCalibrationForm *EnergyCalibrationForm;
+    TSpectrAreaWindow *AreaWindow;
+
+    qint32 MouseX = 0;
+    qint32 CursorChannel = 0;
+    qint32 CursorEnergy = 0;
+    qint32 CalChannel1 = 0;
+    qint32 CalEnergy1 = 0;
+    qint32 CalChannel2 = 0;
+    qint32 CalEnergy2 = 0;
+    qint32 MarkerLow = 0;
+    qint32 MarkerHigh = 0;
+    qint32 Marker1 = 0;
+    qint32 Marker2 = 0;
+
+public slots:
+    void SpectrBoxMouseMove(int x);
+    void OnScrollScrollBar();
+    void OnScaleChange();
+    // The context menu's items: calibration, the markers, the area.
+    void OnPopupMenu1Click();
+    void OnPopupMenu1ClickSetMarker1();
+    void OnPopupMenu1ClickSetMarker2();
+    void OnPopupMenu1ClickClearMarkers();
+    void OnPopupMenu1ClickCalculate();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void ArrangeControls();
+    void UpdateReadout();
+    void SortMarkers();
+    void OpenPopupMenu(const QPoint &globalPos);
+
+    OperatorPrompt &prompt_;
+    std::unique_ptr<TRadiationSpectr> viewSpectrum_;
 };

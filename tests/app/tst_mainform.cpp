@@ -429,6 +429,14 @@ void TestMainForm::handlersChooseCommands()
     QFETCH(bool, dialog);
     if (dialog)
         expectDialogRejected();
+    // The spectrum commands warn that the silent line gave no spectrum, or
+    // ask for their file (cancelled).
+    if (command == cmdReadSpectrum || command == cmdReadBackgroundSpectrum)
+        prompt_->ExpectWarning();
+    else if (command == cmdLoadSpectrumFile)
+        prompt_->ExpectOpenFile(QString());
+    else if (command == cmdSaveSpectrumFile)
+        prompt_->ExpectSaveFile(QString());
     form().ApplyPrivileges(kEverything);
     tabs("MainPageControl")->setCurrentIndex(page);
     (page == 1 ? tabs("SpectrPageControl") : tabs("Page1PageControl"))->setCurrentIndex(subPage);

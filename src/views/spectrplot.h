@@ -1,0 +1,67 @@
+#pragma once
+// The arithmetic of the spectrum plot, apart from any widget: which channels
+// a pixel column sums, how high it is drawn, in which colour, how far the plot
+// scrolls, and what the readout under the mouse says. The view draws what
+// these give; the tests check them against their own computation.
+
+#include <QColor>
+#include <QList>
+#include <QPoint>
+#include <QtGlobal>
+
+class QPixmap;
+class TRadiationSpectr;
+
+// The marked channels are drawn red, all others blue.
+inline const QColor kSpectrMarkedColor(255, 0, 0);
+inline const QColor kSpectrPlainColor(0, 0, 255);
+
+// What decides the picture besides the counts.
+struct TSpectrPlotFrame {
+    int Width = 0;      // plot size in pixels
+    int Height = 0;
+    int Scale = 1;      // channels per pixel column, 1 to 16
+    int Position = 0;   // first pixel column shown (horizontal scroll position)
+    int Zoom = 1;       // vertical zoom 1 to 101: 1 shows the highest channel 5 plot heights high
+    int MarkerLow = 0;  // columns whose first channel lies in [MarkerLow, MarkerHigh) are red
+    int MarkerHigh = 0;
+};
+
+// One point of the polyline, and the colour of the line that ends there.
+struct TSpectrPlotPoint {
+    QPoint Point;
+    bool Marked = false;
+};
+
+// Pixel columns that the whole spectrum needs at this scale: 1024 div s.
+int SpectrColumnsNeeded(int scale);
+// The horizontal scroll bar's maximum: the columns that do not fit.
+int SpectrScrollMaximum(int scale, int plotWidth);
+// The largest count of channels 0..1023, but at least 32, so that a weak
+// spectrum is not blown up to full height.
+qint32 SpectrPeak(const TRadiationSpectr &spectrum);
+// The sum drawn in the column whose first channel is `first`: the channels
+// first + 1 ... first + scale, leaving out 1023 and above (channel 1023 is
+// never drawn; a column's own first channel belongs to the column before).
+qint64 SpectrColumnSum(const TRadiationSpectr &spectrum, int first, int scale);
+
+// The polyline: it starts at (1, Height - 1) and has one point per column
+// d = 0 ... min(columns needed, Width) - 2 at (d, Height - 1 - h), h the
+// column's sum divided by Zoom * 0.2 * peak / Height and truncated. Heights
+// far outside the plot are held at a distance the painter can clip.
+QList<TSpectrPlotPoint> SpectrPlotPoints(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame);
+
+// Fills the pixmap with the background and, when there is a spectrum, draws
+// the polyline without antialiasing, one pixel wide, each line in the colour
+// of the column it ends in. A point's own pixel takes the colour of the line
+// that leaves it (the last point keeps its own). The pixmap keeps its size.
+void DrawSpectrPlot(QPixmap &pixmap, const QColor &background, const TRadiationSpectr *spectrum,
+                    const TSpectrPlotFrame &frame);
+
+// The channel under the mouse: (scroll position + mouse x) * scale. Not
+// limited to 0..1023.
+int SpectrCursorChannel(int position, int mouseX, int scale);
+// The energy of a channel in whole keV: CoefA * channel + CoefB rounded to
+// the nearest, ties to even; negative energies (and a calibration that gives
+// no number) read 0, energies beyond the integer range read its largest value.
+qint32 SpectrCursorEnergy(int channel, long double coefA, long double coefB);
