@@ -44,10 +44,10 @@ void TMainForm::LogOnTerminal(const QByteArray &line)
 
 void TMainForm::CmdSetupSerialPort()
 {
-    // Cancelled: the channel has put its settings back; the port is not touched.
     // The window names the file the settings come from and go to.
     const TComSettingsFile file = TComSettingsFile::Find();
     SerialSettingsEditor->Dialog().ShowSettingsFile(file);
+    // Cancelled: the channel has put its settings back; the port is not touched.
     if (!SerialChannel->Configure(*SerialSettingsEditor))
         return;
     // Saved before the new settings are tried, so that settings which cannot

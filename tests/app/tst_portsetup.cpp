@@ -1,7 +1,8 @@
 // The window and its line settings file on a workstation: a port that cannot
 // be opened is named with its reason on the terminal page (the start-up
 // warning stays as it was), the window "Параметры внешнего канала" names the
-// file in use, and OK saves there.
+// file in use, and OK saves there; a save that fails is named on the
+// terminal page instead of being lost without a word.
 
 #include "app/mainform.h"
 #include "app/terminallistbox.h"
@@ -72,6 +73,16 @@ void TestPortSetup::reasonOnTerminalAndFileInUse()
     QVERIFY(saved.readAll().startsWith("PortNumber=" + QFile::encodeName(link) + "\r\n"));
     QCOMPARE(form.Channel()->State(), quint8(0));
     QVERIFY(!QFileInfo::exists(dir.filePath("xdg/kvarn/commport.cfg")));
+    saved.close();
+
+    // A folder where the file should be: the save fails, the settings are
+    // used all the same, and the terminal page says where they were not saved.
+    QVERIFY(QFile::remove(cfg) && QDir().mkpath(cfg));
+    prompt.ExpectExec([](QDialog &) { return int(QDialog::Accepted); });
+    form.RS2321Click();
+    QCOMPARE(terminal->item(terminal->count() - 1)->text(),
+             QString::fromUtf8("Настройки канала не сохранены в ") + cfg);
+    QCOMPARE(form.Channel()->State(), quint8(0));
     QVERIFY(prompt.Unexpected().isEmpty());
 }
 
