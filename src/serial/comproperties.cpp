@@ -85,7 +85,7 @@ void TComProperties::DoOpen()
         failure_ = failure;
         throw ECantOpenPort();
     };
-    auto fail = [&](const QString &why) { failAs(TPortFailure{TPortProblem::Other, where, {}, {}, false, {}, why}); };
+    auto fail = [&](const QString &why) { failAs(TPortFailure::Of(TPortProblem::Other, where, why)); };
 
     // A rate that is not a positive whole number can never program a line;
     // it is refused before the port is touched.

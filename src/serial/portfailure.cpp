@@ -34,7 +34,7 @@ QString GroupName(gid_t gid)
 
 TPortFailure Denied(const QString &path, const struct stat &st)
 {
-    TPortFailure f{TPortProblem::PermissionDenied, path};
+    TPortFailure f = TPortFailure::Of(TPortProblem::PermissionDenied, path);
     f.Owner = UserName(st.st_uid);
     f.Group = GroupName(st.st_gid);
     f.GroupMayUse = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
@@ -56,6 +56,8 @@ QString TPortFailure::Reason() const
             return QStringLiteral("permission denied; the device belongs to the group \"%1\": add the user to it "
                                   "(sudo usermod -aG %1 %2) and log in again")
                 .arg(Group, User);
+        if (Owner.isEmpty()) // a folder on the way may not be searched
+            return QStringLiteral("permission denied");
         return QStringLiteral("permission denied; only its owner %1 may open it (group %2)").arg(Owner, Group);
     case TPortProblem::InUse: return QStringLiteral("in use by another program");
     case TPortProblem::NotSerialDevice: return QStringLiteral("not a serial device");
@@ -74,6 +76,7 @@ QByteArray TPortFailure::TerminalText() const
         why = GroupMayUse ? QString::fromUtf8("нет прав доступа. Добавьте пользователя в группу %1 "
                                               "(sudo usermod -aG %1 %2) и войдите в систему заново")
                                 .arg(Group, User)
+                          : Owner.isEmpty() ? QString::fromUtf8("нет прав доступа")
                           : QString::fromUtf8("нет прав доступа (владелец %1, группа %2)").arg(Owner, Group);
         break;
     case TPortProblem::InUse: why = QString::fromUtf8("занят другой программой"); break;
@@ -93,34 +96,36 @@ TPortFailure DiagnosePort(const QString &path)
     const QByteArray name = QFile::encodeName(path);
     struct stat st {};
     if (::stat(name.constData(), &st) != 0) {
-        if (errno == EACCES)
-            return TPortFailure{TPortProblem::PermissionDenied, path, QString(), QString(), false,
-                                UserName(::geteuid())};
-        return TPortFailure{TPortProblem::NoSuchDevice, path};
+        if (errno == EACCES) { // a folder on the way that may not be searched
+            TPortFailure f = TPortFailure::Of(TPortProblem::PermissionDenied, path);
+            f.User = UserName(::geteuid());
+            return f;
+        }
+        return TPortFailure::Of(TPortProblem::NoSuchDevice, path);
     }
     // Rights come first: a file that may not be opened tells nothing else.
     if (::access(name.constData(), R_OK | W_OK) != 0 && errno == EACCES)
         return Denied(path, st);
     if (!S_ISCHR(st.st_mode))
-        return TPortFailure{TPortProblem::NotSerialDevice, path};
+        return TPortFailure::Of(TPortProblem::NotSerialDevice, path);
 
     const int fd = ::open(name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         switch (errno) {
         case EACCES:
         case EPERM: return Denied(path, st);
-        case EBUSY: return TPortFailure{TPortProblem::InUse, path};
+        case EBUSY: return TPortFailure::Of(TPortProblem::InUse, path);
         // A device node without its hardware: a serial port the computer
         // does not have, an adapter that was pulled out.
         case ENOENT:
         case ENXIO:
         case ENODEV:
-        case EIO: return TPortFailure{TPortProblem::NoSuchDevice, path};
+        case EIO: return TPortFailure::Of(TPortProblem::NoSuchDevice, path);
         default: break;
         }
-        return TPortFailure{TPortProblem::Other, path, {}, {}, false, {}, QString::fromLocal8Bit(::strerror(errno))};
+        return TPortFailure::Of(TPortProblem::Other, path, QString::fromLocal8Bit(::strerror(errno)));
     }
-    TPortFailure found{TPortProblem::None, path};
+    TPortFailure found = TPortFailure::Of(TPortProblem::None, path);
     if (!::isatty(fd))
         found.Problem = TPortProblem::NotSerialDevice;
     else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
@@ -128,6 +133,6 @@ TPortFailure DiagnosePort(const QString &path)
     ::close(fd);
     return found;
 #else
-    return TPortFailure{TPortProblem::None, path};
+    return TPortFailure::Of(TPortProblem::None, path);
 #endif
 }

@@ -22,6 +22,15 @@ struct TPortFailure {
     // Other: what the system said.
     QString Detail;
 
+    static TPortFailure Of(TPortProblem problem, const QString &path, const QString &detail = QString())
+    {
+        TPortFailure f;
+        f.Problem = problem;
+        f.Path = path;
+        f.Detail = detail;
+        return f;
+    }
+
     bool Failed() const { return Problem != TPortProblem::None; }
     // English, without the path: "no such device", "permission denied; ...".
     QString Reason() const;
@@ -30,7 +39,7 @@ struct TPortFailure {
 };
 
 // Looks at a device path that could not be opened, and says why. Nothing is
-// changed: a character device is opened only to probe it (without becoming
+// written: a character device is opened only to probe it (without becoming
 // the controlling terminal and without waiting for the modem lines), and
 // other kinds of file are never opened, so a pipe cannot hold the caller up.
 // Problem None when the path shows nothing wrong.

@@ -63,7 +63,7 @@ bool TSerialLine::Open()
     // device itself holds for every path and every user.
     if (::flock(int(port_.handle()), LOCK_EX | LOCK_NB) != 0) {
         port_.close();
-        failure_ = TPortFailure{TPortProblem::InUse, path_};
+        failure_ = TPortFailure::Of(TPortProblem::InUse, path_);
         error_ = QStringLiteral("%1: %2").arg(path_, failure_.Reason());
         return false;
     }
