@@ -15,6 +15,10 @@ echo "Checking $deb"
 failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 ok() { echo "ok: $*"; }
+# Whether a program's --help starts as it should. The whole text is taken
+# first: grep -q in a pipe would stop reading early and, under pipefail,
+# the program's broken pipe would count as a failure.
+helps() { local text; text=$("$1" --help) && [[ $text == "Usage: $2"* ]]; }
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -27,10 +31,9 @@ else
   fail "the package's files differ from dist/package-files.txt (- expected, + found)"
 fi
 for exe in kvarn kvarnctl kvarn-sim; do
-  file -b "$root/usr/bin/$exe" | grep -q "^ELF" \
-    || fail "/usr/bin/$exe is not an executable"
+  [[ $(file -b "$root/usr/bin/$exe") == ELF* ]] || fail "/usr/bin/$exe is not an executable"
 done
-"$root/usr/bin/kvarnctl" --help | grep -q '^Usage: kvarnctl' && ok "kvarnctl --help from the unpacked tree" \
+helps "$root/usr/bin/kvarnctl" kvarnctl && ok "kvarnctl --help from the unpacked tree" \
   || fail "kvarnctl --help from the unpacked tree"
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || true
@@ -63,8 +66,8 @@ elif dpkg-query -W -f='${Status}' kvarn 2>/dev/null | grep -q "install ok instal
 else
   export DEBIAN_FRONTEND=noninteractive
   apt-get install -y -qq "$deb" >/dev/null
-  /usr/bin/kvarnctl --help | grep -q '^Usage: kvarnctl' && ok "installed kvarnctl --help" || fail "installed kvarnctl --help"
-  /usr/bin/kvarn-sim --help | grep -q '^Usage: kvarn-sim' && ok "installed kvarn-sim --help" || fail "installed kvarn-sim --help"
+  helps /usr/bin/kvarnctl kvarnctl && ok "installed kvarnctl --help" || fail "installed kvarnctl --help"
+  helps /usr/bin/kvarn-sim kvarn-sim && ok "installed kvarn-sim --help" || fail "installed kvarn-sim --help"
   man -w kvarnctl >/dev/null && ok "man kvarnctl found" || fail "man kvarnctl not found"
   # The window, offscreen, as an operator without rights to /usr/bin: it
   # must still be running after a few seconds (it waits on its start-up
