@@ -1,12 +1,22 @@
 # Shared set-up for ./run and ./test: sourced, not run.
 # Installs the Debian packages the project needs when they are missing.
 
+# Real package names only: a virtual one (libqt6serialport6-dev, which
+# qt6-serialport-dev provides) never shows as installed, so it would be
+# "missing" on every run.
 KVARN_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libqt6serialport6-dev
+  qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
   libjpeg-dev
   fonts-dejavu-core fonts-liberation
   locales
+  librsvg2-bin man-db
+)
+
+# What building, checking and installing the Debian package needs besides
+# (tools/package.sh, tools/check-package.sh).
+KVARN_PACKAGING_PACKAGES=(
+  dpkg-dev file lintian
 )
 
 kvarn_missing_packages() {

@@ -9,6 +9,8 @@
 #include "app/displaytexts.h"
 #include "app/privileges.h"
 #include "app/programfiles.h"
+#include "app/terminallistbox.h"
+#include "base/cp1251.h"
 #include "instrument/ormak.h"
 #include "protocol/openprotocoldriver.h"
 #include "serial/compropertiesdialog.h"
@@ -23,17 +25,35 @@ constexpr const char *kPortUnavailable =
     "Выбранный последовательный порт недоступен. Попробуйте перенастроить программу.";
 } // namespace
 
+// The warning stays the same whatever the cause; the terminal page says
+// which port it was and why, in words the operator can act on.
 void TMainForm::WarnPortUnavailable()
 {
+    LogOnTerminal(SerialChannel->Failure().TerminalText());
     Prompt().Warning(u8(kPortUnavailable));
+}
+
+void TMainForm::LogOnTerminal(const QByteArray &line)
+{
+    if (line.isEmpty())
+        return;
+    while (CommTerminalLB->LineCount() >= TOpenProtocolDriver::kTerminalLines)
+        CommTerminalLB->DeleteFirstLine();
+    CommTerminalLB->AppendLine(line);
 }
 
 void TMainForm::CmdSetupSerialPort()
 {
+    // The window names the file the settings come from and go to.
+    const TComSettingsFile file = TComSettingsFile::Find();
+    SerialSettingsEditor->Dialog().ShowSettingsFile(file);
     // Cancelled: the channel has put its settings back; the port is not touched.
     if (!SerialChannel->Configure(*SerialSettingsEditor))
         return;
-    SerialChannel->SaveSettings(QLatin1String(kSerialSettingsFile));
+    // Saved before the new settings are tried, so that settings which cannot
+    // open a port are also the ones read at the next start.
+    if (!file.Save(SerialChannel->Settings()))
+        LogOnTerminal(ToCp1251(u8("Настройки канала не сохранены в %1").arg(file.SavePath)));
     SerialChannel->Close();
     if (!SerialChannel->Open())
         WarnPortUnavailable();

@@ -337,14 +337,15 @@ void TMainForm::FormCreate()
 
     CommonModePanel->setText(u8(kModeTexts[0]));
 
-    // The line: "commport.cfg" beside the program (a file that does not load
+    // The line: "commport.cfg" beside the program, or the user's own where
+    // the program's folder cannot be written (a file that does not load
     // leaves the defaults), then the port. Without a port the program runs
     // on; every exchange fails until the line is set up anew.
     SerialChannel = std::make_unique<TRS232Channel>();
     SerialSettingsEditor = std::make_unique<TComPropertiesEditor>(*forwardingPrompt_, this);
     if (lineFactory_)
         SerialChannel->SetLineFactory(lineFactory_);
-    SerialChannel->LoadSettings(QLatin1String(kSerialSettingsFile));
+    SerialChannel->LoadSettings(TComSettingsFile::Find().ReadPath);
     if (!SerialChannel->Open())
         WarnPortUnavailable();
 

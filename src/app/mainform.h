@@ -63,7 +63,7 @@ class TMainForm : public QMainWindow {
 public:
     // Message boxes and modal windows go to the prompt (not owned); without
     // one the window shows them on the screen itself. The serial settings
-    // come from "commport.cfg" in ProgramDir(), the pause and the passwords
+    // come from "commport.cfg" (see TComSettingsFile), the pause and the passwords
     // from "kvarn.dtf" and "kvarn.pwd" in the working folder.
     explicit TMainForm(OperatorPrompt *prompt = nullptr, QWidget *parent = nullptr);
     explicit TMainForm(const TMainFormSetup &setup, QWidget *parent = nullptr);
@@ -206,6 +206,8 @@ private:
     void CmdLoadArchiveFile();
     void CmdSaveArchiveFile();
     void CmdSetupSerialPort();
+    // One line of the program's own on the terminal page, within its limit.
+    void LogOnTerminal(const QByteArray &line);
     void CmdSetTestModePause();
     void CmdEnterPassword();
     void CmdAbout();

@@ -1,7 +1,6 @@
 #pragma once
-// The files the main window keeps its settings in.
+// The file the main window keeps its password list in (the line settings
+// find their own file: see serial/comsettings.h).
 
-// The line settings, in the program's folder.
-inline constexpr const char *kSerialSettingsFile = "commport.cfg";
 // The password list, in the working folder.
 inline constexpr const char *kPasswordFile = "kvarn.pwd";

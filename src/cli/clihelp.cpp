@@ -14,10 +14,14 @@ const char kToolHelp[] =
     "                  socket://HOST:PORT; overrides the line settings' port\n"
     "  --baud RATE     the transfer rate; overrides the line settings' rate\n"
     "  --config FILE   line settings from FILE (it must exist) instead of\n"
-    "                  commport.cfg beside the program; without either: COM1,\n"
-    "                  9600 baud, 1 stop bit, no parity, reply delay about 0.25 s\n"
+    "                  commport.cfg, which the window also uses: beside the\n"
+    "                  program when its folder can be written, otherwise in\n"
+    "                  $XDG_CONFIG_HOME/kvarn (~/.config/kvarn) once saved there;\n"
+    "                  without any: COM1, 9600 baud, 1 stop bit, no parity,\n"
+    "                  reply delay about 0.25 s\n"
     "  --device N      the installation's device number, 1 to 255 (default 1)\n"
-    "  --verbose       the exchange on standard error: \"-> \" requests, \"<- \" replies\n"
+    "  --verbose       the line settings file in use and the exchange on standard\n"
+    "                  error: \"-> \" requests, \"<- \" replies\n"
     "  --help          this text; COMMAND --help or help COMMAND: the command's\n"
     "\n"
     "Commands:\n"
@@ -139,8 +143,16 @@ const char kConvertHelp[] =
 const char kPortsHelp[] =
     "Usage: kvarnctl ports\n"
     "\n"
-    "Lists the serial ports of this computer: the name to give --port, then\n"
-    "what the system says about the port.\n";
+    "Lists the serial ports of this computer, one per line: the name to give\n"
+    "--port, then what the system says about the port (description, maker,\n"
+    "serial number, USB vendor:product), and for a USB adapter its stable path\n"
+    "in /dev/serial/by-id/, which names the adapter itself and stays the same\n"
+    "when it is plugged into another socket: give that path to --port or write\n"
+    "it as PortNumber in commport.cfg.\n"
+    "\n"
+    "A port that cannot be opened is named with the reason: no such device,\n"
+    "permission denied (with the group to join), in use by another program, or\n"
+    "not a serial device.\n";
 
 const char kPasswdHelp[] =
     "Usage: kvarnctl passwd encode PLAIN OUT\n"

@@ -14,6 +14,7 @@
 #include "serial/comsettings.h"
 #include "serial/rs232channel.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPortInfo>
@@ -131,14 +132,15 @@ int TKvarnCtl::runCommand()
 }
 
 // Line settings as the window reads them: commport.cfg beside the program, or
-// the window's fallback defaults when there is none. A file that is there but
-// does not read is refused rather than quietly replaced by the defaults.
+// the user's own where the program's folder cannot be written (see
+// TComSettingsFile); the window's fallback defaults when there is none.
+// --config names the file instead. A file that is there but does not read
+// is refused rather than quietly replaced by the defaults.
 int TKvarnCtl::openLine()
 {
     channel_ = std::make_unique<TRS232Channel>();
     const bool named = !request_.ConfigFile.isEmpty();
-    const QString config = named ? QFileInfo(request_.ConfigFile).absoluteFilePath()
-                                 : TComSettings::ResolvePath(QString::fromLatin1(TComSettings::FileName));
+    const QString config = named ? QFileInfo(request_.ConfigFile).absoluteFilePath() : TComSettingsFile::Find().ReadPath;
     const QFileInfo info(config);
     if (named && !info.exists()) {
         console_.Error(QStringLiteral("the line settings file %1 does not exist").arg(request_.ConfigFile));
@@ -151,15 +153,19 @@ int TKvarnCtl::openLine()
                            .arg(config));
         return kCliUsage;
     }
+    if (request_.Verbose)
+        console_.Error(info.exists() ? QStringLiteral("line settings from %1").arg(config)
+                                     : QStringLiteral("no line settings file (%1): the defaults").arg(config));
     TComSettings &settings = channel_->Settings();
     if (request_.Port)
         settings.PortNumber = request_.Port->toLocal8Bit();
     if (request_.Baud)
         settings.TransferRate = QByteArray::number(*request_.Baud) + " baud";
     if (!channel_->Open()) {
-        const QString why = channel_->ErrorText();
-        console_.Error(QStringLiteral("the port %1 cannot be opened%2")
-                           .arg(QString::fromLocal8Bit(settings.PortNumber), why.isEmpty() ? QString() : ": " + why));
+        const TPortFailure failure = channel_->Failure();
+        const QString name = QString::fromLocal8Bit(settings.PortNumber);
+        const QString device = failure.Path.isEmpty() || failure.Path == name ? QString() : " (" + failure.Path + ")";
+        console_.Error(QStringLiteral("the port %1%2 cannot be opened: %3").arg(name, device, failure.Reason()));
         return kCliUsage;
     }
     driver_ = std::make_unique<TOpenProtocolDriver>(channel_.get());
@@ -420,21 +426,61 @@ int TKvarnCtl::cmdPorts()
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     if (ports.isEmpty())
         console_.Error(QStringLiteral("no serial ports found"));
-    for (const QSerialPortInfo &port : ports) {
+    for (const QSerialPortInfo &info : ports) {
+        PortDescription port;
 #ifdef Q_OS_WIN
-        QString text = port.portName();
+        port.Location = info.portName();
 #else
-        QString text = port.systemLocation();
+        port.Location = info.systemLocation();
+        port.StablePath = StablePortPath(port.Location, QStringLiteral("/dev/serial/by-id"));
 #endif
-        QStringList about;
-        for (const QString &part : {port.description(), port.manufacturer(), port.serialNumber()})
-            if (!part.isEmpty())
-                about.append(part);
-        if (!about.isEmpty())
-            text += QStringLiteral("  ") + about.join(QStringLiteral(", "));
-        console_.Out(text);
+        port.Description = info.description();
+        port.Manufacturer = info.manufacturer();
+        port.SerialNumber = info.serialNumber();
+        if (info.hasVendorIdentifier())
+            port.Vendor = info.vendorIdentifier();
+        if (info.hasProductIdentifier())
+            port.Product = info.productIdentifier();
+        console_.Out(PortLine(port));
     }
     return kCliOk;
+}
+
+QString TKvarnCtl::StablePortPath(const QString &device, const QString &byIdDir)
+{
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty())
+        return QString();
+    QDir dir(byIdDir);
+    // The links' own names, in order, so that the answer does not depend on
+    // the order the folder lists them in.
+    const QStringList names = dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names) {
+        const QString path = dir.filePath(name);
+        if (QFileInfo(path).canonicalFilePath() == target)
+            return path;
+    }
+    return QString();
+}
+
+QString TKvarnCtl::PortLine(const PortDescription &port)
+{
+    QStringList about;
+    for (const QString &part : {port.Description, port.Manufacturer})
+        if (!part.isEmpty() && !about.contains(part))
+            about.append(part);
+    if (!port.SerialNumber.isEmpty())
+        about.append(QStringLiteral("serial number ") + port.SerialNumber);
+    if (port.Vendor && port.Product)
+        about.append(QStringLiteral("USB %1:%2")
+                         .arg(*port.Vendor, 4, 16, QLatin1Char('0'))
+                         .arg(*port.Product, 4, 16, QLatin1Char('0')));
+    QString text = port.Location;
+    if (!about.isEmpty())
+        text += QStringLiteral("  ") + about.join(QStringLiteral(", "));
+    if (!port.StablePath.isEmpty())
+        text += QStringLiteral("  stable path: ") + port.StablePath;
+    return text;
 }
 
 int TKvarnCtl::cmdPasswd()

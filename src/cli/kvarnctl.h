@@ -49,6 +49,24 @@ public:
     // The installation's time text read back; empty when it is none.
     static std::optional<QDateTime> ParseInstallationTime(const QByteArray &text);
 
+    // The stable name of a device in byIdDir (/dev/serial/by-id), which
+    // names a USB adapter by its make and serial number and so survives
+    // replugging; empty when no link there leads to the device.
+    static QString StablePortPath(const QString &device, const QString &byIdDir);
+    // One line of "ports": the name for --port, what the system knows of the
+    // port (description, maker, serial number, USB vendor:product) and the
+    // stable path where there is one.
+    struct PortDescription {
+        QString Location;
+        QString Description;
+        QString Manufacturer;
+        QString SerialNumber;
+        std::optional<quint16> Vendor;
+        std::optional<quint16> Product;
+        QString StablePath;
+    };
+    static QString PortLine(const PortDescription &port);
+
 private:
     int runCommand();
     int openLine();

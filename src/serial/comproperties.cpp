@@ -63,6 +63,7 @@ void TComProperties::OpenPort()
     Opened = false;
     TimeoutsState = 4;
     errorText_.clear();
+    failure_ = TPortFailure();
     Opened = true;
     try {
         DoOpen();
@@ -74,10 +75,17 @@ void TComProperties::OpenPort()
 
 void TComProperties::DoOpen()
 {
-    auto fail = [this](const QString &why) {
-        errorText_ = why;
+    const QString where = QString::fromLocal8Bit(Settings.PortNumber);
+    auto failAs = [this](TPortFailure failure) {
+        if (failure.Problem == TPortProblem::None)
+            failure.Problem = TPortProblem::Other;
+        errorText_ = failure.Detail.isEmpty() || failure.Problem != TPortProblem::Other
+                         ? failure.Path + QStringLiteral(": ") + failure.Reason()
+                         : failure.Detail;
+        failure_ = failure;
         throw ECantOpenPort();
     };
+    auto fail = [&](const QString &why) { failAs(TPortFailure::Of(TPortProblem::Other, where, why)); };
 
     // A rate that is not a positive whole number can never program a line;
     // it is refused before the port is touched.
@@ -87,9 +95,15 @@ void TComProperties::DoOpen()
 
     std::unique_ptr<TLine> line = factory_ ? factory_(Settings) : MakeLine(Settings);
     if (!line)
-        fail(QStringLiteral("no such port: %1").arg(QString::fromLatin1(Settings.PortNumber)));
-    if (!line->Open())
-        fail(line->ErrorText().isEmpty() ? QStringLiteral("the port cannot be opened") : line->ErrorText());
+        fail(QStringLiteral("\"%1\" names no port (COMn, a device path, or socket://HOST:PORT)").arg(where));
+    if (!line->Open()) {
+        TPortFailure failure = line->OpenFailure();
+        if (failure.Path.isEmpty())
+            failure.Path = where;
+        if (failure.Problem == TPortProblem::Other && failure.Detail.isEmpty())
+            failure.Detail = line->ErrorText().isEmpty() ? QStringLiteral("the port cannot be opened") : line->ErrorText();
+        failAs(failure);
+    }
     Handle = std::move(line);
 
     LineSettings ls;

@@ -65,6 +65,8 @@ public:
     ReadTimeouts LineReadTimeouts() const;
     // Why the last open failed (empty after a success).
     QString ErrorText() const { return errorText_; }
+    // The same, sorted for the operator (Problem None after a success).
+    TPortFailure Failure() const { return failure_; }
 
     // Replaces the line chosen by the port name (tests, tools); null restores it.
     void SetLineFactory(LineFactory factory);
@@ -102,4 +104,5 @@ private:
 
     LineFactory factory_;
     QString errorText_;
+    TPortFailure failure_;
 };

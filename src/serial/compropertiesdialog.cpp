@@ -5,6 +5,8 @@
 #include "serial/comproperties.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -81,7 +83,30 @@ TComPropertiesDialog::TComPropertiesDialog(QWidget *parent)
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
+    SettingsFileLabel = new QLabel(this);
+    SettingsFileLabel->setObjectName(QStringLiteral("SettingsFileLabel"));
+    // In the free row between the line controls and the buttons.
+    SettingsFileLabel->setGeometry(7, 176, 247, 14);
+
     LoadFrom(TComSettings());
+}
+
+QString TComPropertiesDialog::SettingsFileText(const TComSettingsFile &file)
+{
+    const QString save = QDir::toNativeSeparators(file.SavePath);
+    if (file.ReadPath == file.SavePath || !QFileInfo::exists(file.ReadPath))
+        return QString::fromUtf8("Файл настроек: %1").arg(save);
+    return QString::fromUtf8("Прочитаны из %1, сохраняются в %2").arg(QDir::toNativeSeparators(file.ReadPath), save);
+}
+
+// The row is narrow: it shows the file the settings are saved to, shortened
+// in the middle when the path is long; the whole text is the tool tip.
+void TComPropertiesDialog::ShowSettingsFile(const TComSettingsFile &file)
+{
+    const QString shown = QString::fromUtf8("Файл: ") + QDir::toNativeSeparators(file.SavePath);
+    SettingsFileLabel->setText(
+        SettingsFileLabel->fontMetrics().elidedText(shown, Qt::ElideMiddle, SettingsFileLabel->width()));
+    SettingsFileLabel->setToolTip(SettingsFileText(file));
 }
 
 QComboBox *TComPropertiesDialog::AddBox(const char *name, const QList<QByteArray> &items, int x, int y, int w)

@@ -10,6 +10,7 @@
 #include <QPointer>
 
 class QComboBox;
+class QLabel;
 class QPushButton;
 class OperatorPrompt;
 
@@ -34,6 +35,14 @@ public:
     QComboBox *RTScontrolCBox;
     QPushButton *btOK;
     QPushButton *btCancel;
+    // Below the buttons: the file the settings are read from and saved to.
+    QLabel *SettingsFileLabel;
+
+    // Names the settings file under the buttons.
+    void ShowSettingsFile(const TComSettingsFile &file);
+    // "Файл настроек: PATH", or where the settings were read and where they
+    // will be saved when those differ.
+    static QString SettingsFileText(const TComSettingsFile &file);
 
     // "COM1".."COM4", then the serial ports found on this machine.
     static QStringList PortNames();

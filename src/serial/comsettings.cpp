@@ -10,6 +10,10 @@
 #include <limits>
 #include <optional>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace {
 
 // A settings line is a few dozen bytes; a line longer than this is no
@@ -262,4 +266,49 @@ void TComSettings::SetSettings(const SettingsSnapshot &s)
     RTSControl = text(s.RTSControl, fallback.RTSControl);
     WriteTimeOutMultiplier = ToInt32(s.WriteTimeOutMultiplier).value_or(fallback.WriteTimeOutMultiplier);
     WriteTimeOutConstant = ToInt32(s.WriteTimeOutConstant).value_or(fallback.WriteTimeOutConstant);
+}
+
+TComSettingsFile TComSettingsFile::Find(const QString &programDir, bool programDirWritable, const QString &userDir)
+{
+    const QString besideProgram = QDir(programDir).filePath(QString::fromLatin1(TComSettings::FileName));
+    if (programDirWritable)
+        return {besideProgram, besideProgram};
+    const QString own = QDir(userDir).filePath(QString::fromLatin1(TComSettings::FileName));
+    return {QFileInfo::exists(own) ? own : besideProgram, own};
+}
+
+TComSettingsFile TComSettingsFile::Find()
+{
+    return Find(ProgramDir(), FolderWritable(ProgramDir()), UserConfigDir());
+}
+
+QString TComSettingsFile::UserConfigDir()
+{
+    // Relative values are to be ignored: they would depend on the folder the
+    // program happens to be started from.
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return QDir::cleanPath(base + QStringLiteral("/kvarn"));
+}
+
+bool TComSettingsFile::FolderWritable(const QString &dir)
+{
+    if (dir.isEmpty() || !QFileInfo(dir).isDir())
+        return false;
+#ifdef Q_OS_UNIX
+    // access() asks the kernel, which also knows read-only mounts, ACLs and
+    // root's rights; the mode bits alone tell none of these.
+    return ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) == 0;
+#else
+    return QFileInfo(dir).isWritable();
+#endif
+}
+
+bool TComSettingsFile::Save(const TComSettings &settings) const
+{
+    const QString folder = QFileInfo(SavePath).absolutePath();
+    if (!QDir().mkpath(folder))
+        return false;
+    return settings.SaveSettings(SavePath);
 }

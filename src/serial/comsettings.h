@@ -83,3 +83,33 @@ public:
 
     bool operator==(const TComSettings &) const = default;
 };
+
+// Where "commport.cfg" is read from and saved to.
+//
+// A program folder that can be written keeps its own file there, as a copy
+// run from a USB stick or the build folder always has. An installed program
+// lies in a folder the operator cannot write, where a save would be lost, so
+// there the file is the user's own, in the per-user configuration folder:
+// it is read from there once it exists (until then the file beside the
+// program, if any, still gives the settings) and always saved there.
+struct TComSettingsFile {
+    QString ReadPath;
+    QString SavePath;
+
+    bool operator==(const TComSettingsFile &) const = default;
+
+    // The rule above for a program folder, whether it can be written, and a
+    // user folder.
+    static TComSettingsFile Find(const QString &programDir, bool programDirWritable, const QString &userDir);
+    // ProgramDir() as it is, and UserConfigDir().
+    static TComSettingsFile Find();
+    // $XDG_CONFIG_HOME/kvarn when that variable holds an absolute path, else
+    // ~/.config/kvarn; no trailing separator.
+    static QString UserConfigDir();
+    // Whether a file can be created in the folder (permissions, a read-only
+    // mount); a missing folder cannot take one.
+    static bool FolderWritable(const QString &dir);
+
+    // Saves to SavePath, creating its folder first when it is missing.
+    bool Save(const TComSettings &settings) const;
+};

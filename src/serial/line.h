@@ -3,6 +3,8 @@
 // the serial port, TCP to a serial device server ("socket://HOST:PORT"), and
 // an in-memory line for tests.
 
+#include "serial/portfailure.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <optional>
@@ -38,6 +40,17 @@ public:
     virtual bool IsOpen() const = 0;
     // Why the last Open failed, for messages and logs.
     virtual QString ErrorText() const { return QString(); }
+    // The same, sorted for the operator (no such device, permission denied,
+    // in use, not a serial device); a line that cannot tell says Other.
+    virtual TPortFailure OpenFailure() const
+    {
+        TPortFailure f;
+        if (!IsOpen()) {
+            f.Problem = TPortProblem::Other;
+            f.Detail = ErrorText();
+        }
+        return f;
+    }
     // Writes count bytes; written gets the count the line took.
     virtual bool Write(const quint8 *data, int count, int &written) = 0;
     // Reads up to capacity bytes by the rule of ReadTimeouts. True with count 0

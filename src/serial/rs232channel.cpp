@@ -51,6 +51,11 @@ QString TRS232Channel::ErrorText() const
     return properties_->ErrorText();
 }
 
+TPortFailure TRS232Channel::Failure() const
+{
+    return properties_->Failure();
+}
+
 bool TRS232Channel::Configure(SettingsEditor &editor)
 {
     // The copy puts back exactly what was there, empty texts included.

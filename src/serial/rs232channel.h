@@ -53,6 +53,8 @@ public:
     quint8 State() const { return state_; }
     // Why the last Open failed, for logs (empty after a success).
     QString ErrorText() const;
+    // The same, sorted for the operator (Problem None after a success).
+    TPortFailure Failure() const;
 
     // Tests and tools may supply the line instead of the one the port name
     // selects; the factory is asked at every Open.

@@ -38,20 +38,33 @@ bool TSerialLine::Refuse(const QString &what)
 bool TSerialLine::Open()
 {
     error_.clear();
+    failure_ = TPortFailure();
     if (port_.isOpen())
         return true;
     // A fresh port object per line: raw mode, 8 data bits, no parity, one
     // stop bit, no flow control; exclusive (QSerialPort locks the port).
     port_.setFlowControl(QSerialPort::NoFlowControl);
-    if (!port_.open(QIODevice::ReadWrite))
-        return Refuse(QStringLiteral("cannot open"));
+    if (!port_.open(QIODevice::ReadWrite)) {
+        // Qt's error tells a refusal from a missing device only roughly; the
+        // path itself says which it was. Where it shows nothing wrong, Qt's
+        // permission error can only be the lock of another program.
+        const QSerialPort::SerialPortError qtError = port_.error();
+        failure_ = DiagnosePort(path_);
+        if (!failure_.Failed()) {
+            failure_.Problem = qtError == QSerialPort::PermissionError ? TPortProblem::InUse : TPortProblem::Other;
+            failure_.Detail = port_.errorString();
+        }
+        error_ = QStringLiteral("%1: %2").arg(path_, failure_.Reason());
+        return false;
+    }
 #ifdef Q_OS_UNIX
     // QSerialPort's lock file is named after the path, so a symlink escapes
     // it, and the kernel's exclusive mode does not bind root. A lock on the
     // device itself holds for every path and every user.
     if (::flock(int(port_.handle()), LOCK_EX | LOCK_NB) != 0) {
         port_.close();
-        error_ = QStringLiteral("%1: in use by another program").arg(path_);
+        failure_ = TPortFailure::Of(TPortProblem::InUse, path_);
+        error_ = QStringLiteral("%1: %2").arg(path_, failure_.Reason());
         return false;
     }
 #endif

@@ -28,6 +28,7 @@ public:
     void Close() override;
     bool IsOpen() const override { return port_.isOpen(); }
     QString ErrorText() const override { return error_; }
+    TPortFailure OpenFailure() const override { return failure_; }
     bool ApplyLineSettings(const LineSettings &settings) override;
     bool HasModemLines() const override;
     bool SetDtr(bool on) override;
@@ -47,4 +48,5 @@ private:
     QString path_;
     mutable QSerialPort port_;
     QString error_;
+    TPortFailure failure_;
 };

@@ -82,6 +82,10 @@ private slots:
     void failedSaveKeepsPreviousFile();
     void snapshots_data();
     void snapshots();
+    void settingsFileChosenAndSaved_data();
+    void settingsFileChosenAndSaved();
+    void userConfigDir_data();
+    void userConfigDir();
 
 private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -260,6 +264,97 @@ void TestComSettings::snapshots()
         TComSettings fresh; // the window defaults at construction
         QCOMPARE(fresh.GetSettings(), Defaults());
     }
+}
+
+// Which file is read and which is saved, for a program folder that can or
+// cannot be written, with and without a file beside the program and one of
+// the user's; then a save lands where the rule said, its folder made first.
+void TestComSettings::settingsFileChosenAndSaved_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<bool>("besideProgram");
+    QTest::addColumn<bool>("userFile");
+    QTest::addColumn<QString>("read"); // "program", "user"
+    QTest::addColumn<QString>("saved");
+
+    QTest::newRow("writable folder, its own file") << true << true << false << "program" << "program";
+    QTest::newRow("writable folder, no file yet") << true << false << false << "program" << "program";
+    QTest::newRow("writable folder: a user file is not looked at") << true << true << true << "program" << "program";
+    QTest::newRow("read-only folder without a user file: read beside, saved for the user")
+        << false << true << false << "program" << "user";
+    QTest::newRow("read-only folder with a user file") << false << true << true << "user" << "user";
+    QTest::newRow("read-only folder, no file anywhere") << false << false << false << "program" << "user";
+}
+
+void TestComSettings::settingsFileChosenAndSaved()
+{
+    QFETCH(bool, writable);
+    QFETCH(bool, besideProgram);
+    QFETCH(bool, userFile);
+    QFETCH(QString, read);
+    QFETCH(QString, saved);
+
+    const QString programDir = dir_->filePath("bin");
+    const QString userDir = dir_->filePath("home/.config/kvarn");
+    QVERIFY(QDir().mkpath(programDir));
+    const QString programFile = programDir + "/commport.cfg";
+    const QString ownFile = userDir + "/commport.cfg";
+    if (besideProgram)
+        QVERIFY(WriteFile(programFile, NineLines));
+    if (userFile) {
+        QVERIFY(QDir().mkpath(userDir));
+        QVERIFY(WriteFile(ownFile, NineWith("COM3", "/dev/ttyUSB1")));
+    }
+
+    const TComSettingsFile file = TComSettingsFile::Find(programDir, writable, userDir);
+    QCOMPARE(file.ReadPath, read == "program" ? programFile : ownFile);
+    QCOMPARE(file.SavePath, saved == "program" ? programFile : ownFile);
+
+    TComSettings s;
+    QCOMPARE(s.LoadSettings(file.ReadPath), besideProgram || read == "user");
+    const QByteArray expectedPort = read == "user" ? "/dev/ttyUSB1" : besideProgram ? "COM3" : "COM1";
+    QCOMPARE(s.PortNumber, expectedPort);
+
+    s.PortNumber = "/dev/ttyACM0";
+    QVERIFY(file.Save(s));
+    TComSettings back;
+    QVERIFY(back.LoadSettings(file.SavePath));
+    QCOMPARE(back.PortNumber, QByteArray("/dev/ttyACM0"));
+    // The file beside a read-only program is left as it was.
+    if (!writable && besideProgram)
+        QCOMPARE(ReadFile(programFile), NineLines);
+    QCOMPARE(TComSettingsFile::Find(programDir, writable, userDir).ReadPath, file.SavePath);
+}
+
+void TestComSettings::userConfigDir_data()
+{
+    QTest::addColumn<QByteArray>("xdg");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("unset") << QByteArray() << QDir::homePath() + "/.config/kvarn";
+    QTest::newRow("absolute") << QByteArray("/srv/cfg/") << "/srv/cfg/kvarn";
+    QTest::newRow("relative is ignored") << QByteArray("cfg") << QDir::homePath() + "/.config/kvarn";
+}
+
+void TestComSettings::userConfigDir()
+{
+    QFETCH(QByteArray, xdg);
+    QFETCH(QString, expected);
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    const bool had = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    if (xdg.isEmpty())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", xdg);
+    const QString dir = TComSettingsFile::UserConfigDir();
+    if (had)
+        qputenv("XDG_CONFIG_HOME", saved);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+    QCOMPARE(dir, expected);
+
+    // A folder that is not there can take no file; a temporary one can.
+    QVERIFY(!TComSettingsFile::FolderWritable(dir_->filePath("missing")));
+    QVERIFY(TComSettingsFile::FolderWritable(dir_->path()));
 }
 
 QTEST_GUILESS_MAIN(TestComSettings)

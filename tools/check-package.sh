@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Checks the Debian package (built by tools/package.sh unless one is named):
+# its files against dist/package-files.txt, unpacked into a temporary root;
+# the programs from there; its dependencies; lintian. Run as root it also
+# installs the package for real with apt-get, starts the three programs from
+# the installed paths (the window offscreen) and removes it again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/setup.sh
+kvarn_install "${KVARN_PACKAGES[@]}" "${KVARN_PACKAGING_PACKAGES[@]}"
+
+deb=${1:-$(tools/package.sh | tail -n 1)}
+deb=$(realpath "$deb")
+echo "Checking $deb"
+failures=0
+fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
+ok() { echo "ok: $*"; }
+# Whether a program's --help starts as it should. The whole text is taken
+# first: grep -q in a pipe would stop reading early and, under pipefail,
+# the program's broken pipe would count as a failure.
+helps() { local text; text=$("$1" --help) && [[ $text == "Usage: $2"* ]]; }
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+
+# The files, exactly.
+dpkg -x "$deb" "$root"
+if diff -u dist/package-files.txt <(cd "$root" && find . ! -type d | sed 's|^\.||' | LC_ALL=C sort); then
+  ok "file list"
+else
+  fail "the package's files differ from dist/package-files.txt (- expected, + found)"
+fi
+for exe in kvarn kvarnctl kvarn-sim; do
+  [[ $(file -b "$root/usr/bin/$exe") == ELF* ]] || fail "/usr/bin/$exe is not an executable"
+done
+helps "$root/usr/bin/kvarnctl" kvarnctl && ok "kvarnctl --help from the unpacked tree" \
+  || fail "kvarnctl --help from the unpacked tree"
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+  warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || true
+  [ -z "$warnings" ] && ok "man -l $(basename "$page")" || fail "man -l $(basename "$page"): $warnings"
+done
+
+# Dependencies from the libraries the programs link.
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 libjpeg62-turbo qt6-qpa-plugins; do
+  case ", $depends" in
+    *", $lib"*) ;;
+    *) fail "Depends lacks $lib: $depends" ;;
+  esac
+done
+ok "Depends: $depends"
+[ "$(dpkg-deb -f "$deb" Section)" = science ] || fail "Section is not science"
+
+# lintian: no errors (warnings are listed, not fatal).
+if lintian --fail-on error --tag-display-limit 0 "$deb"; then
+  ok "lintian reports no errors"
+else
+  fail "lintian reports errors"
+fi
+
+# A real installation, where this runs as root.
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skipped: installing the package for real needs root"
+elif dpkg-query -W -f='${Status}' kvarn 2>/dev/null | grep -q "install ok installed"; then
+  echo "skipped: a kvarn package is installed already; it is left alone"
+else
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y -qq "$deb" >/dev/null
+  helps /usr/bin/kvarnctl kvarnctl && ok "installed kvarnctl --help" || fail "installed kvarnctl --help"
+  helps /usr/bin/kvarn-sim kvarn-sim && ok "installed kvarn-sim --help" || fail "installed kvarn-sim --help"
+  man -w kvarnctl >/dev/null && ok "man kvarnctl found" || fail "man kvarnctl not found"
+  # The window, offscreen, as an operator without rights to /usr/bin: it
+  # must still be running after a few seconds (it waits on its start-up
+  # warning, as there is no installation here).
+  home=$(mktemp -d)
+  chmod 755 "$home"
+  as_operator=()
+  command -v setpriv >/dev/null && as_operator=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+  status=0
+  (cd "$home" && timeout 5 "${as_operator[@]}" env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$home" \
+     HOME="$home" /usr/bin/kvarn >/dev/null 2>&1) || status=$?
+  rm -rf "$home"
+  [ "$status" -eq 124 ] && ok "installed window starts offscreen" || fail "installed window ended with status $status"
+  apt-get remove -y -qq kvarn >/dev/null
+  [ ! -e /usr/bin/kvarn ] && ok "package removed" || fail "/usr/bin/kvarn still there after removal"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "package check: $failures failed" >&2
+  exit 1
+fi
+echo "package check: all passed"
