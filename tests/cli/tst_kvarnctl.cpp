@@ -79,6 +79,8 @@ private slots:
     void failedGroupAndRetries();
     void spectrumFiles();
     void archiveFiles();
+    void archiveRangeByTime_data();
+    void archiveRangeByTime();
     void archiveByTime();
     void archiveAppended();
     void pollLines();
@@ -297,6 +299,42 @@ static QByteArray timeOfRecord(int n, int records)
 {
     const QDateTime newest(QDate(2026, 12, 7), QTime(6, 0));
     return newest.addSecs(-600 * qint64(records - n)).toString("dd/MM/yyyy hh.mm.ss").toLatin1();
+}
+
+// The range a dry run finds, against an archive of 1000 records whose
+// record 500, the first one the bisection reads, answers "@@".
+void TestKvarnCtl::archiveRangeByTime_data()
+{
+    QTest::addColumn<QStringList>("times");
+    QTest::addColumn<QString>("range");
+
+    // Record 1 is at 30/11/2026 07.30.00, record 300 at 02/12/2026 09.20.00,
+    // record 700 at 05/12/2026 04.00.00, record 1000 at 07/12/2026 06.00.00.
+    QTest::newRow("since before the archive") << QStringList{"--since", "2026-11-01"} << "records 1 to 1000";
+    QTest::newRow("until before the archive") << QStringList{"--until", "30/11/2026 07.29.59"} << "none";
+    QTest::newRow("on records inside")
+        << QStringList{"--since", "2026-12-02 09:20", "--until", "2026-12-05 04:00:00"} << "records 300 to 700";
+    QTest::newRow("between two records")
+        << QStringList{"--since", "2026-12-02 09:20:01", "--until", "05/12/2026 04.09.59"} << "records 301 to 700";
+    QTest::newRow("since after the archive") << QStringList{"--since", "2026-12-07 06:00:01"} << "none";
+    QTest::newRow("until after the archive") << QStringList{"--until", "2027-01-01"} << "records 1 to 1000";
+}
+
+void TestKvarnCtl::archiveRangeByTime()
+{
+    QFETCH(QStringList, times);
+    QFETCH(QString, range);
+    SimProcess sim;
+    QVERIFY2(sim.Start(knownClock(1000) + QStringList{"--set", "DATETIME:A500=@@"}), qPrintable(sim.ErrorText()));
+    const Result r = run(line(sim) + QStringList{"archive", "--dry-run"} + times);
+    QCOMPARE(r.Code, 0);
+    QCOMPARE(r.Lines().value(0), QStringLiteral("range: %1 of 1000").arg(range));
+    QVERIFY2(r.Err.contains("record 500"), qPrintable(r.Err));
+    const QList<QByteArray> sent = sim.RequestLines();
+    const int boundaries = int(times.size()) / 2;
+    QVERIFY2(sent.size() - 1 <= boundaries * (10 + 2), qPrintable(QString::number(sent.size() - 1)));
+    for (const QByteArray &request : sent.mid(1))
+        QVERIFY2(request.startsWith("DATETIME:A"), request.constData());
 }
 
 void TestKvarnCtl::archiveByTime()
