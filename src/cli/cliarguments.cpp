@@ -1,5 +1,7 @@
 #include "cli/cliarguments.h"
 
+#include "cli/archivesearch.h"
+
 #include "base/cp1251.h"
 #include "protocol/frame.h"
 #include "base/textutils.h"
@@ -32,7 +34,10 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Set, "set", {}},
         {TCliCommand::SyncClock, "sync-clock", {}},
         {TCliCommand::Spectrum, "spectrum", {"-o", "--csv"}},
-        {TCliCommand::Archive, "archive", {"--vars", "--step", "--from", "--to", "-o", "--csv"}},
+        {TCliCommand::Archive,
+         "archive",
+         {"--vars", "--step", "--from", "--to", "-o", "--csv", "--since", "--until", "--append", "--append-csv",
+          "--dry-run"}},
         {TCliCommand::Poll, "poll", {"--interval", "--count"}},
         {TCliCommand::Convert, "convert", {}},
         {TCliCommand::Ports, "ports", {}},
@@ -44,7 +49,10 @@ const QList<CommandInfo> &commands()
 
 const QStringList kLineOptions = {"--port", "--baud", "--config", "--device"};
 const QStringList kValueOptions = kLineOptions + QStringList{"-o", "--csv", "--vars", "--step", "--from", "--to",
-                                                              "--interval", "--count"};
+                                                              "--interval", "--count", "--since", "--until",
+                                                              "--append", "--append-csv"};
+// Options of a command that take no value.
+const QStringList kFlagOptions = {"--dry-run"};
 
 const QList<QPair<TCliGroup, const char *>> kGroups = {
     {TCliGroup::Common, "common"},   {TCliGroup::Alarm, "alarm"},     {TCliGroup::Counter, "counter"},
@@ -80,6 +88,8 @@ private:
     bool commandOption(const Option &o);
     bool variable(const QString &argument, bool withValue);
     bool outputs(bool required);
+    bool archive();
+    bool given(const char *name) const;
     bool command();
 
     TCliRequest &r_;
@@ -152,6 +162,23 @@ bool Parser::commandOption(const Option &o)
                 return fail(QStringLiteral("--vars names %1 twice").arg(QString::fromLatin1(name)));
             r_.ArchiveColumns.append(name);
         }
+        r_.ArchiveColumnsGiven = true;
+    } else if (o.Name == u"--since" || o.Name == u"--until") {
+        const std::optional<QDateTime> time = ParseCliTime(o.Value);
+        if (!time)
+            return fail(QStringLiteral("%1 takes a local time as YYYY-MM-DD[ HH:MM[:SS]] or dd/mm/yyyy hh.mm.ss, "
+                                       "not \"%2\"")
+                            .arg(o.Name, o.Value));
+        (o.Name == u"--since" ? r_.Since : r_.Until) = time;
+    } else if (o.Name == u"--append" || o.Name == u"--append-csv") {
+        if (o.Value.isEmpty())
+            return fail(QStringLiteral("%1 needs a file name").arg(o.Name));
+        if (!r_.AppendFile.isEmpty())
+            return fail(QStringLiteral("give one file to append to"));
+        r_.AppendFile = o.Value;
+        r_.AppendCsv = o.Name == u"--append-csv";
+    } else if (o.Name == u"--dry-run") {
+        r_.DryRun = true;
     } else if (o.Name == u"--step" || o.Name == u"--from" || o.Name == u"--to") {
         // Out-of-range values are clamped to the archive as the window does.
         if (!number(o, intMin, intMax, n))
@@ -238,6 +265,46 @@ bool Parser::outputs(bool required)
     return true;
 }
 
+bool Parser::given(const char *name) const
+{
+    for (const Option &o : options_)
+        if (o.Name == QLatin1String(name))
+            return true;
+    return false;
+}
+
+// The range is given by record numbers (--from, --to), by time (--since,
+// --until) or by the file appended to (its last record, up to --until); the
+// records go to new files (-o, --csv) or onto the end of the one appended to.
+bool Parser::archive()
+{
+    const bool byNumber = given("--from") || given("--to");
+    if (byNumber && (r_.Since || r_.Until))
+        return fail(QStringLiteral("--from and --to count records, --since and --until find them by time: give one "
+                                   "or the other"));
+    if (r_.Since && r_.Until && *r_.Until < *r_.Since)
+        return fail(QStringLiteral("--until is earlier than --since"));
+    if (r_.AppendFile.isEmpty())
+        return outputs(!r_.DryRun);
+
+    const QString option = r_.AppendCsv ? QStringLiteral("--append-csv") : QStringLiteral("--append");
+    if (!r_.OutputFile.isEmpty() || !r_.CsvFile.isEmpty())
+        return fail(QStringLiteral("%1 writes its own file: -o and --csv do not go with it").arg(option));
+    if (byNumber || r_.Since)
+        return fail(QStringLiteral("%1 reads the records after the file's last one: --from, --to and --since do not "
+                                   "go with it")
+                        .arg(option));
+    const QString suffix = QFileInfo(r_.AppendFile).suffix().toLower();
+    if (suffix != (r_.AppendCsv ? u"csv" : u"daf"))
+        return fail(QStringLiteral("%1 takes a .%2 file").arg(option, r_.AppendCsv ? "csv" : "daf"));
+    if (QFileInfo::exists(r_.AppendFile)) {
+        if (const QString problem = CliInputProblem(r_.AppendFile); !problem.isEmpty())
+            return fail(problem);
+    }
+    const QString problem = CliOutputProblem(r_.AppendFile);
+    return problem.isEmpty() ? true : fail(problem);
+}
+
 bool Parser::command()
 {
     const QString name = CliCommandName(r_.Command);
@@ -284,7 +351,7 @@ bool Parser::command()
         r_.Background = args[0] == u"background";
         return outputs(true);
     case TCliCommand::Archive:
-        return noArguments() && outputs(true);
+        return noArguments() && archive();
     case TCliCommand::Poll:
         return noArguments();
     case TCliCommand::Convert: {
@@ -343,6 +410,8 @@ bool Parser::Run(const QStringList &arguments)
             help = true;
         } else if (o.Name == u"--verbose") {
             r_.Verbose = true;
+        } else if (kFlagOptions.contains(o.Name)) {
+            options_.append(o);
         } else if (kValueOptions.contains(o.Name)) {
             if (!inlineValue) {
                 if (i + 1 >= arguments.size())
@@ -353,7 +422,7 @@ bool Parser::Run(const QStringList &arguments)
         } else {
             return fail(QStringLiteral("unknown option %1").arg(o.Name));
         }
-        if ((o.Name == u"--help" || o.Name == u"--verbose") && inlineValue)
+        if ((o.Name == u"--help" || o.Name == u"--verbose" || kFlagOptions.contains(o.Name)) && inlineValue)
             return fail(QStringLiteral("%1 takes no value").arg(o.Name));
     }
 

@@ -10,6 +10,7 @@
 // and "--name value" are the same.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -53,6 +54,16 @@ struct TCliRequest {
     int Step = 1;                   // --step
     int From = 1;                   // --from
     std::optional<int> To;          // --to; none: up to the last record
+    bool ArchiveColumnsGiven = false; // --vars was given
+    // --since, --until: the range found by time (the installation's wall
+    // clock, carried as UTC like its times read back).
+    std::optional<QDateTime> Since;
+    std::optional<QDateTime> Until;
+    // --append FILE.daf / --append-csv FILE.csv: the records after the
+    // file's last one, added to it.
+    QString AppendFile;
+    bool AppendCsv = false;
+    bool DryRun = false;            // --dry-run: the range and its line time only
 
     int Interval = 10;              // poll --interval, seconds 1..255
     std::optional<int> Count;       // poll --count; none: until interrupted

@@ -1,6 +1,8 @@
 #include "cli/kvarnctl.h"
 
 #include "access/passwords.h"
+#include "cli/archiveappend.h"
+#include "cli/archivesearch.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
 #include "instrument/devicearchive.h"
@@ -11,6 +13,7 @@
 #include "protocol/openprotocoldriver.h"
 #include "protocol/opvarlist.h"
 #include "base/textutils.h"
+#include "serial/comproperties.h"
 #include "serial/comsettings.h"
 #include "serial/rs232channel.h"
 
@@ -307,26 +310,92 @@ int TKvarnCtl::cmdSpectrum()
 
 // As the window's archive read: the record count first, then every step-th
 // record of the range, clamped to the records there are; the file gets the
-// descriptions of the chosen columns.
+// descriptions of the chosen columns. A range by time is found first by a
+// bisection over the records' DATETIME; a file appended to gives its columns
+// and, by its last record's time, where the range begins.
 int TKvarnCtl::cmdArchive()
 {
+    QList<QByteArray> names = request_.ArchiveColumns;
+    TArchiveAppendFile target;
+    std::optional<QDateTime> after; // only records later than this
+    if (!request_.AppendFile.isEmpty()) {
+        const int checked = checkAppendFile(target, names);
+        if (checked != kCliOk)
+            return checked;
+        after = target.LastTime();
+    }
+
     if (!readRecordCount())
         return kCliFailed;
+    const int count = ormak_->NumOfRecords;
+
+    int first = request_.From;
+    int last = request_.To.value_or(count);
+    bool empty = false;
+    int searchReads = -1;
+    if (after || request_.Since || request_.Until) {
+        TOPVarList datetime;
+        datetime.Add("DATETIME");
+        TArchiveTimeSearch search(count, [&](int n) {
+            std::unique_ptr<TOPVarList> record;
+            terminal_->BeginTransaction();
+            if (!ormak_->ReadArchiveRecord(&datetime, n, record))
+                return TRecordTimeRead{};
+            return TRecordTimeRead{true, record->GetItem(0)->Value};
+        });
+        std::optional<int> found = 1;
+        first = 1;
+        last = count;
+        if (after || request_.Since) {
+            found = search.FirstFrom(after ? *after : *request_.Since, after.has_value());
+            first = found.value_or(first);
+            // Records of the file past its last time are the ones right after it.
+            if (after)
+                first = std::min(count + 1, first + target.UntimedAtEnd());
+        }
+        if (found && request_.Until) {
+            found = search.LastUpTo(*request_.Until);
+            last = found.value_or(last);
+        }
+        for (const QString &note : search.Notes())
+            console_.Error(note);
+        if (!found) {
+            console_.Error(terminal_->FailureText());
+            console_.Error(QStringLiteral("the records could not be found by time: nothing was read"));
+            return kCliFailed;
+        }
+        empty = first > last;
+        searchReads = search.Reads();
+    } else {
+        // The window's clamping, to show the range that will be read.
+        request_.Step = std::max(1, request_.Step);
+        first = std::clamp(first, 1, std::max(1, count));
+        last = std::min(std::max(last, first), count);
+    }
+
+    if (request_.DryRun)
+        return printDryRun(names, count, empty ? 0 : first, empty ? 0 : last, searchReads);
 
     TOPVarList columns;
     TOPVarList descriptions;
-    for (const QByteArray &name : request_.ArchiveColumns) {
+    for (const QByteArray &name : names) {
         columns.Add(name);
         const TOPVarListItem *description = ormak_->ArchiveDescriptions->GetItem(ormak_->ArchiveVars->IndexOfName(name));
         descriptions.Add(description ? description->Name : QByteArray());
     }
-    ormak_->SetProgressBar(progress_.get());
-    terminal_->BeginTransaction();
-    const bool ok = ormak_->ReadArchive(request_.Step, request_.From, request_.To.value_or(ormak_->NumOfRecords), &columns);
-    ormak_->SetProgressBar(nullptr);
-    progress_->Finish();
-
     TDeviceArchive &archive = *ormak_->Archive;
+    bool ok = true;
+    if (empty) {
+        archive.Clear();
+        archive.SetNames(columns);
+    } else {
+        ormak_->SetProgressBar(progress_.get());
+        terminal_->BeginTransaction();
+        ok = ormak_->ReadArchive(request_.Step, first, last, &columns);
+        ormak_->SetProgressBar(nullptr);
+        progress_->Finish();
+    }
+
     int status = kCliOk;
     if (!ok) {
         console_.Error(terminal_->FailureText());
@@ -335,20 +404,88 @@ int TKvarnCtl::cmdArchive()
                            .arg(archive.RecordCount() == 1 ? "" : "s")
                            .arg(archive.RecordCount() == 1 ? "is" : "are"));
         status = kCliFailed;
-    } else if (ormak_->NumOfRecords == 0) {
+    } else if (count == 0) {
         console_.Error(QStringLiteral("the installation's archive holds no records"));
+    } else if (empty && request_.AppendFile.isEmpty()) {
+        console_.Error(QStringLiteral("no record of the installation's archive lies in that time"));
     }
     archive.SetDescriptions(descriptions);
+    QString error;
+    if (!request_.AppendFile.isEmpty()) {
+        // Nothing new leaves the file as it is.
+        if ((archive.RecordCount() > 0 || !target.Exists()) && !target.Append(archive, descriptions, &error)) {
+            console_.Error(error);
+            status = kCliUsage;
+        }
+        return status;
+    }
     if (!request_.OutputFile.isEmpty() && !archive.SaveToFile(request_.OutputFile)) {
         console_.Error(QStringLiteral("%1 could not be written").arg(request_.OutputFile));
         status = kCliUsage;
     }
-    QString error;
     if (!request_.CsvFile.isEmpty() && !WriteCliOutput(console_, request_.CsvFile, ArchiveCsv(archive), &error)) {
         console_.Error(error);
         status = kCliUsage;
     }
     return status;
+}
+
+// The file appended to decides the columns: --vars may only repeat them.
+// Everything here is settled before anything is sent.
+int TKvarnCtl::checkAppendFile(TArchiveAppendFile &target, QList<QByteArray> &names)
+{
+    const QString &path = request_.AppendFile;
+    QString error;
+    if (!target.Load(path, request_.AppendCsv, &error)) {
+        console_.Error(error);
+        return kCliUsage;
+    }
+    if (target.Exists()) {
+        const QList<QByteArray> columns = target.Columns();
+        for (const QByteArray &name : columns)
+            if (ormak_->ArchiveVars->IndexOfName(name) < 0 || name != AsciiUpper(name) || columns.count(name) > 1) {
+                console_.Error(QStringLiteral("%1 has the column \"%2\", which is no archive variable of its own")
+                                   .arg(path, QString::fromLatin1(name)));
+                return kCliUsage;
+            }
+        if (request_.ArchiveColumnsGiven && request_.ArchiveColumns != columns) {
+            console_.Error(QStringLiteral("%1 has the columns %2, not the %3 of --vars: nothing was read")
+                               .arg(path, QString::fromLatin1(columns.join(',')),
+                                    QString::fromLatin1(request_.ArchiveColumns.join(','))));
+            return kCliUsage;
+        }
+        names = columns;
+    }
+    if (!names.contains("DATETIME")) {
+        console_.Error(QStringLiteral("%1 has no DATETIME column: where it ends could not be told next time")
+                           .arg(path));
+        return kCliUsage;
+    }
+    if (target.RecordCount() > 0 && !target.LastTime()) {
+        console_.Error(QStringLiteral("no record of %1 has a DATETIME that reads as a time: where it ends is unknown")
+                           .arg(path));
+        return kCliUsage;
+    }
+    return kCliOk;
+}
+
+int TKvarnCtl::printDryRun(const QList<QByteArray> &names, int count, int first, int last, int searchReads)
+{
+    const int records = first > 0 && last >= first ? (last - first) / std::max(1, request_.Step) + 1 : 0;
+    const std::optional<quint32> rate = TComProperties::ParseRate(channel_->Settings().TransferRate);
+    const qint64 ms = EstimateArchiveReadMs(names, first, last, request_.Step, rate.value_or(0),
+                                            channel_->Properties().LineReadTimeouts().Interval);
+    console_.Out(records ? QStringLiteral("range: records %1 to %2 of %3").arg(first).arg(last).arg(count)
+                         : QStringLiteral("range: none of %1").arg(count));
+    console_.Out(QStringLiteral("records: %1 (step %2), %3 variables each")
+                     .arg(records)
+                     .arg(std::max(1, request_.Step))
+                     .arg(names.size()));
+    console_.Out(rate ? QStringLiteral("line time: about %1 at %2 baud").arg(DurationText(ms)).arg(*rate)
+                      : QStringLiteral("line time: unknown (no rate in the line settings)"));
+    if (searchReads >= 0)
+        console_.Out(QStringLiteral("search: %1 DATETIME reads").arg(searchReads));
+    return kCliOk;
 }
 
 // The test mode: a new running mean, then one reading every interval. A

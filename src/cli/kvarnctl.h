@@ -24,6 +24,7 @@ class TRS232Channel;
 class TOpenProtocolDriver;
 class TORMAK;
 class TOPVarList;
+class TArchiveAppendFile;
 
 constexpr int kCliOk = 0;
 constexpr int kCliFailed = 1;
@@ -83,6 +84,8 @@ private:
     int cmdSyncClock();
     int cmdSpectrum();
     int cmdArchive();
+    int checkAppendFile(TArchiveAppendFile &target, QList<QByteArray> &names);
+    int printDryRun(const QList<QByteArray> &names, int count, int first, int last, int searchReads);
     int cmdPoll();
     int cmdConvert();
     int cmdPorts();

@@ -339,6 +339,9 @@ TSimAnswer TSimInstrument::ReadRecord(const QByteArray &name, const QByteArray &
     const qint64 record = digits.toLongLong();
     if (record < 1 || record > settings_.Records)
         return {};
+    const auto answer = recordAnswers_.constFind(upper + ':' + QByteArray::number(record));
+    if (answer != recordAnswers_.constEnd())
+        return answer.value() == "@@" ? TSimAnswer{} : TSimAnswer{true, answer.value()};
     return {true, recordValue(int(record), upper)};
 }
 
@@ -365,6 +368,26 @@ QByteArray TSimInstrument::recordValue(int record, const QByteArray &upperName) 
     if (upperName == "ACTIVITY")
         return activity;
     return archiveSettings_.value(upperName);
+}
+
+bool TSimInstrument::setRecordAnswer(const QByteArray &upperName, const QByteArray &upperIndex,
+                                     const QByteArray &value, QString *error)
+{
+    const QByteArray digits = upperIndex.mid(1);
+    if (!ArchiveVariables().contains(upperName) || !upperIndex.startsWith('A') || !allDigits(digits)
+        || digits.size() > 9 || digits.toLongLong() < 1) {
+        if (error)
+            *error = QStringLiteral("NAME:Annn takes an archive variable and a record number from 1, not %1:%2")
+                         .arg(QString::fromLatin1(upperName), QString::fromLatin1(upperIndex));
+        return false;
+    }
+    if (value.contains(';') || value.contains(':')) {
+        if (error)
+            *error = QStringLiteral("a value cannot contain \";\" or \":\"");
+        return false;
+    }
+    recordAnswers_.insert(upperName + ':' + QByteArray::number(digits.toLongLong()), value);
+    return true;
 }
 
 // --- spectra -----------------------------------------------------------------------
@@ -420,6 +443,8 @@ bool TSimInstrument::SetStartValue(const QByteArray &name, const QByteArray &val
     const QByteArray upper = AsciiUpper(TrimControls(name));
     if (upper.isEmpty())
         return fail(QStringLiteral("a variable name is missing"));
+    if (const qsizetype colon = upper.indexOf(':'); colon >= 0)
+        return setRecordAnswer(upper.left(colon), upper.mid(colon + 1), value, error);
     for (char c : upper)
         if (quint8(c) <= 32 || c == '=' || c == ';' || c == ':')
             return fail(QStringLiteral("%1 is no variable name").arg(QString::fromLatin1(name)));

@@ -46,6 +46,8 @@ public:
     // DATETIME sets the clock (which keeps running), RESOURCE the operating
     // hours at start-up (which keep growing); "@@" makes any variable answer
     // "@@"; a name the installation does not know becomes a plain setting.
+    // NAME:Annn makes archive record n answer the text (or "@@") for NAME,
+    // an archive that went wrong in one place.
     // Call before the first request. False with a reason for a text the
     // variable cannot take.
     bool SetStartValue(const QByteArray &name, const QByteArray &value, QString *error);
@@ -115,6 +117,8 @@ private:
     QByteArray currentActivityText() const;
     static bool acceptable(Check check, const QByteArray &value);
     QByteArray recordValue(int record, const QByteArray &upperName) const;
+    bool setRecordAnswer(const QByteArray &upperName, const QByteArray &upperIndex, const QByteArray &value,
+                         QString *error);
     int statusOfCycle(qint64 cycle) const;
     bool contactInOfCycle(qint64 cycle) const;
     static QByteArray flag(bool on) { return on ? "1" : "0"; }
@@ -136,4 +140,7 @@ private:
     QByteArray spectrum2_;
     // Settings of the archive's records: as they stood at start-up.
     QHash<QByteArray, QByteArray> archiveSettings_;
+    // Answers of single records that differ from the archive's story, by
+    // "NAME:n" (n without leading zeros).
+    QHash<QByteArray, QByteArray> recordAnswers_;
 };

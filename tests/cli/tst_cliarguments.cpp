@@ -51,6 +51,15 @@ QString describe(const TCliRequest &r)
                  .arg(r.Step)
                  .arg(r.From)
                  .arg(r.To ? QString::number(*r.To) : "last");
+    const QString form = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    if (r.Since)
+        p << "since=" + r.Since->toString(form);
+    if (r.Until)
+        p << "until=" + r.Until->toString(form);
+    if (!r.AppendFile.isEmpty())
+        p << (r.AppendCsv ? "append-csv=" : "append=") + r.AppendFile;
+    if (r.DryRun)
+        p << "dry-run";
     if (r.Command == TCliCommand::Poll)
         p << QStringLiteral("interval=%1 count=%2").arg(r.Interval).arg(r.Count ? QString::number(*r.Count) : "none");
     if (!r.Input.isEmpty())
@@ -113,6 +122,17 @@ void TestCliArguments::accepted_data()
         << QStringList{"archive", "--vars", "activity, DateTime,STATUS", "--step", "-3", "--from", "0", "--to",
                        "+5", "-o", "folder/a.daf"}
         << "archive o=folder/a.daf cols=ACTIVITY,DATETIME,STATUS step=-3 from=0 to=5";
+    QTest::newRow("archive by time, both forms")
+        << QStringList{"archive", "--since", "2026-12-06 06:00", "--until=07/12/2026 05.59.59", "-o", "n.daf"}
+        << "archive o=n.daf cols=DATETIME,ACTIVITY step=1 from=1 to=last since=2026-12-06 06:00:00 "
+           "until=2026-12-07 05:59:59";
+    QTest::newRow("archive appended to, dry run, without output")
+        << QStringList{"archive", "--dry-run", "--append", "folder/all.DAF", "--until", "2026-12-07"}
+        << "archive cols=DATETIME,ACTIVITY step=1 from=1 to=last until=2026-12-07 00:00:00 append=folder/all.DAF "
+           "dry-run";
+    QTest::newRow("archive appended to as CSV")
+        << QStringList{"archive", "--append-csv", "all.csv", "--vars", "DATETIME,STATUS"}
+        << "archive cols=DATETIME,STATUS step=1 from=1 to=last append-csv=all.csv";
     QTest::newRow("poll defaults") << QStringList{"poll"} << "poll interval=10 count=none";
     QTest::newRow("poll") << QStringList{"poll", "--interval=255", "--count", "3"} << "poll interval=255 count=3";
     QTest::newRow("convert") << QStringList{"convert", "x.DAF", "y.CSV"} << "convert csv=y.CSV in=x.DAF out=y.CSV";
@@ -170,6 +190,27 @@ void TestCliArguments::refused_data()
     QTest::newRow("archive variable twice") << QStringList{"archive", "-o", "a.daf", "--vars", "ACTIVITY,activity"}
                                             << "names ACTIVITY twice";
     QTest::newRow("archive without output") << QStringList{"archive"} << "needs -o FILE and/or --csv FILE";
+    QTest::newRow("time that is none") << QStringList{"archive", "-o", "a.daf", "--since", "2026-02-30"}
+                                       << "--since takes a local time";
+    QTest::newRow("range ending before it begins")
+        << QStringList{"archive", "-o", "a.daf", "--since", "2026-12-07", "--until", "2026-12-06 23:59"}
+        << "--until is earlier than --since";
+    QTest::newRow("records by number and by time") << QStringList{"archive", "-o", "a.daf", "--from", "5", "--until",
+                                                                  "2026-12-07"}
+                                                   << "give one or the other";
+    QTest::newRow("appending with other outputs") << QStringList{"archive", "--append", "a.daf", "--csv", "-"}
+                                                  << "-o and --csv do not go with it";
+    QTest::newRow("appending from a time") << QStringList{"archive", "--append", "a.daf", "--since", "2026-12-07"}
+                                           << "--since do not go with it";
+    QTest::newRow("two files to append to") << QStringList{"archive", "--append", "a.daf", "--append-csv", "a.csv"}
+                                            << "one file to append to";
+    QTest::newRow("appending to another kind of file") << QStringList{"archive", "--append-csv", "a.daf"}
+                                                       << "--append-csv takes a .csv file";
+    QTest::newRow("appending to a folder") << QStringList{"archive", "--append", "folder"} << "takes a .daf file";
+    QTest::newRow("dry run with a value") << QStringList{"archive", "--dry-run=yes", "-o", "a.daf"}
+                                          << "--dry-run takes no value";
+    QTest::newRow("dry run of another command") << QStringList{"spectrum", "main", "--dry-run", "-o", "x.spc"}
+                                                << "--dry-run is not an option of spectrum";
     QTest::newRow("spectrum kind") << QStringList{"spectrum", "third", "-o", "x.spc"} << "main or background";
     QTest::newRow("missing output folder") << QStringList{"spectrum", "main", "-o", "nowhere/x.spc"}
                                            << "the folder of nowhere/x.spc does not exist";

@@ -79,6 +79,10 @@ private slots:
     void failedGroupAndRetries();
     void spectrumFiles();
     void archiveFiles();
+    void archiveRangeByTime_data();
+    void archiveRangeByTime();
+    void archiveByTime();
+    void archiveAppended();
     void pollLines();
     void refusedBeforeAnythingIsSent();
     void commandsWithoutTheLine();
@@ -282,6 +286,188 @@ void TestKvarnCtl::archiveFiles()
     QVERIFY(archive.LoadFromFile(path("part.daf")));
     QCOMPARE(archive.RecordCount(), 1);
     QCOMPARE(archive.Names()->Count(), 2);
+}
+
+// The emulator's archive on a known clock: record n of N lies (N - n) ten-minute
+// measurements before 07/12/2026 06.00.00.
+static QStringList knownClock(int records)
+{
+    return {"--records", QString::number(records), "--set", "DURATIONTIME=600", "--set", "DATETIME=07/12/2026 06.00.00"};
+}
+
+static QByteArray timeOfRecord(int n, int records)
+{
+    const QDateTime newest(QDate(2026, 12, 7), QTime(6, 0));
+    return newest.addSecs(-600 * qint64(records - n)).toString("dd/MM/yyyy hh.mm.ss").toLatin1();
+}
+
+// The range a dry run finds, against an archive of 1000 records whose
+// record 500, the first one the bisection reads, answers "@@".
+void TestKvarnCtl::archiveRangeByTime_data()
+{
+    QTest::addColumn<QStringList>("times");
+    QTest::addColumn<QString>("range");
+
+    // Record 1 is at 30/11/2026 07.30.00, record 300 at 02/12/2026 09.20.00,
+    // record 700 at 05/12/2026 04.00.00, record 1000 at 07/12/2026 06.00.00.
+    QTest::newRow("since before the archive") << QStringList{"--since", "2026-11-01"} << "records 1 to 1000";
+    QTest::newRow("until before the archive") << QStringList{"--until", "30/11/2026 07.29.59"} << "none";
+    QTest::newRow("on records inside")
+        << QStringList{"--since", "2026-12-02 09:20", "--until", "2026-12-05 04:00:00"} << "records 300 to 700";
+    QTest::newRow("between two records")
+        << QStringList{"--since", "2026-12-02 09:20:01", "--until", "05/12/2026 04.09.59"} << "records 301 to 700";
+    QTest::newRow("since after the archive") << QStringList{"--since", "2026-12-07 06:00:01"} << "none";
+    QTest::newRow("until after the archive") << QStringList{"--until", "2027-01-01"} << "records 1 to 1000";
+}
+
+void TestKvarnCtl::archiveRangeByTime()
+{
+    QFETCH(QStringList, times);
+    QFETCH(QString, range);
+    SimProcess sim;
+    QVERIFY2(sim.Start(knownClock(1000) + QStringList{"--set", "DATETIME:A500=@@"}), qPrintable(sim.ErrorText()));
+    const Result r = run(line(sim) + QStringList{"archive", "--dry-run"} + times);
+    QCOMPARE(r.Code, 0);
+    QCOMPARE(r.Lines().value(0), QStringLiteral("range: %1 of 1000").arg(range));
+    QVERIFY2(r.Err.contains("record 500"), qPrintable(r.Err));
+    const QList<QByteArray> sent = sim.RequestLines();
+    const int boundaries = int(times.size()) / 2;
+    QVERIFY2(sent.size() - 1 <= boundaries * (10 + 2), qPrintable(QString::number(sent.size() - 1)));
+    for (const QByteArray &request : sent.mid(1))
+        QVERIFY2(request.startsWith("DATETIME:A"), request.constData());
+}
+
+void TestKvarnCtl::archiveByTime()
+{
+    // Record 500 is the first one the bisection reads; it answers "@@".
+    SimProcess sim;
+    QVERIFY2(sim.Start(knownClock(1000) + QStringList{"--set", "DATETIME:A500=@@"}), qPrintable(sim.ErrorText()));
+
+    // One night: the search reads only DATETIME, then the range is read.
+    Result r = run(line(sim) + QStringList{"archive", "--since", "2026-12-06 06:00", "--until", "07/12/2026 05.59.59",
+                                           "--vars", "DATETIME,STATUS", "-o", "night.daf"});
+    QCOMPARE(r.Code, 0);
+    QVERIFY2(r.Err.contains("record 500: DATETIME \"\" is no time"), qPrintable(r.Err));
+    QList<QByteArray> sent = sim.RequestLines();
+    const qsizetype download = sent.indexOf("STATUS:A856=??;") - 1;
+    QVERIFY(download > 1);
+    QCOMPARE(sent[download], QByteArray("DATETIME:A856=??;"));
+    QCOMPARE(sent.first(), QByteArray("NUMOFRECORDS=??;"));
+    for (const QByteArray &request : sent.mid(1, download - 1))
+        QVERIFY2(request.startsWith("DATETIME:A"), request.constData());
+    QVERIFY2(download - 1 <= 2 * (10 + 2), qPrintable(QString::number(download - 1))); // ceil(log2 1000) + 2 a boundary
+    QCOMPARE(sent.size(), download + 2 * 144);
+    QCOMPARE(sent.last(), QByteArray("STATUS:A999=??;"));
+    TDeviceArchive archive;
+    QVERIFY(archive.LoadFromFile(path("night.daf")));
+    QCOMPARE(archive.RecordCount(), 144);
+    QCOMPARE(archive.Value(0, 0), QByteArrayView("06/12/2026 06.00.00"));
+    QCOMPARE(archive.Value(143, 0), QByteArrayView("07/12/2026 05.50.00"));
+
+    // The record whose time does not read is at the start of the range: it
+    // is kept, and the range is still the right one.
+    r = run(line(sim) + QStringList{"archive", "--since", "2026-12-03 18:40", "--until", "2026-12-03 19:00:00", "--csv",
+                                    "-"});
+    QCOMPARE(r.Code, 0);
+    QVERIFY2(r.Err.contains("record 500"), qPrintable(r.Err));
+    QCOMPARE(r.Lines().size(), 4);
+    QVERIFY(r.Lines()[1].startsWith(","));
+    QVERIFY(r.Lines()[2].startsWith(QString::fromLatin1(timeOfRecord(501, 1000) + ',')));
+    QVERIFY(r.Lines()[3].startsWith(QString::fromLatin1(timeOfRecord(502, 1000) + ',')));
+
+    // A dry run sends the search only, and says what the range would cost.
+    const int before = int(sim.RequestLines().size());
+    r = run(line(sim) + QStringList{"archive", "--since", "2026-12-06 06:00", "--dry-run"});
+    QCOMPARE(r.Code, 0);
+    QCOMPARE(r.Lines().mid(0, 2), (QStringList{"range: records 856 to 1000 of 1000",
+                                               "records: 145 (step 1), 2 variables each"}));
+    QVERIFY2(QRegularExpression("^line time: about \\d+ s at 9600 baud$").match(r.Lines().value(2)).hasMatch(),
+             qPrintable(r.Lines().value(2)));
+    sent = sim.RequestLines().mid(before);
+    QCOMPARE(r.Lines().value(3), QStringLiteral("search: %1 DATETIME reads").arg(sent.size() - 1));
+    QVERIFY(sent.size() - 1 <= 10 + 2);
+    for (const QByteArray &request : sent.mid(1))
+        QVERIFY2(request.startsWith("DATETIME:A"), request.constData());
+
+    // A time after the archive's last record: nothing to read, and files with no records.
+    r = run(line(sim) + QStringList{"archive", "--since", "2026-12-07 06:00:01", "--csv", "-"});
+    QCOMPARE(r.Code, 0);
+    QCOMPARE(r.Lines(), QStringList{"DATETIME,ACTIVITY"});
+    QVERIFY(r.Err.contains("no record of the installation's archive lies in that time"));
+}
+
+void TestKvarnCtl::archiveAppended()
+{
+    // Requests 20 to 22 (record 10's ACTIVITY of the first download) go unanswered.
+    SimProcess sim;
+    QVERIFY2(sim.Start(knownClock(40) + QStringList{"--fault", "20-22:silent"}), qPrintable(sim.ErrorText()));
+    auto times = [](const TDeviceArchive &a) {
+        QList<QByteArray> t;
+        for (int n = 0; n < a.RecordCount(); ++n)
+            t << a.Value(n, 0).toByteArray();
+        return t;
+    };
+    QList<QByteArray> all;
+    for (int n = 1; n <= 40; ++n)
+        all << timeOfRecord(n, 40);
+
+    // A new file: the failure keeps the nine records read before it, and the
+    // next run goes on after them, up to --until.
+    Result r = run(line(sim) + QStringList{"archive", "--append", "acc.daf"});
+    QCOMPARE(r.Code, 1);
+    QVERIFY2(r.Err.contains("9 records read before the failure are saved"), qPrintable(r.Err));
+    TDeviceArchive archive;
+    QVERIFY(archive.LoadFromFile(path("acc.daf")));
+    QCOMPARE(times(archive), all.mid(0, 9));
+    QCOMPARE(archive.Descriptions()->Count(), 2);
+    r = run(line(sim) + QStringList{"archive", "--append", "acc.daf", "--until", "2026-12-07 04:20"});
+    QCOMPARE(r.Code, 0);
+    QVERIFY(archive.LoadFromFile(path("acc.daf")));
+    QCOMPARE(times(archive), all.mid(0, 30));
+    r = run(line(sim) + QStringList{"archive", "--append", "acc.daf", "--vars", "DATETIME,ACTIVITY"});
+    QCOMPARE(r.Code, 0);
+    QVERIFY(archive.LoadFromFile(path("acc.daf")));
+    QCOMPARE(times(archive), all);
+
+    // Run again: nothing new is read, the file stays as it is.
+    const QByteArray daf = readAll(path("acc.daf"));
+    int before = int(sim.RequestLines().size());
+    r = run(line(sim) + QStringList{"archive", "--append", "acc.daf"});
+    QCOMPARE(r.Code, 0);
+    QCOMPARE(r.Err, QString());
+    QCOMPARE(readAll(path("acc.daf")), daf);
+    for (const QByteArray &request : sim.RequestLines().mid(before + 1))
+        QVERIFY2(request.startsWith("DATETIME:A"), request.constData());
+
+    // The same as CSV: all of it, then nothing.
+    QCOMPARE(run(line(sim) + QStringList{"archive", "--append-csv", "acc.csv", "--vars", "DATETIME,STATUS"}).Code, 0);
+    const QByteArray csv = readAll(path("acc.csv"));
+    QCOMPARE(csv.count('\n'), 41);
+    QVERIFY(csv.startsWith("DATETIME,STATUS\n" + all.first() + ','));
+    before = int(sim.RequestLines().size());
+    QCOMPARE(run(line(sim) + QStringList{"archive", "--append-csv", "acc.csv"}).Code, 0);
+    QCOMPARE(readAll(path("acc.csv")), csv);
+    QVERIFY(!sim.RequestLines().mid(before).join().contains("STATUS"));
+
+    // Columns that differ, or are no archive's, are refused before anything is sent.
+    QVERIFY(writeAll(path("other.csv"), "DATETIME,RESOURCE\n01/12/2026 00.00.00,5\n"));
+    QVERIFY(writeAll(path("notime.daf"), "ACTIVITY  STATUS\r\n12.5  0\r\n"));
+    QVERIFY(writeAll(path("broken.csv"), "DATETIME,ACTIVITY\n\"05/12/2026 00.00.00,1\n"));
+    const QList<QPair<QStringList, QString>> refused = {
+        {{"--append", "acc.daf", "--vars", "DATETIME,STATUS"},
+         "acc.daf has the columns DATETIME,ACTIVITY, not the DATETIME,STATUS of --vars"},
+        {{"--append-csv", "other.csv"}, "has the column \"RESOURCE\""},
+        {{"--append", "notime.daf"}, "notime.daf has no DATETIME column"},
+        {{"--append-csv", "broken.csv"}, "broken.csv is no CSV file"},
+    };
+    before = int(sim.RequestLines().size());
+    for (const auto &[arguments, message] : refused) {
+        r = run(line(sim) + QStringList{"archive"} + arguments);
+        QCOMPARE(r.Code, 2);
+        QVERIFY2(r.Err.contains(message), qPrintable(r.Err));
+    }
+    QCOMPARE(sim.RequestLines().size(), before);
+    QCOMPARE(readAll(path("acc.daf")), daf);
 }
 
 void TestKvarnCtl::pollLines()

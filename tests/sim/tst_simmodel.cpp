@@ -251,8 +251,18 @@ void TestSimModel::startValues()
     QVERIFY(!rig.sim.BlockCount("SPECTRUM2").Known);
     QVERIFY(rig.sim.BlockCount("SPECTRUM1").Known);
 
+    // One record of the archive answering otherwise: its time unknown, or a value of choice.
+    QVERIFY(rig.sim.SetStartValue("DATETIME:A0150", "@@", &why));
+    QVERIFY(rig.sim.SetStartValue("activity:a7", "999", &why));
+    QVERIFY(!rig.sim.ReadRecord("DATETIME", "A150").Known);
+    QVERIFY(rig.sim.ReadRecord("ACTIVITY", "A150").Known);
+    QCOMPARE(rig.record("DATETIME", 151), QByteArray("01/06/2010 05.31.00"));
+    QCOMPARE(rig.record("ACTIVITY", 7), QByteArray("999"));
+
     for (auto [name, value] : {std::pair<QByteArray, QByteArray>{"DATETIME", "tomorrow"}, {"RESOURCE", "-3"},
-                               {"SPECTRUM1", "1"}, {"A B", "1"}, {"ALARM1", "1;ALARM2=0"}}) {
+                               {"SPECTRUM1", "1"}, {"A B", "1"}, {"ALARM1", "1;ALARM2=0"},
+                               {"RESOURCE:A001", "1"}, {"DATETIME:B001", "@@"}, {"DATETIME:A000", "@@"},
+                               {"DATETIME:A", "@@"}}) {
         why.clear();
         QVERIFY2(!rig.sim.SetStartValue(name, value, &why), name.constData());
         QVERIFY(!why.isEmpty());
