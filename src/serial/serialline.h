@@ -47,4 +47,5 @@ private:
     QString path_;
     mutable QSerialPort port_;
     QString error_;
+    bool closePosted_ = false;
 };
