@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr int kHeaderSize = 7;   // receiver, sender, L, header checksum
+constexpr int kHeaderSize = kFrameHeaderSize;
 constexpr int kChecksumSize = 4;
 
 void putLE32(quint8 *at, quint32 value)
@@ -140,6 +140,15 @@ int ExpectedFrameSize(const QByteArray &wireStart)
     if (wireStart.size() < 3)
         return 0;
     return frameSizeFor(quint8(wireStart.at(2)));
+}
+
+bool ParseFrameHeader(const quint8 *header, int &frameSize)
+{
+    frameSize = 0;
+    if (!header || FrameChecksum(header, 0, 3) != getLE32(header + 3))
+        return false;
+    frameSize = frameSizeFor(header[2]);
+    return true;
 }
 
 TextSegment ParseSegment(const QByteArray &segment)

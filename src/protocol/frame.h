@@ -13,7 +13,8 @@
 #include <QtGlobal>
 #include <array>
 
-constexpr int kFrameBufferSize = 266; // largest frame, the receive buffer and the read request
+constexpr int kFrameBufferSize = 266; // largest frame and the receive buffer
+constexpr int kFrameHeaderSize = 7;   // receiver, sender, L, header checksum
 constexpr int kMaxPayload = 255;
 constexpr int kMaxRequestText = kMaxPayload - 2; // 253
 
@@ -59,6 +60,10 @@ bool ParseFrame(const QByteArray &wire, ProtocolFrame &frame, bool *badChecksum 
 // Total size on the wire that a frame with this header would have, or 0 when
 // fewer than 3 bytes are given. Used by receivers that accumulate bytes.
 int ExpectedFrameSize(const QByteArray &wireStart);
+// Whether the kFrameHeaderSize bytes at header are a header whose checksum
+// holds; frameSize gets the size of the whole frame it announces (7, or
+// L + 11). Every length byte announces a frame that fits the buffer.
+bool ParseFrameHeader(const quint8 *header, int &frameSize);
 
 // One NAME[:INDEX]=VALUE segment of a reply text.
 struct TextSegment {

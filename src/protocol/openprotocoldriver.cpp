@@ -1,6 +1,7 @@
 #include "protocol/openprotocoldriver.h"
 
 #include "protocol/opvarlist.h"
+#include "base/cp1251.h"
 #include "base/sinks.h"
 #include "base/textutils.h"
 #include "serial/rs232channel.h"
@@ -13,6 +14,11 @@ const QByteArray kRequestMark = "-> ";
 const QByteArray kReplyMark = "<- ";
 const QByteArray kNoValue = "@@";
 const QByteArray kBlockCountMark = "##";
+// The terminal line for input dropped before a request: neither a request
+// nor a reply line, so it begins with neither mark.
+const QByteArray kDroppedText = Cp("сброшено байт: ");
+// A block count must fit a 32-bit number; anything larger is not a count.
+constexpr qint64 kMaxBlockCount = 0x7FFFFFFF;
 } // namespace
 
 TOpenProtocolDriver::TOpenProtocolDriver(TRS232Channel *channel) : channel_(channel) {}
@@ -36,7 +42,7 @@ bool TOpenProtocolDriver::TransferVars(quint8 device, TOPVarList &list, bool wri
         const QByteArray text = write ? WriteRequestText(asked->Name, asked->Index, asked->Value)
                                       : ReadRequestText(asked->Name, asked->Index);
         ProtocolFrame reply;
-        if (!Exchange(device, text, ReplyLog::Text, reply)) {
+        if (!Exchange(device, text, {asked->Name, asked->Index}, reply)) {
             ok = false;
             break;
         }
@@ -76,7 +82,7 @@ bool TOpenProtocolDriver::AssembleBlocks(quint8 device, const TOPVarList &list, 
 
     // How many blocks: the first segment of the reply, "NAME[:INDEX]=##N;".
     ProtocolFrame reply;
-    if (!Exchange(device, BlockCountRequestText(name, index), ReplyLog::Text, reply))
+    if (!Exchange(device, BlockCountRequestText(name, index), {name, index}, reply))
         return false;
     const QByteArray text = reply.Text();
     if (!text.contains(';'))
@@ -90,23 +96,19 @@ bool TOpenProtocolDriver::AssembleBlocks(quint8 device, const TOPVarList &list, 
             return false;
         bool isNumber = false;
         blocks = StrToIntDef(first.Value.mid(kBlockCountMark.size()), 0, &isNumber);
-        if (!isNumber)
+        if (!isNumber || blocks > kMaxBlockCount)
             return false;
     }
     if (blocks < 1)
         return false;
 
-    // Blocks 1..N. Block numbers are one byte, so a count above 255 fails at
-    // block 256 at the latest; the size bound usually stops it earlier.
+    // Blocks 1..N. Block numbers are one byte, so no reply can be block 256:
+    // a count above 255 fails there, before that request goes out; the size
+    // bound usually stops it earlier.
     for (qint64 j = 1; j <= blocks; ++j) {
-        if (!Exchange(device, BlockRequestText(name, index, int(j)), ReplyLog::Block, reply))
+        if (j > 255)
             return false;
-        // Payload bytes past Length are zero, so a reply too short to hold
-        // the kind byte fails here as well.
-        if (reply.PayloadKind() != 1)
-            return false;
-        const int number = reply.BlockNumber() == 0 ? 1 : reply.BlockNumber();
-        if (number != j)
+        if (!Exchange(device, BlockRequestText(name, index, int(j)), {name, index, int(j)}, reply))
             return false;
         const QByteArray chunk = reply.Data();
         if (data.size() + chunk.size() > kBlockBufferSize)
@@ -117,8 +119,9 @@ bool TOpenProtocolDriver::AssembleBlocks(quint8 device, const TOPVarList &list, 
     return true;
 }
 
-bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, ReplyLog log, ProtocolFrame &reply)
+bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, const Asked &asked, ProtocolFrame &reply)
 {
+    const ReplyLog log = asked.Block > 0 ? ReplyLog::Block : ReplyLog::Text;
     bool fits = false;
     const ProtocolFrame request = MakeRequestFrame(HostAddress(), device, text, &fits);
     if (!fits) {
@@ -130,12 +133,30 @@ bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, ReplyL
         return false;
     }
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const bool ok = Transact(request, reply);
+        ProtocolFrame got;
+        const bool ok = Transact(request, got);
         AddLogLine(kRequestMark + text);
-        LogReply(ok, reply, log);
-        if (ok)
+        // A reply that is no answer is shown as it came; only an answer is taken.
+        LogReply(ok, got, log);
+        if (ok && Answers(got, asked)) {
+            reply = got;
             return true;
+        }
     }
+    return false;
+}
+
+bool TOpenProtocolDriver::Answers(const ProtocolFrame &reply, const Asked &asked)
+{
+    if (asked.Block > 0) {
+        // Block 0 is taken as block 1. Payload bytes past Length are zero, so
+        // a reply too short to hold the kind byte is no block either.
+        const int number = reply.BlockNumber() == 0 ? 1 : reply.BlockNumber();
+        return reply.PayloadKind() == 1 && number == asked.Block;
+    }
+    for (const TextSegment &segment : SplitReplyText(reply.Text()))
+        if (!segment.Malformed && SameTextAscii(segment.Name, asked.Name) && SameTextAscii(segment.Index, asked.Index))
+            return true;
     return false;
 }
 
@@ -147,26 +168,51 @@ bool TOpenProtocolDriver::Transact(const ProtocolFrame &request, ProtocolFrame &
     if (!channel_)
         return false;
 
+    // Whatever waits on the line now came before this request and cannot be
+    // its reply.
+    const qint64 dropped = channel_->DropPendingInput(kFrameBufferSize);
+    if (dropped > 0)
+        AddLogLine(kDroppedText + QByteArray::number(dropped));
+
     // The count the line took is not checked: a short write shows as a
     // missing or wrong reply.
     const QByteArray wire = BuildFrame(request);
     int written = int(wire.size());
     if (!channel_->Write(reinterpret_cast<const quint8 *>(wire.constData()), written))
         return false;
+    return Receive(request, reply);
+}
 
+bool TOpenProtocolDriver::Receive(const ProtocolFrame &request, ProtocolFrame &reply)
+{
     // A request that never went out reads nothing: the size of the last
     // reply read stays as it was until this read.
     lastReadSize_ = 0;
-    quint8 buffer[kFrameBufferSize];
+    quint8 buffer[kFrameBufferSize] = {};
     int received = 0;
-    if (!channel_->Read(buffer, kFrameBufferSize, received) || received <= 0)
+    if (!channel_->ReadFirst(buffer, kFrameHeaderSize, kFrameBufferSize, received) || received <= 0)
         return false;
-    lastReadSize_ = qMin(received, kFrameBufferSize);
+    lastReadSize_ = received;
+    int frameSize = 0;
+    if (received < kFrameHeaderSize || !ParseFrameHeader(buffer, frameSize)) {
+        // Cut short, or no header at all: a checksum failure, and nothing
+        // more is waited for.
+        lastBadChecksum_ = true;
+        return false;
+    }
+    // Only the station asked may answer, and only to us: another header
+    // fails at once too, its rest left to be dropped before the next request.
+    if (buffer[0] != request.Sender || buffer[1] != request.Receiver)
+        return false;
+    if (frameSize > kFrameHeaderSize) {
+        int more = 0;
+        const bool read = channel_->ReadMore(buffer + kFrameHeaderSize, frameSize - kFrameHeaderSize, more);
+        lastReadSize_ += more;
+        if (!read)
+            return false;
+    }
     const QByteArray bytes(reinterpret_cast<const char *>(buffer), lastReadSize_);
-    if (!ParseFrame(bytes, reply, &lastBadChecksum_))
-        return false;
-    // Only the station asked may answer, and only to us.
-    return reply.Receiver == request.Sender && reply.Sender == request.Receiver;
+    return ParseFrame(bytes, reply, &lastBadChecksum_);
 }
 
 void TOpenProtocolDriver::LogReply(bool ok, const ProtocolFrame &reply, ReplyLog log)

@@ -9,6 +9,27 @@
 // failure of the line or of the instrument's reply.
 //
 // Single-threaded and blocking: a transaction returns when it is done.
+//
+// Receiving a reply: the driver reads the frame's header, then exactly the
+// rest of the frame its length byte announces, so an exchange ends as soon
+// as its reply is complete instead of after the line has fallen silent. The
+// read time-outs still bound the whole reply as one read of the largest frame
+// would be bound. A header that cannot be one of a reply to this request
+// (its checksum fails, or its addresses are not the asked station's to
+// ours) fails the attempt at once.
+//
+// Only the reply to this request answers it. Before every request the
+// line's pending input is dropped (and the number of bytes dropped shown on
+// the terminal on a line of its own), so nothing left over from an earlier
+// exchange - a reply that came after its read had given up, a duplicate,
+// noise - can be read as this request's reply. This is a deliberate
+// difference from a line that keeps pending input for the next read: with
+// it, one late reply shifts every later reply onto the wrong request. And a
+// reply that arrives but does not carry the asked variable (a text reply
+// without a segment of that NAME and INDEX, letter case ignored) or the asked
+// block (a block reply of another number or payload kind) is no answer: the
+// terminal shows it, the attempt fails and the request is made again. Such
+// a reply changes no value.
 
 #include "protocol/frame.h"
 
@@ -63,7 +84,8 @@ public:
     quint8 HostAddress() const { return 0; }
     // Whether the last reply failed a checksum test (a short reply counts).
     bool LastBadChecksum() const { return lastBadChecksum_; }
-    // Bytes returned by the last reply read (0 when none came).
+    // Bytes read for the last reply: its header and as much of the rest as
+    // came (0 when nothing came).
     int LastReadSize() const { return lastReadSize_; }
 
     // The pause before every request frame, 10 ms. Tools and tests that talk
@@ -93,8 +115,18 @@ public:
 private:
     enum class ReplyLog { Text, Block };
 
+    // What a request asks for: a text reply carrying NAME[:INDEX], or block
+    // number Block (1..255) of it.
+    struct Asked {
+        QByteArray Name;
+        QByteArray Index;
+        int Block = 0;
+    };
+
     bool Transact(const ProtocolFrame &request, ProtocolFrame &reply);
-    bool Exchange(quint8 device, const QByteArray &text, ReplyLog log, ProtocolFrame &reply);
+    bool Receive(const ProtocolFrame &request, ProtocolFrame &reply);
+    bool Exchange(quint8 device, const QByteArray &text, const Asked &asked, ProtocolFrame &reply);
+    static bool Answers(const ProtocolFrame &reply, const Asked &asked);
     void LogReply(bool ok, const ProtocolFrame &reply, ReplyLog log);
     bool TransferVars(quint8 device, TOPVarList &list, bool write);
     bool AssembleBlocks(quint8 device, const TOPVarList &list, QByteArray &data);

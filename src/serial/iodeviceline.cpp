@@ -70,22 +70,36 @@ bool TIODeviceLine::Read(quint8 *buffer, int capacity, int &count, const ReadTim
     QIODevice *dev = Device();
     if (!dev || !dev->isOpen() || !buffer || capacity < 0)
         return false;
+    total_ = (timeouts.TotalMultiplier || timeouts.TotalConstant)
+                 ? qint64(timeouts.TotalMultiplier) * capacity + qint64(timeouts.TotalConstant)
+                 : NoLimit;
+    interval_ = timeouts.Interval;
+    sinceStart_.start();
+    sinceBytes_.invalidate();
+    return readPart(buffer, capacity, count);
+}
+
+bool TIODeviceLine::ReadMore(quint8 *buffer, int capacity, int &count)
+{
+    count = 0;
+    QIODevice *dev = Device();
+    if (!dev || !dev->isOpen() || !buffer || capacity < 0 || !sinceStart_.isValid())
+        return false;
+    return readPart(buffer, capacity, count);
+}
+
+bool TIODeviceLine::readPart(quint8 *buffer, int capacity, int &count)
+{
+    QIODevice *dev = Device();
     if (capacity == 0)
         return true;
     ClearError();
-
-    const qint64 total = (timeouts.TotalMultiplier || timeouts.TotalConstant)
-                             ? qint64(timeouts.TotalMultiplier) * capacity + qint64(timeouts.TotalConstant)
-                             : NoLimit;
-    QElapsedTimer sinceStart;
-    sinceStart.start();
-    QElapsedTimer sinceBytes;
 
     for (;;) {
         const qint64 n = dev->read(reinterpret_cast<char *>(buffer) + count, capacity - count);
         if (n > 0) {
             count += int(n);
-            sinceBytes.start();
+            sinceBytes_.start();
         }
         if (count == capacity)
             return true;
@@ -95,9 +109,9 @@ bool TIODeviceLine::Read(quint8 *buffer, int capacity, int &count, const ReadTim
             return count > 0;
         }
 
-        qint64 wait = total == NoLimit ? NoLimit : Remaining(total, sinceStart);
-        if (count > 0 && timeouts.Interval > 0) {
-            const qint64 gap = Remaining(timeouts.Interval, sinceBytes);
+        qint64 wait = total_ == NoLimit ? NoLimit : Remaining(total_, sinceStart_);
+        if (sinceBytes_.isValid() && interval_ > 0) {
+            const qint64 gap = Remaining(interval_, sinceBytes_);
             wait = wait == NoLimit ? gap : std::min(wait, gap);
         }
         if (wait == 0)
@@ -106,4 +120,47 @@ bool TIODeviceLine::Read(quint8 *buffer, int capacity, int &count, const ReadTim
         // meanwhile and then tells the two apart.
         dev->waitForReadyRead(WaitArg(wait));
     }
+}
+
+qint64 TIODeviceLine::DropInput(quint32 interval, qint64 limit)
+{
+    QIODevice *dev = Device();
+    if (!dev || !dev->isOpen())
+        return -1;
+    ClearError();
+    QElapsedTimer since;
+    since.start();
+    QElapsedTimer quiet;
+    qint64 dropped = 0;
+    bool looked = false;
+    char sink[1024];
+    for (;;) {
+        for (qint64 n; (n = dev->read(sink, sizeof sink)) > 0;) {
+            dropped += n;
+            quiet.start();
+        }
+        if (Broken())
+            return dropped > 0 ? dropped : -1;
+        if (!looked) {
+            // What the system holds already, without waiting: a quiet line
+            // costs no time.
+            looked = true;
+            if (dev->waitForReadyRead(0))
+                continue;
+        }
+        if (dropped == 0 || interval == 0)
+            return dropped;
+        // Bytes that follow within the interval time-out belong to what was
+        // dropped: the rest of a reply, or of a burst of noise.
+        const qint64 wait = std::min(Remaining(interval, quiet), Remaining(limit, since));
+        if (wait == 0)
+            return dropped;
+        dev->waitForReadyRead(WaitArg(wait));
+    }
+}
+
+qint64 TIODeviceLine::BufferedInput() const
+{
+    QIODevice *dev = Device();
+    return dev && dev->isOpen() ? dev->bytesAvailable() : 0;
 }

@@ -7,9 +7,12 @@
 // nearer of two deadlines: the total time-out (multiplier x N + constant ms
 // from the start of the read) and, once a byte has come, the interval
 // time-out (ms since the last bytes came). Bytes beyond the capacity stay in
-// the device's buffer for the next read; nothing is discarded.
+// the device's buffer for the next read; only DropInput discards them. The
+// device's own buffer is bounded (kLineInputQueue) by the lines.
 
 #include "serial/line.h"
+
+#include <QElapsedTimer>
 
 class QIODevice;
 
@@ -17,7 +20,12 @@ class TIODeviceLine : public TLine {
 public:
     bool Write(const quint8 *data, int count, int &written) override;
     bool Read(quint8 *buffer, int capacity, int &count, const ReadTimeouts &timeouts) override;
+    bool ReadMore(quint8 *buffer, int capacity, int &count) override;
+    qint64 DropInput(quint32 interval, qint64 limit) override;
     bool SetWriteTimeouts(quint32 multiplier, quint32 constant) override;
+
+    // Bytes read from the device and not yet taken (at most kLineInputQueue).
+    qint64 BufferedInput() const;
 
 protected:
     // The open device, or null.
@@ -32,6 +40,14 @@ protected:
     virtual void DropPendingOutput() = 0;
 
 private:
+    bool readPart(quint8 *buffer, int capacity, int &count);
+
     quint32 writeMultiplier_ = 0;
     quint32 writeConstant_ = 0;
+    // The read under way, for ReadMore: when it began, its total limit in ms
+    // (-1: none), its interval time-out, and when its last byte came.
+    QElapsedTimer sinceStart_;
+    qint64 total_ = -1;
+    quint32 interval_ = 0;
+    QElapsedTimer sinceBytes_;
 };

@@ -2,6 +2,11 @@
 // A byte line: what the channel reads and writes through. Implementations:
 // the serial port, TCP to a serial device server ("socket://HOST:PORT"), and
 // an in-memory line for tests.
+//
+// What a line holds of its input is bounded, as a serial driver's input queue
+// is (kLineInputQueue): input that nobody reads waits in the operating
+// system's own bounded buffers, so a babbling line can neither fill the memory
+// nor leave a backlog that takes minutes to read through.
 
 #include "serial/portfailure.h"
 
@@ -32,6 +37,8 @@ struct LineSettings {
     std::optional<LineStopBits> StopBits;
 };
 
+constexpr qint64 kLineInputQueue = 4096;
+
 class TLine {
 public:
     virtual ~TLine() = default;
@@ -56,6 +63,19 @@ public:
     // Reads up to capacity bytes by the rule of ReadTimeouts. True with count 0
     // when nothing arrived; false when the line failed.
     virtual bool Read(quint8 *buffer, int capacity, int &count, const ReadTimeouts &timeouts) = 0;
+    // Reads up to capacity bytes more of what the last Read began: the total
+    // time-out still runs from the start of that Read, and a pause longer than
+    // the interval time-out after the last byte either of them took ends this
+    // read, even before its first byte. A reply read as a frame's header and
+    // then the rest the header announces therefore ends, times out and breaks
+    // off where one read of the whole would, but each part ends as soon as its
+    // bytes are there.
+    virtual bool ReadMore(quint8 *buffer, int capacity, int &count) = 0;
+    // Drops the input waiting on the line, and whatever follows it without a
+    // pause longer than interval ms (the rest of a reply or of a burst of
+    // noise still on its way), for at most limit ms. A quiet line costs no
+    // time. The number of bytes dropped; -1 when the line failed.
+    virtual qint64 DropInput(quint32 interval, qint64 limit) = 0;
 
     // Line programming on an open line. A line without a rate of its own (a
     // TCP link to a device server, the in-memory line) accepts the settings

@@ -31,6 +31,11 @@ public:
     {
         return target_->Read(buffer, capacity, count, timeouts);
     }
+    bool ReadMore(quint8 *buffer, int capacity, int &count) override
+    {
+        return target_->ReadMore(buffer, capacity, count);
+    }
+    qint64 DropInput(quint32 interval, qint64 limit) override { return target_->DropInput(interval, limit); }
     bool ApplyLineSettings(const LineSettings &settings) override
     {
         return target_->ApplyLineSettings(settings);
@@ -134,11 +139,27 @@ bool TMemoryLine::Read(quint8 *buffer, int capacity, int &count, const ReadTimeo
     count = 0;
     lastCapacity_ = capacity;
     lastTimeouts_ = timeouts;
+    readSizes_.append(capacity);
     if (!open_ || failRead_ || !buffer || capacity < 0)
         return false;
+    return take(buffer, capacity, count, false);
+}
+
+bool TMemoryLine::ReadMore(quint8 *buffer, int capacity, int &count)
+{
+    ++reads_;
+    count = 0;
+    readSizes_.append(capacity);
+    if (!open_ || failRead_ || !buffer || capacity < 0)
+        return false;
+    return take(buffer, capacity, count, true);
+}
+
+bool TMemoryLine::take(quint8 *buffer, int capacity, int &count, bool continued)
+{
     while (count < capacity && !input_.empty()) {
         Arrival &a = input_.front();
-        if (a.Before != Gap::None && count > 0)
+        if (a.Before != Gap::None && (count > 0 || continued))
             break; // the pause ends this read
         if (a.Before == Gap::Total) {
             // The first read to wait for it times out empty; the next one
@@ -155,6 +176,24 @@ bool TMemoryLine::Read(quint8 *buffer, int capacity, int &count, const ReadTimeo
             input_.pop_front();
     }
     return true;
+}
+
+qint64 TMemoryLine::DropInput(quint32 interval, qint64 limit)
+{
+    Q_UNUSED(interval);
+    Q_UNUSED(limit);
+    ++drops_;
+    if (!open_ || failRead_)
+        return -1;
+    qint64 dropped = 0;
+    while (!input_.empty()) {
+        const Arrival &a = input_.front();
+        if (a.Before == Gap::Total || (dropped > 0 && a.Before != Gap::None))
+            break;
+        dropped += a.Bytes.size();
+        input_.pop_front();
+    }
+    return dropped;
 }
 
 bool TMemoryLine::ApplyLineSettings(const LineSettings &settings)

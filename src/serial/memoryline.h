@@ -8,7 +8,11 @@
 // longer than the interval time-out ends the read before it (it is returned
 // by the next read), and one that comes after a gap longer than a read's
 // total time-out also lets the first read that waits for it end empty. No input: the read ends
-// with count 0 at once, standing for the total time-out running out.
+// with count 0 at once, standing for the total time-out running out. A
+// ReadMore continues the read before it: an arrival after any pause ends it,
+// even before its first byte. DropInput drops the arrival at the front (unless
+// it comes after a total time-out's pause, that is later) and every one that
+// follows it without a pause.
 //
 //     TMemoryLine line;
 //     line.SetResponder([](const QByteArray &written) { return replyFor(written); });
@@ -71,7 +75,9 @@ public:
     void ClearWrites() { writes_.clear(); }
     int Opens() const { return opens_; }   // calls of Open, failed ones included
     int Closes() const { return closes_; }
-    int Reads() const { return reads_; }   // calls of Read, failed ones included
+    int Reads() const { return reads_; }   // calls of Read and ReadMore, failed ones included
+    int Drops() const { return drops_; }   // calls of DropInput
+    QList<int> ReadSizes() const { return readSizes_; } // capacity of every Read and ReadMore
     int WritesCount() const { return writeCalls_; }
     int LastReadCapacity() const { return lastCapacity_; }
     const ReadTimeouts &LastReadTimeouts() const { return lastTimeouts_; }
@@ -96,6 +102,8 @@ public:
     QString ErrorText() const override;
     bool Write(const quint8 *data, int count, int &written) override;
     bool Read(quint8 *buffer, int capacity, int &count, const ReadTimeouts &timeouts) override;
+    bool ReadMore(quint8 *buffer, int capacity, int &count) override;
+    qint64 DropInput(quint32 interval, qint64 limit) override;
     bool ApplyLineSettings(const LineSettings &settings) override;
     bool SetWriteTimeouts(quint32 multiplier, quint32 constant) override;
     bool HasModemLines() const override { return hasModemLines_; }
@@ -107,6 +115,8 @@ private:
         QByteArray Bytes;
         Gap Before = Gap::None;
     };
+
+    bool take(quint8 *buffer, int capacity, int &count, bool continued);
 
     std::deque<Arrival> input_;
     std::deque<Arrival> replies_;
@@ -125,6 +135,8 @@ private:
     int opens_ = 0;
     int closes_ = 0;
     int reads_ = 0;
+    int drops_ = 0;
+    QList<int> readSizes_;
     int writeCalls_ = 0;
     int lastCapacity_ = 0;
     ReadTimeouts lastTimeouts_;

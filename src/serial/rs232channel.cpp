@@ -2,6 +2,9 @@
 
 #include "serial/comproperties.h"
 
+#include <algorithm>
+#include <limits>
+
 TRS232Channel::TRS232Channel()
     : settings_(std::make_unique<TComSettings>()), properties_(std::make_unique<TComProperties>())
 {
@@ -105,6 +108,46 @@ bool TRS232Channel::Read(quint8 *buffer, int capacity, int &count)
         count = 0;
         return false;
     }
+}
+
+bool TRS232Channel::ReadFirst(quint8 *buffer, int capacity, int whole, int &count)
+{
+    count = 0;
+    TLine *line = properties_->Line();
+    if (state_ != 0 || !buffer || capacity < 0 || !line)
+        return false;
+    // The whole reply's total time-out, reckoned once for the first part.
+    ReadTimeouts t = properties_->LineReadTimeouts();
+    t.TotalConstant = quint32(std::min<qint64>(qint64(t.TotalMultiplier) * std::max(whole, capacity) + t.TotalConstant,
+                                               std::numeric_limits<quint32>::max()));
+    t.TotalMultiplier = 0;
+    int got = 0;
+    if (!line->Read(buffer, capacity, got, t))
+        return false;
+    count = got;
+    return true;
+}
+
+bool TRS232Channel::ReadMore(quint8 *buffer, int capacity, int &count)
+{
+    count = 0;
+    TLine *line = properties_->Line();
+    if (state_ != 0 || !buffer || capacity < 0 || !line)
+        return false;
+    int got = 0;
+    if (!line->ReadMore(buffer, capacity, got))
+        return false;
+    count = got;
+    return true;
+}
+
+qint64 TRS232Channel::DropPendingInput(int whole)
+{
+    TLine *line = properties_->Line();
+    if (state_ != 0 || !line)
+        return -1;
+    const ReadTimeouts t = properties_->LineReadTimeouts();
+    return line->DropInput(t.Interval, qint64(t.TotalMultiplier) * whole + t.TotalConstant);
 }
 
 void TRS232Channel::SetLineFactory(LineFactory factory)

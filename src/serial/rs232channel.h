@@ -49,6 +49,18 @@ public:
     bool Write(const quint8 *buffer, int &count);
     bool Read(quint8 *buffer, int capacity, int &count);
 
+    // A reply read in parts: ReadFirst reads up to capacity bytes with the
+    // time-outs of one read of `whole` bytes, and ReadMore reads further
+    // parts within those same time-outs (see TLine::ReadMore). Each part
+    // ends as soon as its bytes are there. Refused as Read is.
+    bool ReadFirst(quint8 *buffer, int capacity, int whole, int &count);
+    bool ReadMore(quint8 *buffer, int capacity, int &count);
+    // Drops the input waiting on the line and whatever follows it within the
+    // read interval time-out, for at most the total time-out of a read of
+    // `whole` bytes. The number of bytes dropped; -1 when the line cannot be
+    // read (not opened, failed).
+    qint64 DropPendingInput(int whole);
+
     // 0 ready (the last Open succeeded), 1 not opened.
     quint8 State() const { return state_; }
     // Why the last Open failed, for logs (empty after a success).

@@ -11,17 +11,37 @@
 TSerialLine::TSerialLine(const QString &path) : path_(path)
 {
     port_.setPortName(path);
+    // A serial driver's input queue holds a few KiB; so does the port object.
+    // While nothing reads (the window between exchanges), a babbling line
+    // then fills this much and no more, and the rest waits in the system's
+    // own bounded buffer until the next exchange drops it.
+    port_.setReadBufferSize(kLineInputQueue);
     // A device that is gone (an unplugged adapter, a pseudo-terminal whose
     // far end hung up) keeps signalling input that fails to read, and the
     // event loop would spin on it. The port is closed instead; later reads
     // and writes fail until the channel is opened again.
+    //
+    // The close cannot happen inside the port's own signal, so it is posted;
+    // but the signal itself is taken directly. Every wait that times out
+    // signals an error too, and a process without an event loop (kvarnctl)
+    // would keep every queued emission for ever. Here only a failure posts
+    // anything, and at most one close is ever waiting.
     QObject::connect(
         &port_, &QSerialPort::errorOccurred, &port_,
         [this](QSerialPort::SerialPortError e) {
-            if ((e == QSerialPort::ResourceError || e == QSerialPort::ReadError) && port_.isOpen())
-                port_.close();
+            if ((e != QSerialPort::ResourceError && e != QSerialPort::ReadError) || closePosted_)
+                return;
+            closePosted_ = true;
+            QMetaObject::invokeMethod(
+                &port_,
+                [this] {
+                    closePosted_ = false;
+                    if (port_.isOpen())
+                        port_.close();
+                },
+                Qt::QueuedConnection);
         },
-        Qt::QueuedConnection);
+        Qt::DirectConnection);
 }
 
 TSerialLine::~TSerialLine()

@@ -49,4 +49,5 @@ private:
     mutable QSerialPort port_;
     QString error_;
     TPortFailure failure_;
+    bool closePosted_ = false;
 };

@@ -2,7 +2,12 @@
 
 #include <QUrl>
 
-TTcpLine::TTcpLine(const QString &host, quint16 port) : host_(host), port_(port) {}
+TTcpLine::TTcpLine(const QString &host, quint16 port) : host_(host), port_(port)
+{
+    // Like a serial driver's input queue: what nobody reads waits in the
+    // system's socket buffer, and TCP holds the sender back.
+    socket_.setReadBufferSize(kLineInputQueue);
+}
 
 TTcpLine::~TTcpLine()
 {

@@ -24,6 +24,7 @@ constexpr KindInfo kKinds[] = {
     {"block-count-0", TSimFaultKind::BlockCount0, 0, 0},
     {"wrong-block", TSimFaultKind::WrongBlock, 0, 0},
     {"wrong-kind", TSimFaultKind::WrongKind, 0, 1},
+    {"cut", TSimFaultKind::Cut, 0, 1},
 };
 
 bool parseCount(const QString &text, int &value)
@@ -106,6 +107,8 @@ bool TSimFaultSchedule::Parse(const QString &text, TSimFaultEntry &entry, QStrin
         return fail(QStringLiteral("payload kind 1 is the right one"));
     if (info->kind == TSimFaultKind::Garbage && (entry.Fault.Arg == 0 || entry.Fault.Arg > 4096))
         return fail(QStringLiteral("1 to 4096 bytes of garbage"));
+    if (info->kind == TSimFaultKind::Cut && entry.Fault.Arg == 0)
+        return fail(QStringLiteral("a cut takes at least 1 byte"));
     if ((info->kind == TSimFaultKind::Split || info->kind == TSimFaultKind::Delay) && entry.Fault.Arg > 600000)
         return fail(QStringLiteral("at most 600000 ms"));
     return true;

@@ -23,6 +23,7 @@ enum class TSimFaultKind {
     BlockCount0,   // the block count reply says ##0
     WrongBlock,    // a block reply numbered one too high
     WrongKind,     // a block reply of payload kind ARG (default 2)
+    Cut,           // the last ARG bytes of the reply are not sent (default 1)
 };
 
 struct TSimFault {

@@ -37,6 +37,10 @@ QString SimHelpText()
         "                     PORT 0 takes a free port; the port is printed at start.\n"
         "  --baud RATE        send replies at the pace of a serial line of RATE baud\n"
         "                     (ten bits per byte). Without it replies go out at once.\n"
+        "  --reply-delay MS   answer every request MS ms late (0 to 600000; default 0):\n"
+        "                     a slow installation or converter. Replies then keep\n"
+        "                     their order: one that falls due while an earlier one\n"
+        "                     is waiting goes out after it.\n"
         "  --device N         the installation's device number, 1 to 255 (default 1).\n"
         "                     Frames for other stations, or from a station other than\n"
         "                     0, get no reply.\n"
@@ -93,7 +97,8 @@ QString SimHelpText()
         "                       (default half)\n"
         "    double             the reply twice, back to back\n"
         "    garbage[:N]        N noise bytes before the reply (default 4)\n"
-        "    delay:MS           MS ms of quiet before the reply\n"
+        "    delay:MS           MS ms of quiet before the reply (added to --reply-delay)\n"
+        "    cut[:N]            the reply's last N bytes are never sent (default 1)\n"
         "    block-count-0      a block count reply says ##0\n"
         "    wrong-block        a block reply carries the next block's number\n"
         "    wrong-kind[:K]     a block reply of payload kind K (default 2)\n"
@@ -160,6 +165,10 @@ bool ParseSimOptions(const QStringList &arguments, TSimOptions &options, QString
             if (!number(50, 4000000, n))
                 return false;
             options.Baud = int(n);
+        } else if (name == QLatin1String("--reply-delay")) {
+            if (!number(0, 600000, n))
+                return false;
+            options.ReplyDelay = int(n);
         } else if (name == QLatin1String("--seed")) {
             if (!number(0, Q_INT64_C(999999999999999999), n))
                 return false;

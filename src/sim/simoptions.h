@@ -15,6 +15,7 @@ struct TSimOptions {
     QString TcpHost;    // --tcp HOST:PORT
     int TcpPort = -1;
     int Baud = 0;       // 0: replies go out unpaced
+    int ReplyDelay = 0; // ms of quiet before every reply
     quint64 Seed = 1;
     int Records = 300;
     int BlockSize = 128;

@@ -19,7 +19,9 @@ void TSimOutput::Enqueue(const QList<TSimChunk> &chunks, qint64 nowNs)
 void TSimOutput::startHead()
 {
     const Item &head = queue_.first();
-    headStartNs_ = std::max(head.readyNs, lineFreeNs_) + head.chunk.DelayMs * 1'000'000;
+    const qint64 quietNs = head.chunk.DelayMs * 1'000'000;
+    headStartNs_ = head.chunk.FromRequest ? std::max(head.readyNs + quietNs, lineFreeNs_)
+                                          : std::max(head.readyNs, lineFreeNs_) + quietNs;
     headSent_ = 0;
 }
 

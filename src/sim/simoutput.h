@@ -3,7 +3,7 @@
 // at a given rate, paces them as a serial line would: ten bits per byte, so
 // byte i of a chunk has left the line (i + 1) x 10 / rate seconds after the
 // chunk began. A chunk begins when its reply was ready and the line is free,
-// after the chunk's quiet time. Times are absolute, so late wake-ups never
+// after the chunk's quiet time (see TSimChunk::FromRequest). Times are absolute, so late wake-ups never
 // add up to a slower line. No I/O: the owner asks what is due and writes it.
 
 #include "sim/simresponder.h"

@@ -172,6 +172,8 @@ TSimExchange TSimResponder::Handle(const ProtocolFrame &request)
     if (hasFault(faults, TSimFaultKind::BadPayload) && wire.size() > 7)
         wire[wire.size() - 4] = char(wire[wire.size() - 4] ^ 0x01);
 
+    if (hasFault(faults, TSimFaultKind::Cut, &f))
+        wire.chop(std::min<qsizetype>(f.Arg >= 0 ? f.Arg : 1, wire.size()));
     QByteArray body = wire;
     QList<QByteArray> lines{logLine};
     if (hasFault(faults, TSimFaultKind::Double)) {
@@ -179,7 +181,7 @@ TSimExchange TSimResponder::Handle(const ProtocolFrame &request)
         lines << logLine;
     }
     int garbage = 0;
-    qint64 delay = 0;
+    qint64 delay = replyDelay_;
     for (const TSimFault &g : faults) {
         if (g.Kind == TSimFaultKind::Garbage)
             garbage += g.Arg >= 0 ? g.Arg : 4;
@@ -190,11 +192,11 @@ TSimExchange TSimResponder::Handle(const ProtocolFrame &request)
 
     if (hasFault(faults, TSimFaultKind::Split, &f)) {
         const int at = f.Arg2 >= 0 ? std::min<int>(f.Arg2, int(body.size())) : int(body.size() / 2);
-        TSimChunk head{delay, body.left(at), {}};
+        TSimChunk head{delay, body.left(at), {}, true};
         TSimChunk tail{f.Arg, body.mid(at), lines};
         ex.Output << head << tail;
     } else {
-        ex.Output << TSimChunk{delay, body, lines};
+        ex.Output << TSimChunk{delay, body, lines, true};
     }
     return ex;
 }

@@ -20,9 +20,15 @@
 #include <QList>
 
 struct TSimChunk {
-    qint64 DelayMs = 0;          // quiet time before its first byte
+    // Quiet time before its first byte, counted from when the line is free
+    // (the end of the chunk before it: the second part of a split reply) or,
+    // with FromRequest, from when the request came: a reply that falls due
+    // while an earlier one is still going out then follows it at once
+    // instead of adding its delay to the earlier one's.
+    qint64 DelayMs = 0;
     QByteArray Bytes;
     QList<QByteArray> LogLines;  // logged once its last byte has gone out
+    bool FromRequest = false;
 };
 
 struct TSimExchange {
@@ -38,6 +44,8 @@ public:
     // Requests counted so far (the faults' request numbers).
     int RequestCount() const { return requests_; }
     quint8 Device() const { return device_; }
+    // Quiet time before every reply, in ms (a slow installation).
+    void SetReplyDelay(int ms) { replyDelay_ = ms; }
 
     // A log line's text: control bytes become \xNN, so a line stays one line.
     static QByteArray Printable(const QByteArray &text);
@@ -60,4 +68,5 @@ private:
     quint8 device_;
     TSimFaultSchedule faults_;
     int requests_ = 0;
+    int replyDelay_ = 0;
 };

@@ -146,6 +146,7 @@ bool TSimServer::Start(QString *error)
     }
     instrument_->SetActivityReadings(options_.Activity);
     responder_ = std::make_unique<TSimResponder>(*instrument_, quint8(options_.Device), options_.Faults);
+    responder_->SetReplyDelay(options_.ReplyDelay);
     output_.SetBaud(options_.Baud);
     // A frame is written in one go; a part of one that stays alone this long is stale.
     idleNs_ = std::max<qint64>(50'000'000, 20 * output_.ByteTimeNs());

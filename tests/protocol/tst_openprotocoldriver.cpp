@@ -1,6 +1,7 @@
 #include "protocol/frame.h"
 #include "protocol/openprotocoldriver.h"
 #include "protocol/opvarlist.h"
+#include "base/cp1251.h"
 #include "base/sinks.h"
 #include "serial/memoryline.h"
 #include "serial/rs232channel.h"
@@ -92,6 +93,11 @@ std::unique_ptr<TOPVarList> makeList(std::initializer_list<std::pair<const char 
     return list;
 }
 
+QByteArray dropLine(int bytes)
+{
+    return Cp("сброшено байт: ") + QByteArray::number(bytes);
+}
+
 QList<QByteArray> silentAttempts(const QByteArray &request)
 {
     QList<QByteArray> lines;
@@ -125,6 +131,10 @@ private slots:
     void badBlockReplies();
     void blockDataIsBoundedTo32768Bytes();
     void requestPauseIsKept();
+    void replyBoundaries_data();
+    void replyBoundaries();
+    void repliesOneRequestBehind_data();
+    void repliesOneRequestBehind();
 };
 
 void TestOpenProtocolDriver::readVarsAsksEachVariableInOrder()
@@ -222,19 +232,25 @@ void TestOpenProtocolDriver::attemptsAreLoggedInOrder()
 
 void TestOpenProtocolDriver::rejectedReplies_data()
 {
+    // The same reply to every attempt. A header that cannot be the reply's
+    // fails at once after its 7 bytes; what is left of the reply is dropped
+    // before the next attempt's request.
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QByteArray>("logLine");
     QTest::addColumn<bool>("badChecksum");
     QTest::addColumn<int>("readSize");
-    QTest::newRow("other device") << textReply("A=1;", 2) << QByteArray("<- ") << false << 17;
-    QTest::newRow("to another station") << textReply("A=1;", 1, 3) << QByteArray("<- ") << false << 17;
-    QTest::newRow("header damaged") << QByteArray::fromHex("00010445000000") + "xx" << QByteArray("<- bad CRC [9 bytes total]") << true << 9;
-    QTest::newRow("cut short") << textReply("A=1;").left(12) << QByteArray("<- bad CRC [12 bytes total]") << true << 12;
-    QTest::newRow("one byte") << QByteArray(1, '\0') << QByteArray("<- bad CRC [1 bytes total]") << true << 1;
-    // A read never takes more than the largest frame; the rest waits for the next read.
+    QTest::addColumn<int>("dropped"); // before attempts 2 and 3
+    QTest::newRow("other device") << textReply("A=1;", 2) << QByteArray("<- ") << false << 7 << 10;
+    QTest::newRow("to another station") << textReply("A=1;", 1, 3) << QByteArray("<- ") << false << 7 << 10;
+    QTest::newRow("header damaged") << QByteArray::fromHex("00010445000000") + "xx" << QByteArray("<- bad CRC [7 bytes total]") << true << 7 << 2;
+    QTest::newRow("cut short") << textReply("A=1;").left(12) << QByteArray("<- bad CRC [12 bytes total]") << true << 12 << 0;
+    QTest::newRow("cut in the header") << textReply("A=1;").left(5) << QByteArray("<- bad CRC [5 bytes total]") << true << 5 << 0;
+    QTest::newRow("one byte") << QByteArray(1, '\0') << QByteArray("<- bad CRC [1 bytes total]") << true << 1 << 0;
+    // A read never takes more than the frame its header announces; the rest
+    // is dropped before the next request.
     QByteArray overlong = textReply(QByteArray(253, 'A'));
     overlong[20] = 'B';
-    QTest::newRow("overlong") << overlong + QByteArray(400, 'z') << QByteArray("<- bad CRC [266 bytes total]") << true << 266;
+    QTest::newRow("overlong") << overlong + QByteArray(400, 'z') << QByteArray("<- bad CRC [266 bytes total]") << true << 266 << 400;
 }
 
 void TestOpenProtocolDriver::rejectedReplies()
@@ -243,16 +259,28 @@ void TestOpenProtocolDriver::rejectedReplies()
     QFETCH(QByteArray, logLine);
     QFETCH(bool, badChecksum);
     QFETCH(int, readSize);
+    QFETCH(int, dropped);
     Rig rig;
     auto list = makeList({{"A", ""}});
     rig.line.SetResponder([&](const QByteArray &) { return reply; });
     QVERIFY(!rig.driver.ReadVars(1, *list));
     QCOMPARE(rig.line.WritesCount(), 3);
-    QCOMPARE(rig.terminal.Lines.size(), 6);
-    QCOMPARE(rig.terminal.Lines[1], logLine);
+    QList<QByteArray> expected;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0 && dropped > 0)
+            expected << dropLine(dropped);
+        expected << "-> A=??;" << logLine;
+    }
+    QCOMPARE(rig.terminal.Lines, expected);
     QCOMPARE(rig.driver.LastBadChecksum(), badChecksum);
     QCOMPARE(rig.driver.LastReadSize(), readSize);
-    QCOMPARE(rig.line.LastReadCapacity(), 266);
+    // The header first, and the whole reply within the time-outs of one read
+    // of the largest frame (9600 baud, "Approximately 0.25 second": 1 ms a
+    // byte and 5 ms).
+    QCOMPARE(rig.line.ReadSizes().first(), 7);
+    QCOMPARE(rig.line.LastReadTimeouts().TotalConstant, 266u + 5u);
+    QCOMPARE(rig.line.LastReadTimeouts().TotalMultiplier, 0u);
+    QCOMPARE(rig.line.LastReadTimeouts().Interval, 20u);
     QVERIFY(list->GetItem(0)->Value.isEmpty());
 }
 
@@ -412,10 +440,14 @@ void TestOpenProtocolDriver::blockCountReplies_data()
     QTest::newRow("not a number") << QByteArray("S=##3x;") << 1 << false;
     QTest::newRow("no ## mark") << QByteArray("S=3;") << 1 << false;
     QTest::newRow("no value") << QByteArray("S=@@;") << 1 << false;
-    QTest::newRow("other variable") << QByteArray("X=##3;") << 1 << false;
-    QTest::newRow("no ;") << QByteArray("S=##3") << 1 << false;
+    // No answer to the count request: asked three times.
+    QTest::newRow("other variable") << QByteArray("X=##3;") << 3 << false;
+    // Without ";" the text has no segment, so it is no answer: asked three times.
+    QTest::newRow("no ;") << QByteArray("S=##3") << 3 << false;
     QTest::newRow("first segment malformed") << QByteArray("S##3;S=##1;") << 1 << false;
     QTest::newRow("huge count") << QByteArray("S=##99999999999999999999;") << 1 << false;
+    QTest::newRow("count beyond 32 bits") << QByteArray("S=##3000000000;") << 1 << false;
+    QTest::newRow("count beyond 31 bits") << QByteArray("S=##2147483648;") << 1 << false;
 }
 
 void TestOpenProtocolDriver::blockCountReplies()
@@ -438,21 +470,25 @@ void TestOpenProtocolDriver::blockCountReplies()
 
 void TestOpenProtocolDriver::badBlockReplies_data()
 {
-    // The count reply announces two blocks; these are the two replies.
+    // The count reply announces two blocks; these are the next two replies,
+    // and silence follows. A reply that is not the asked block is no answer:
+    // the block is asked again, up to three times.
     QTest::addColumn<QByteArray>("first");
     QTest::addColumn<QByteArray>("second");
     QTest::addColumn<int>("requests");
     QTest::addColumn<bool>("ok");
     QTest::newRow("block 0 taken as 1") << blockReply(0, "ab") << blockReply(2, "cd") << 3 << true;
-    QTest::newRow("block 0 is not 2") << blockReply(1, "ab") << blockReply(0, "cd") << 3 << false;
-    QTest::newRow("wrong number") << blockReply(2, "ab") << blockReply(2, "cd") << 2 << false;
-    QTest::newRow("payload kind 0") << blockReply(1, "ab", 0) << blockReply(2, "cd") << 2 << false;
-    QTest::newRow("text instead") << textReply("S=1;") << blockReply(2, "cd") << 2 << false;
+    QTest::newRow("block 0 is not 2") << blockReply(1, "ab") << blockReply(0, "cd") << 5 << false;
+    QTest::newRow("wrong number") << blockReply(2, "ab") << blockReply(2, "cd") << 4 << false;
+    QTest::newRow("payload kind 0") << blockReply(1, "ab", 0) << blockReply(2, "cd") << 4 << false;
+    QTest::newRow("text instead") << textReply("S=1;") << blockReply(2, "cd") << 4 << false;
     ProtocolFrame empty;
     empty.Sender = 1;
-    QTest::newRow("empty frame") << BuildFrame(empty) << blockReply(2, "cd") << 2 << false;
+    QTest::newRow("empty frame") << BuildFrame(empty) << blockReply(2, "cd") << 4 << false;
     QTest::newRow("empty block") << blockReply(1, "") << blockReply(2, "cd") << 3 << true;
     QTest::newRow("silent block") << QByteArray() << QByteArray() << 4 << false;
+    // An earlier block again (a duplicate) costs one attempt.
+    QTest::newRow("stale block before") << blockReply(1, "ab") << blockReply(1, "ab") << 5 << false;
 }
 
 void TestOpenProtocolDriver::badBlockReplies()
@@ -501,7 +537,8 @@ void TestOpenProtocolDriver::blockDataIsBoundedTo32768Bytes()
         QCOMPARE(rig.line.WritesCount(), 131);
     }
 
-    // A count above 255 fails at block 256: block numbers are one byte.
+    // A count above 255 fails at block 256, before its request goes out:
+    // block numbers are one byte, so no reply could be that block.
     Rig rig;
     rig.line.SetResponder([](const QByteArray &w) {
         const QByteArray text = requestText(w);
@@ -513,7 +550,7 @@ void TestOpenProtocolDriver::blockDataIsBoundedTo32768Bytes()
     QByteArray buffer;
     int size = -1;
     QVERIFY(!rig.driver.ReadBlock(1, *list, buffer, size));
-    QCOMPARE(rig.line.WritesCount(), 1 + 256);
+    QCOMPARE(rig.line.WritesCount(), 1 + 255);
     QVERIFY(buffer.isEmpty());
 }
 
@@ -529,6 +566,142 @@ void TestOpenProtocolDriver::requestPauseIsKept()
     const qint64 elapsed = clock.elapsed();
     QVERIFY2(elapsed >= 30, QByteArray::number(elapsed));
     QVERIFY2(elapsed < 3000, QByteArray::number(elapsed));
+}
+
+using Arrivals = QList<std::pair<QByteArray, TMemoryLine::Gap>>;
+
+void TestOpenProtocolDriver::replyBoundaries_data()
+{
+    // What arrives for the first request of A; every later request gets the
+    // right reply at once. A is read twice, so what the first read leaves on
+    // the line shows before the second.
+    QTest::addColumn<Arrivals>("first");
+    QTest::addColumn<QList<QByteArray>>("log");
+    QTest::addColumn<QList<int>>("readSizes"); // of the first exchange
+    using G = TMemoryLine::Gap;
+    const QByteArray good = textReply("A=1;"); // 17 bytes
+    const QList<QByteArray> clean{"-> A=??;", "<- A=1;"};
+    const QList<QByteArray> twice = clean + clean;
+
+    QTest::newRow("whole") << Arrivals{{good, G::None}} << twice << QList<int>{7, 10};
+    QTest::newRow("split in the header") << Arrivals{{good.left(3), G::None}, {good.mid(3), G::None}} << twice
+                                         << QList<int>{7, 10};
+    QTest::newRow("split in the payload") << Arrivals{{good.left(12), G::None}, {good.mid(12), G::None}} << twice
+                                          << QList<int>{7, 10};
+    ProtocolFrame empty; // no payload: a 7-byte frame
+    empty.Sender = 1;
+    QTest::newRow("empty frame") << Arrivals{{BuildFrame(empty), G::None}}
+                                 << QList<QByteArray>{"-> A=??;", "<- "} + twice << QList<int>{7, 7, 10};
+    // Noise before the header spoils it: the attempt fails at once, and the
+    // rest of the reply goes before the next request.
+    QTest::newRow("garbage before the header")
+        << Arrivals{{"\x55" + good, G::None}}
+        << QList<QByteArray>{"-> A=??;", "<- bad CRC [7 bytes total]", dropLine(11)} + twice << QList<int>{7, 7, 10};
+    QTest::newRow("pause in the payload")
+        << Arrivals{{good.left(12), G::None}, {good.mid(12), G::Interval}}
+        << QList<QByteArray>{"-> A=??;", "<- bad CRC [12 bytes total]", dropLine(5)} + twice
+        << QList<int>{7, 10, 7, 10};
+    QTest::newRow("cut short") << Arrivals{{good.left(15), G::None}}
+                               << QList<QByteArray>{"-> A=??;", "<- bad CRC [15 bytes total]"} + twice
+                               << QList<int>{7, 10, 7, 10};
+    const QByteArray big = textReply("A=1;" + QByteArray(200, 'x'));
+    QTest::newRow("header announces more than arrives")
+        << Arrivals{{big.left(30), G::None}}
+        << QList<QByteArray>{"-> A=??;", "<- bad CRC [30 bytes total]"} + twice << QList<int>{7, 210, 7, 10};
+    // The second frame is no part of the first reply and no reply to the next request.
+    QTest::newRow("two frames back to back")
+        << Arrivals{{good + textReply("B=2;"), G::None}}
+        << QList<QByteArray>{"-> A=??;", "<- A=1;", dropLine(17), "-> A=??;", "<- A=1;"} << QList<int>{7, 10};
+    // The reply comes after the read gave up, and is gone before the next request.
+    QTest::newRow("late reply") << Arrivals{{good, G::Total}}
+                                << QList<QByteArray>{"-> A=??;", "<- ", dropLine(17)} + twice
+                                << QList<int>{7, 7, 10};
+    // A reply about another variable is shown, but it is no answer and sets nothing.
+    QTest::newRow("another variable's reply") << Arrivals{{textReply("B=2;"), G::None}}
+                                              << QList<QByteArray>{"-> A=??;", "<- B=2;"} + twice
+                                              << QList<int>{7, 10, 7, 10};
+}
+
+void TestOpenProtocolDriver::replyBoundaries()
+{
+    QFETCH(Arrivals, first);
+    QFETCH(QList<QByteArray>, log);
+    QFETCH(QList<int>, readSizes);
+    Rig rig;
+    bool firstRequest = true;
+    rig.line.SetResponder([&](const QByteArray &) {
+        if (!firstRequest)
+            return textReply("A=1;");
+        firstRequest = false;
+        for (const auto &[bytes, gap] : first)
+            rig.line.Arrive(bytes, gap);
+        return QByteArray();
+    });
+    auto justA = makeList({{"A", ""}});
+    QVERIFY(rig.driver.ReadVars(1, *justA));
+    const QList<int> sizes = rig.line.ReadSizes();
+    QCOMPARE(sizes, readSizes);
+    QCOMPARE(rig.driver.LastReadSize(), 17);
+    QVERIFY(rig.driver.ReadVars(1, *justA));
+    QCOMPARE(rig.terminal.Lines, log);
+    QCOMPARE(justA->GetItem(0)->Value, QByteArray("1"));
+    QCOMPARE(rig.line.PendingBytes(), 0);
+}
+
+void TestOpenProtocolDriver::repliesOneRequestBehind_data()
+{
+    QTest::addColumn<int>("kind"); // 0 ReadVars, 1 WriteVars, 2 ReadBlock
+    QTest::newRow("ReadVars") << 0;
+    QTest::newRow("WriteVars") << 1;
+    QTest::newRow("ReadBlock") << 2;
+}
+
+// An installation whose every reply comes so late that it arrives only
+// after the next request has gone out: each request is answered by the
+// reply to the one before it. Nothing may be taken for the wrong request;
+// every request is answered on its second attempt.
+void TestOpenProtocolDriver::repliesOneRequestBehind()
+{
+    QFETCH(int, kind);
+    Rig rig;
+    const QMap<QByteArray, QByteArray> values{{"A", "1"}, {"B", "2"}, {"C", "3"}};
+    QByteArray previous;
+    rig.line.SetResponder([&](const QByteArray &w) {
+        const QByteArray text = requestText(w);
+        QByteArray reply;
+        if (text.endsWith("=??##;"))
+            reply = textReply("S=##3;");
+        else if (text.startsWith("S=??#"))
+            reply = blockReply(quint8(text.mid(5).chopped(1).toInt()), "block" + text.mid(5).chopped(1));
+        else
+            reply = answer(values, text);
+        std::swap(previous, reply);
+        return reply;
+    });
+
+    if (kind == 2) {
+        QByteArray buffer;
+        int size = 0;
+        QVERIFY(rig.driver.ReadBlock(1, *makeList({{"S", ""}}), buffer, size));
+        QCOMPARE(buffer, QByteArray("block1block2block3"));
+        QCOMPARE(rig.line.WritesCount(), 8);
+        // The count reply again, where block 1 was asked: shown as it came.
+        QCOMPARE(rig.terminal.Lines.mid(0, 6), (QList<QByteArray>{"-> S=??##;", "<- ", "-> S=??##;", "<- S=##3;",
+                                                                  "-> S=??#1;", "<- 00 00 53 3D 23 23 33 3B "}));
+        return;
+    }
+    const bool write = kind == 1;
+    auto list = makeList({{"A", ""}, {"B", ""}, {"C", ""}});
+    for (int i = 0; i < 3; ++i)
+        list->GetItem(i)->Value = write ? values.value(list->GetItem(i)->Name) : "old";
+    QVERIFY(write ? rig.driver.WriteVars(1, *list) : rig.driver.ReadVars(1, *list));
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(list->GetItem(i)->Value, values.value(list->GetItem(i)->Name));
+    QCOMPARE(rig.line.WritesCount(), 6);
+    const QByteArray a = write ? "A=1;" : "A=??;";
+    const QByteArray b = write ? "B=2;" : "B=??;";
+    QCOMPARE(rig.terminal.Lines.mid(0, 8), (QList<QByteArray>{"-> " + a, "<- ", "-> " + a, "<- A=1;", "-> " + b,
+                                                              "<- A=1;", "-> " + b, "<- B=2;"}));
 }
 
 QTEST_GUILESS_MAIN(TestOpenProtocolDriver)

@@ -3,6 +3,7 @@
 // master side) and TCP to a local device server.
 
 #include "serial/comproperties.h"
+#include "serial/iodeviceline.h"
 #include "serial/rs232channel.h"
 #include "serial/serialline.h"
 #include "serial/tcpline.h"
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <chrono>
 #include <fcntl.h>
 #include <future>
@@ -82,6 +84,9 @@ public:
 private:
     int fd_ = -1;
     QByteArray slave_;
+
+public:
+    int Fd() const { return fd_; }
 };
 
 // Sends pieces with pauses before them from another thread while the test
@@ -146,6 +151,9 @@ private slots:
     void ptyGaps();
     void ptyNothingIsDiscarded();
     void ptyClosedMasterFailsTheRead();
+    void ptyReplyInParts();
+    void ptyFloodIsBoundedAndDropped();
+    void ptyTimeoutsLeaveNothingQueued();
     void tcpLine();
 };
 
@@ -320,6 +328,147 @@ void TestLines::ptyClosedMasterFailsTheRead()
     QTRY_VERIFY_WITH_TIMEOUT(!ch.Properties().Line()->IsOpen(), 2000);
     int count = 3;
     QVERIFY(!ch.Write(reinterpret_cast<const quint8 *>("abc"), count));
+}
+
+void TestLines::ptyReplyInParts()
+{
+    PtyMaster pty;
+    QVERIFY(pty.Valid());
+    TRS232Channel ch;
+    UseSlowLine(ch, pty.Slave());
+    QVERIFY2(ch.Open(), qPrintable(ch.ErrorText()));
+    auto send = [&pty](const QByteArray &b) { pty.Send(b); };
+    auto read = [&ch](int capacity, bool first) {
+        ReadResult r;
+        QByteArray buf(capacity, '\0');
+        int count = -1;
+        QElapsedTimer t;
+        t.start();
+        r.Ok = first ? ch.ReadFirst(reinterpret_cast<quint8 *>(buf.data()), capacity, 266, count)
+                     : ch.ReadMore(reinterpret_cast<quint8 *>(buf.data()), capacity, count);
+        r.Ms = t.elapsed();
+        r.Bytes = buf.left(count);
+        return r;
+    };
+
+    // Each part ends as soon as its bytes are there, pauses shorter than the
+    // interval time-out within and between the parts included.
+    ReadResult head, rest;
+    {
+        Sender s(send, {{100ms, "hea"}, {60ms, "der|the rest"}, {60ms, "|and more"}});
+        head = read(6, true);
+        rest = read(9, false);
+    }
+    QCOMPARE(head.Bytes, QByteArray("header"));
+    QVERIFY_MS(head.Ms, 160);
+    QCOMPARE(rest.Bytes, QByteArray("|the rest"));
+    QVERIFY2(rest.Ms < 100, QByteArray::number(rest.Ms));
+    QCOMPARE(ch.DropPendingInput(266), qint64(9));
+
+    // A pause longer than the interval time-out after the first part ends
+    // the next one, even before its first byte.
+    ReadResult empty;
+    {
+        Sender s(send, {{50ms, "header"}, {1200ms, "late"}});
+        head = read(6, true);
+        empty = read(10, false);
+    }
+    QCOMPARE(head.Bytes, QByteArray("header"));
+    QVERIFY(empty.Ok);
+    QCOMPARE(empty.Bytes, QByteArray());
+    QVERIFY_MS(empty.Ms, Interval);
+    QCOMPARE(ch.DropPendingInput(266), qint64(4)); // sent before the sender was joined
+
+    // The total time-out is that of one read of the whole reply (266 bytes)
+    // from the start of the first part.
+    {
+        Sender s(send, {{50ms, "header"}, {200ms, "a"}, {200ms, "b"}, {200ms, "c"}, {200ms, "d"},
+                        {200ms, "e"}, {200ms, "f"}, {200ms, "g"}, {200ms, "h"}, {200ms, "i"},
+                        {200ms, "j"}, {200ms, "k"}, {200ms, "l"}, {200ms, "m"}, {200ms, "n"}});
+        QElapsedTimer t;
+        t.start();
+        head = read(6, true);
+        rest = read(100, false);
+        const qint64 ms = t.elapsed();
+        QCOMPARE(head.Bytes, QByteArray("header"));
+        QVERIFY2(ms >= Total266 - 20 && ms <= Total266 + Slack, QByteArray::number(ms));
+        QVERIFY2(rest.Bytes.size() >= 10 && rest.Bytes.size() <= 13, rest.Bytes.constData());
+    }
+    ch.DropPendingInput(266);
+}
+
+void TestLines::ptyFloodIsBoundedAndDropped()
+{
+    PtyMaster pty;
+    QVERIFY(pty.Valid());
+    TRS232Channel ch;
+    UseSlowLine(ch, pty.Slave(), "100 millisecond");
+    QVERIFY2(ch.Open(), qPrintable(ch.ErrorText()));
+    auto *line = dynamic_cast<TIODeviceLine *>(ch.Properties().Line());
+    QVERIFY(line);
+
+    // A babbling line while the program idles in its event loop: 4 MiB of
+    // noise offered, or two seconds of it, whichever ends first.
+    std::atomic<bool> done{false};
+    std::atomic<qint64> sent{0};
+    const int flags = ::fcntl(pty.Fd(), F_GETFL);
+    QVERIFY(::fcntl(pty.Fd(), F_SETFL, flags | O_NONBLOCK) == 0); // a full line must not hold the writer
+    std::thread flood([&] {
+        const QByteArray noise(4096, char(0xA5));
+        QElapsedTimer t;
+        t.start();
+        while (sent < 4 * 1024 * 1024 && t.elapsed() < 2000) {
+            pollfd p{pty.Fd(), POLLOUT, 0};
+            if (::poll(&p, 1, 20) > 0 && (p.revents & POLLOUT))
+                if (const ssize_t n = ::write(pty.Fd(), noise.constData(), size_t(noise.size())); n > 0)
+                    sent += n;
+        }
+        done = true;
+    });
+    qint64 most = 0;
+    while (!done) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        most = std::max(most, line->BufferedInput());
+    }
+    flood.join();
+    ::fcntl(pty.Fd(), F_SETFL, flags);
+    QVERIFY2(most <= kLineInputQueue, QByteArray::number(most));
+    QVERIFY(sent > kLineInputQueue);
+
+    // All of it goes before the next request, and the reply is read whole.
+    const qint64 dropped = ch.DropPendingInput(266);
+    QVERIFY2(dropped >= kLineInputQueue && dropped <= sent, QByteArray::number(dropped));
+    QVERIFY(pty.Send("the reply"));
+    QCOMPARE(TimedRead(ch).Bytes, QByteArray("the reply"));
+}
+
+void TestLines::ptyTimeoutsLeaveNothingQueued()
+{
+    // Every read that times out makes the port signal an error. A process
+    // without an event loop (kvarnctl) must not collect a queued event for
+    // each: after 200 silent reads nothing is waiting to be delivered.
+    class MetaCallCounter : public QObject {
+    public:
+        int Count = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::MetaCall)
+                ++Count;
+            return false;
+        }
+    };
+    PtyMaster pty;
+    QVERIFY(pty.Valid());
+    TRS232Channel ch;
+    UseSlowLine(ch, pty.Slave(), "Immediately answer");
+    QVERIFY2(ch.Open(), qPrintable(ch.ErrorText()));
+    for (int i = 0; i < 200; ++i)
+        QVERIFY(TimedRead(ch).Bytes.isEmpty());
+    MetaCallCounter counter;
+    QCoreApplication::instance()->installEventFilter(&counter);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::instance()->removeEventFilter(&counter);
+    QCOMPARE(counter.Count, 0);
 }
 
 void TestLines::tcpLine()

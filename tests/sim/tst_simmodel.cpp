@@ -493,6 +493,16 @@ void TestSimModel::gapsDelaysAndQueuedReplies()
     out.Clear();
     QVERIFY(out.IsIdle());
     QVERIFY(out.TakeDue(1000 * ms).isEmpty());
+
+    // Replies delayed from their requests (a slow installation): the second,
+    // asked 10 ms after the first, follows it on the line instead of adding
+    // its delay to the first one's.
+    TSimOutput late(1000);
+    late.Enqueue({TSimChunk{50, "ij", {}, true}}, 0);
+    late.Enqueue({TSimChunk{50, "kl", {}, true}}, 10 * ms);
+    QCOMPARE(late.TakeDue(70 * ms), QByteArray("ij"));
+    QCOMPARE(late.TakeDue(89 * ms), QByteArray("k"));
+    QCOMPARE(late.TakeDue(90 * ms), QByteArray("l"));
 }
 
 void TestSimModel::options_data()

@@ -249,7 +249,8 @@ void TestSimProcess::commandLine()
     for (const char *word : {"--link", "--tcp", "--baud", "--device", "--seed", "--records", "--block-size",
                              "--block-count", "--set", "--activity", "--fault", "--log", "--probe", "--help",
                              "silent", "bad-header", "bad-payload", "wrong-sender", "wrong-receiver", "split",
-                             "double", "garbage", "delay", "block-count-0", "wrong-block", "wrong-kind", "SIGTERM"})
+                             "double", "garbage", "delay", "block-count-0", "wrong-block", "wrong-kind", "cut",
+                             "--reply-delay", "SIGTERM"})
         QVERIFY2(help.out.contains(word), word);
 
     const Run bad = runSim({"--link", "x", "--device", "300"});

@@ -177,7 +177,8 @@ void TestSimResponder::faultsFireOnTheirRequestOnly_data()
 {
     QTest::addColumn<QString>("fault");
     for (const char *f : {"silent", "bad-header", "bad-payload", "wrong-sender", "wrong-sender:9", "wrong-receiver",
-                          "split:40", "split:40:3", "double", "garbage", "garbage:9", "delay:250"})
+                          "split:40", "split:40:3", "double", "garbage", "garbage:9", "delay:250", "cut", "cut:12",
+                          "cut:999"})
         QTest::newRow(f) << QString::fromLatin1(f);
 }
 
@@ -234,6 +235,9 @@ void TestSimResponder::faultsFireOnTheirRequestOnly()
         } else if (kind == QLatin1String("delay")) {
             QCOMPARE(ex.Output[0].DelayMs, qint64(250));
             QCOMPARE(bytes, good);
+        } else if (kind == QLatin1String("cut")) {
+            const int n = fault.endsWith(QLatin1String(":12")) ? 12 : fault.endsWith(QLatin1String(":999")) ? 999 : 1;
+            QCOMPARE(bytes, good.chopped(std::min<qsizetype>(n, good.size())));
         }
     }
 }
