@@ -14,10 +14,13 @@
 #include <QAbstractTableModel>
 #include <QDialog>
 #include <QPixmap>
+#include <QPointer>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 class OperatorPrompt;
+class QAction;
 class QLabel;
 class QMenu;
 class QScrollBar;
@@ -78,9 +81,13 @@ public:
     explicit TSpectrAreaWindow(QWidget *parent = nullptr);
 
     void SetRange(const TRadiationSpectr *spectrum, int low, int high);
+    // The area less the background's between the same markers, shown under
+    // the counts while a background is in use; hidden without a value.
+    void SetNetArea(std::optional<qint64> netArea);
 
     TSpectrAreaModel *CountsModel;
     QTableView *CountsView;
+    QLabel *NetArea;
     QPushButton *OKBtn;
 };
 
@@ -101,6 +108,14 @@ public:
     // The plot's position, zoom and markers as they are now.
     TSpectrPlotFrame PlotFrame() const;
 
+    // The view whose spectrum is this one's background (not owned; null for
+    // none). Only a view that has one offers to show and subtract it; it
+    // redraws whenever the background view is given a new spectrum.
+    void SetBackgroundView(TSpectrView *background);
+    // The background spectrum the plot and the area use now: null unless
+    // it is shown or subtracted.
+    const TRadiationSpectr *BackgroundInUse() const;
+
     TSpectrBox *SpectrBox;
     QScrollBar *VSpectrScrollBar;
     QScrollBar *HSpectrScrollBar;
@@ -113,6 +128,12 @@ public:
     QMenu *PopupMenu;
     TEnergyCalibrationForm *EnergyCalibrationForm;
     TSpectrAreaWindow *AreaWindow;
+    // Check items after the calibration, marker and area items, all off at
+    // start; the two background items exist only once a background view is
+    // set.
+    QAction *LogScaleItem = nullptr;
+    QAction *ShowBackgroundItem = nullptr;
+    QAction *SubtractBackgroundItem = nullptr;
 
     qint32 MouseX = 0;
     qint32 CursorChannel = 0;
@@ -137,6 +158,10 @@ public slots:
     void OnPopupMenu1ClickClearMarkers();
     void OnPopupMenu1ClickCalculate();
 
+signals:
+    // A new spectrum is shown.
+    void SpectrumChanged();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
 
@@ -148,4 +173,7 @@ private:
 
     OperatorPrompt &prompt_;
     std::unique_ptr<TRadiationSpectr> viewSpectrum_;
+    // The view itself, not its spectrum: ShowSpectrum replaces the spectrum
+    // a pointer would have to follow.
+    QPointer<TSpectrView> backgroundView_;
 };
