@@ -333,6 +333,7 @@ void TMainForm::FormCreate()
     MainSpectrView->SetBackgroundView(BackgroundSpectrView);
     ArchiveView = new TDeviceArchiveView(TabSheet6);
     ArchiveView->setObjectName(QStringLiteral("ArchiveView"));
+    ArchiveView->SetPrompt(forwardingPrompt_.get());
 
     ArrangeControls();
 

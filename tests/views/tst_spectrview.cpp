@@ -8,6 +8,7 @@
 #include "views/spectrview.h"
 
 #include <QAction>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -124,6 +125,7 @@ private slots:
     void backgroundItemsFollowTheBackgroundView();
     void netArea_data();
     void netArea();
+    void screenshot();
 };
 
 void TestSpectrView::plotReadBack_data()
@@ -742,6 +744,33 @@ void TestSpectrView::netArea()
     QCOMPARE(netVisible, show || subtract);
     if (show || subtract)
         QCOMPARE(netText, u8("Площадь за вычетом фона = ") + QString::number(area - backgroundArea));
+}
+
+void TestSpectrView::screenshot()
+{
+    // With KVARN_GRAB_DIR set and the emulator's spectra in it as main.spc
+    // and background.spc (kvarnctl spectrum main|background -o ...), the main
+    // view on the log scale with the background is saved as spectrum-log.png.
+    const QString dir = qEnvironmentVariable("KVARN_GRAB_DIR");
+    if (dir.isEmpty() || !QFile::exists(dir + QStringLiteral("/main.spc")))
+        QSKIP("KVARN_GRAB_DIR with main.spc and background.spc is not set");
+    TRadiationSpectr main, background;
+    QVERIFY(main.LoadFromFile(dir + QStringLiteral("/main.spc")));
+    QVERIFY(background.LoadFromFile(dir + QStringLiteral("/background.spc")));
+    ScriptedPrompt prompt;
+    TSpectrView view(prompt);
+    TSpectrView backgroundView(prompt);
+    view.SetBackgroundView(&backgroundView);
+    view.resize(800, 450);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.ShowSpectrum(main);
+    backgroundView.ShowSpectrum(background);
+    view.LogScaleItem->setChecked(true);
+    view.ShowBackgroundItem->setChecked(true);
+    setMarker(view, 1, 180);
+    setMarker(view, 2, 230);
+    QVERIFY(view.grab().save(dir + QStringLiteral("/spectrum-log.png")));
 }
 
 QTEST_MAIN(TestSpectrView)
