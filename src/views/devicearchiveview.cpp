@@ -281,6 +281,10 @@ int TDeviceArchiveView::CurrentColumn() const
 void TDeviceArchiveView::SetPrompt(OperatorPrompt *prompt)
 {
     prompt_ = prompt ? prompt : ownPrompt_.get();
+    // The chart window keeps the prompt it was made with: the next chart
+    // gets a window with the new one.
+    delete ChartWindow;
+    ChartWindow = nullptr;
 }
 
 void TDeviceArchiveView::OpenChart(int column)

@@ -308,6 +308,23 @@ void TestArchiveChart::chartFromTheArchiveView()
     QCOMPARE(lines[1], QByteArray("02/03/2004 00.00.00,") + QByteArray::number(100 + 144 % 50));
     QCOMPARE(lines[13], QByteArray("02/03/2004 02.00.00,") + QByteArray::number(100 + 156 % 50));
 
+    // Dragging over the plot zooms to the range dragged over, the line
+    // thinned to it again.
+    chart->ResetZoom();
+    const QRectF plot = chart->Chart->plotArea();
+    const QPoint dragFrom(int(plot.left() + plot.width() / 4), int(plot.center().y()));
+    const QPoint dragTo(int(plot.left() + plot.width() / 2), int(plot.center().y()));
+    const double expectFrom = chart->Chart->mapToValue(dragFrom).x(), expectTo = chart->Chart->mapToValue(dragTo).x();
+    QTest::mousePress(chart->ChartView->viewport(), Qt::LeftButton, Qt::NoModifier, dragFrom);
+    QTest::mouseMove(chart->ChartView->viewport(), dragTo);
+    QTest::mouseRelease(chart->ChartView->viewport(), Qt::LeftButton, Qt::NoModifier, dragTo);
+    QVERIFY2(std::abs(chart->ShownMin() - expectFrom) < 60e3 * 60, qPrintable(QString::number(chart->ShownMin())));
+    QVERIFY(std::abs(chart->ShownMax() - expectTo) < 60e3 * 60);
+    qsizetype inRange = 0;
+    for (const QPointF &p : chart->Series().Points)
+        inRange += p.x() >= chart->ShownMin() && p.x() <= chart->ShownMax();
+    QCOMPARE(chart->ValueSeries->count(), inRange + 2); // a few hundred points: every one of them
+
     // A double click goes back to the whole week; the readout follows the mouse.
     const QPoint middle = chart->Chart->plotArea().center().toPoint();
     QTest::mouseDClick(chart->ChartView->viewport(), Qt::LeftButton, Qt::NoModifier, middle);
