@@ -15,7 +15,6 @@
 
 namespace {
 constexpr qint64 kMsPerHour = 3600 * 1000;
-constexpr qint64 kUnixEpochJulianDay = 2440588;
 
 // Milliseconds from the epoch to the start of an hour of local time. The
 // zone's offset is looked up once per hour of the records, not once per
@@ -27,7 +26,14 @@ qint64 localHourStart(const QDate &date, int hour)
     thread_local qint64 cachedStart = 0;
     const qint64 key = date.toJulianDay() * 24 + hour;
     if (key != cachedKey) {
-        cachedStart = QDateTime(date, QTime(hour, 0)).toMSecsSinceEpoch();
+        const QDateTime start(date, QTime(hour, 0));
+        if (start.isValid()) {
+            cachedStart = start.toMSecsSinceEpoch();
+        } else {
+            // An hour the clocks skip: an hour after the one before it.
+            const QDateTime before = QDateTime(date, QTime(hour, 0), Qt::UTC).addSecs(-3600);
+            cachedStart = QDateTime(before.date(), before.time()).toMSecsSinceEpoch() + kMsPerHour;
+        }
         cachedKey = key;
     }
     return cachedStart;

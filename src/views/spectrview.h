@@ -2,7 +2,9 @@
 // The view of one gamma spectrum on the page "Спектр": the plot with
 // vertical zoom, horizontal scrolling and channels per pixel, the channel
 // and energy under the mouse, two markers with the sum of the counts between
-// them, and a two-point energy calibration.
+// them, and a two-point energy calibration. On request the plot goes on a
+// logarithmic scale, and the main view draws the background view's spectrum
+// beside its own or takes it off.
 //
 // The view shows its own copy of a spectrum: calibrating changes only that
 // copy, which is what the main window saves. Its messages and dialogs go
