@@ -7,6 +7,7 @@
 KVARN_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
+  qt6-charts-dev libqt6opengl6-dev
   libjpeg-dev
   fonts-dejavu-core fonts-liberation
   locales

@@ -330,8 +330,10 @@ void TMainForm::FormCreate()
     MainSpectrView->setObjectName(QStringLiteral("MainSpectrView"));
     BackgroundSpectrView = new TSpectrView(*forwardingPrompt_, SpectrTabSheet2);
     BackgroundSpectrView->setObjectName(QStringLiteral("BackgroundSpectrView"));
+    MainSpectrView->SetBackgroundView(BackgroundSpectrView);
     ArchiveView = new TDeviceArchiveView(TabSheet6);
     ArchiveView->setObjectName(QStringLiteral("ArchiveView"));
+    ArchiveView->SetPrompt(forwardingPrompt_.get());
 
     ArrangeControls();
 

@@ -1,10 +1,14 @@
 #include "views/devicearchiveview.h"
 
 #include "base/cp1251.h"
+#include "ui/operatorprompt.h"
+#include "views/archivechart.h"
+#include "views/archivechartwindow.h"
 
 #include <QEvent>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QTableView>
 #include <algorithm>
@@ -159,6 +163,20 @@ TDeviceArchiveView::TDeviceArchiveView(QWidget *parent)
     palette.setColor(QPalette::WindowText, QColor(0, 0, 128));
     ReferencePanel->setPalette(palette);
 
+    ownPrompt_ = std::make_unique<WidgetPrompt>(this);
+    prompt_ = ownPrompt_.get();
+    ArchivePopupMenu = new QMenu(this);
+    ArchivePopupMenu->setObjectName(QStringLiteral("ArchivePopupMenu"));
+    ArchivePopupMenu->addAction(QString::fromUtf8("График..."), this, [this] { OpenChart(menuColumn_); });
+    ArchiveGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ArchiveGrid, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        // A table gives the place in its viewport's coordinates. The column
+        // under the mouse; from the keyboard, the current one.
+        const QModelIndex index = ArchiveGrid->indexAt(pos);
+        menuColumn_ = index.isValid() ? index.column() : CurrentColumn();
+        ArchivePopupMenu->popup(ArchiveGrid->viewport()->mapToGlobal(pos));
+    });
+
     ArchiveResize();
 }
 
@@ -260,6 +278,35 @@ int TDeviceArchiveView::CurrentColumn() const
     return current.isValid() ? current.column() : -1;
 }
 
+void TDeviceArchiveView::SetPrompt(OperatorPrompt *prompt)
+{
+    prompt_ = prompt ? prompt : ownPrompt_.get();
+    // The chart window keeps the prompt it was made with: the next chart
+    // gets a window with the new one.
+    delete ChartWindow;
+    ChartWindow = nullptr;
+}
+
+void TDeviceArchiveView::OpenChart(int column)
+{
+    if (Model->columnCount() == 0 || column < 0 || column >= Model->columnCount())
+        return;
+    const int timeColumn = ArchiveColumnIndex(*archiveData_, "DATETIME");
+    if (timeColumn < 0) {
+        prompt_->Warning(QString::fromUtf8("В архиве нет столбца DATETIME: графику нужна ось времени"));
+        return;
+    }
+    if (column == timeColumn) {
+        prompt_->Warning(QString::fromUtf8("DATETIME - ось времени графика: выберите столбец значений"));
+        return;
+    }
+    if (!ChartWindow)
+        ChartWindow = new TArchiveChartWindow(*prompt_, this);
+    ChartWindow->ShowSeries(BuildArchiveChartSeries(*archiveData_, column));
+    ChartWindow->show();
+    ChartWindow->raise();
+}
+
 void TDeviceArchiveView::resizeEvent(QResizeEvent *event)
 {
     QFrame::resizeEvent(event);
@@ -288,6 +335,11 @@ bool TDeviceArchiveView::eventFilter(QObject *watched, QEvent *event)
             if (archiveData_->Names())
                 ShowColumnReference(ArchiveGrid->horizontalHeader()->logicalIndexAt(pos));
         }
+    } else if (event->type() == QEvent::MouseButtonDblClick &&
+               watched == ArchiveGrid->horizontalHeader()->viewport()) {
+        const QPoint pos = static_cast<QMouseEvent *>(event)->position().toPoint();
+        OpenChart(ArchiveGrid->horizontalHeader()->logicalIndexAt(pos));
+        return true;
     } else if (event->type() == QEvent::KeyRelease && watched == ArchiveGrid) {
         VarListGridKeyUp();
     }

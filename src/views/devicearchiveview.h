@@ -18,8 +18,11 @@
 #include <memory>
 #include <vector>
 
+class OperatorPrompt;
 class QLabel;
+class QMenu;
 class QTableView;
+class TArchiveChartWindow;
 
 // The rows and columns of an archive as the table shows them. Values are
 // taken by position: a record with fewer items than columns shows blanks.
@@ -96,9 +99,20 @@ public:
     // The table's current column, or -1.
     int CurrentColumn() const;
 
+    // The prompt the chart's messages and file dialogs go through (not
+    // owned); without one they go to the screen.
+    void SetPrompt(OperatorPrompt *prompt);
+    // The chart of a column against DATETIME, in a window of its own: from
+    // the table's context menu and a double click on a column's header. An
+    // archive without DATETIME, or the time column itself, gets a warning.
+    void OpenChart(int column);
+
     QTableView *ArchiveGrid = nullptr;
     QLabel *ReferencePanel = nullptr;
     TArchiveTableModel *Model = nullptr;
+    QMenu *ArchivePopupMenu = nullptr;
+    // Made when first opened, then reused.
+    TArchiveChartWindow *ChartWindow = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -113,4 +127,8 @@ private:
     std::unique_ptr<TOPVarList> varNames_;
     std::unique_ptr<TOPVarList> varDescriptions_;
     std::unique_ptr<TOPVarList> columnDescriptions_;
+    std::unique_ptr<OperatorPrompt> ownPrompt_;
+    OperatorPrompt *prompt_ = nullptr;
+    // The column the context menu was opened on.
+    int menuColumn_ = -1;
 };

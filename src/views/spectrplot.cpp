@@ -48,7 +48,35 @@ qint64 SpectrColumnSum(const TRadiationSpectr &spectrum, int first, int scale)
     return sum;
 }
 
-QList<TSpectrPlotPoint> SpectrPlotPoints(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame)
+qint64 SpectrFramePeak(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame)
+{
+    if (!frame.SubtractBackground || !frame.Background)
+        return SpectrPeak(spectrum);
+    qint64 peak = 32;
+    for (int c = 0; c < TRadiationSpectr::ChannelCount; ++c)
+        peak = qMax(peak, qint64(spectrum.GetCount(c)) - frame.Background->GetCount(c));
+    return peak;
+}
+
+qint64 SpectrColumnHeight(qint64 sum, qint64 peak, const TSpectrPlotFrame &frame)
+{
+    long double h;
+    if (frame.LogScale) {
+        // The peak is at least 32, so the divisor is never zero.
+        const long double divisor = frame.Zoom * std::log10(1.0L + peak) / frame.Height;
+        h = sum > 0 ? std::trunc(std::log10(1.0L + sum) / divisor) : 0;
+    } else {
+        const long double divisor = frame.Zoom * 0.2L * peak / frame.Height;
+        h = std::trunc(sum / divisor);
+    }
+    return qint64(qBound<long double>(-kFarOutside, h, kFarOutside));
+}
+
+namespace {
+// One line of the plot: the column sums that `sumOf` gives, measured against
+// the peak, one point per column the frame shows.
+template <typename SumOf>
+QList<TSpectrPlotPoint> plotLine(const TSpectrPlotFrame &frame, qint64 peak, SumOf sumOf, bool markable)
 {
     QList<TSpectrPlotPoint> points;
     if (frame.Width <= 0 || frame.Height <= 0 || frame.Scale <= 0)
@@ -56,18 +84,39 @@ QList<TSpectrPlotPoint> SpectrPlotPoints(const TRadiationSpectr &spectrum, const
     const int columns = qMin(SpectrColumnsNeeded(frame.Scale), frame.Width) - 1;
     if (columns <= 0)
         return points;
-    const long double divisor = frame.Zoom * 0.2L * SpectrPeak(spectrum) / frame.Height;
     points.reserve(columns);
     for (int d = 0; d < columns; ++d) {
         const qint64 first = qint64(frame.Position + d) * frame.Scale;
-        const long double h = std::trunc(SpectrColumnSum(spectrum, clampToInt(first), frame.Scale) / divisor);
-        const qint64 height = qint64(qBound<long double>(-kFarOutside, h, kFarOutside));
+        const qint64 height = SpectrColumnHeight(sumOf(clampToInt(first)), peak, frame);
         TSpectrPlotPoint point;
         point.Point = QPoint(d, int(frame.Height - height - 1));
-        point.Marked = first >= frame.MarkerLow && first < frame.MarkerHigh;
+        point.Marked = markable && first >= frame.MarkerLow && first < frame.MarkerHigh;
         points.append(point);
     }
     return points;
+}
+} // namespace
+
+QList<TSpectrPlotPoint> SpectrPlotPoints(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame)
+{
+    const qint64 peak = SpectrFramePeak(spectrum, frame);
+    if (frame.SubtractBackground && frame.Background) {
+        const TRadiationSpectr &background = *frame.Background;
+        return plotLine(frame, peak, [&](int first) {
+            return qMax<qint64>(0, SpectrColumnSum(spectrum, first, frame.Scale) -
+                                       SpectrColumnSum(background, first, frame.Scale));
+        }, true);
+    }
+    return plotLine(frame, peak, [&](int first) { return SpectrColumnSum(spectrum, first, frame.Scale); }, true);
+}
+
+QList<TSpectrPlotPoint> SpectrBackgroundPoints(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame)
+{
+    if (!frame.ShowBackground || !frame.Background)
+        return {};
+    const TRadiationSpectr &background = *frame.Background;
+    return plotLine(frame, SpectrFramePeak(spectrum, frame),
+                    [&](int first) { return SpectrColumnSum(background, first, frame.Scale); }, false);
 }
 
 void DrawSpectrPlot(QPixmap &pixmap, const QColor &background, const TRadiationSpectr *spectrum,
@@ -81,6 +130,17 @@ void DrawSpectrPlot(QPixmap &pixmap, const QColor &background, const TRadiationS
         return;
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing, false);
+    // The background first, so that where the two lines meet the measured
+    // spectrum shows.
+    if (const QList<TSpectrPlotPoint> under = SpectrBackgroundPoints(*spectrum, frame); !under.isEmpty()) {
+        QPolygon line;
+        line.reserve(under.size() + 1);
+        line << QPoint(1, frame.Height - 1);
+        for (const TSpectrPlotPoint &point : under)
+            line << point.Point;
+        painter.setPen(QPen(kSpectrBackgroundColor, 0));
+        painter.drawPolyline(line);
+    }
     // Line by line from (1, Height - 1) through the points, each line with
     // both of its end pixels, so that a point takes the colour of the line
     // that leaves it. The lines of a run in one colour go in one call.

@@ -15,6 +15,8 @@ class TRadiationSpectr;
 // The marked channels are drawn red, all others blue.
 inline const QColor kSpectrMarkedColor(255, 0, 0);
 inline const QColor kSpectrPlainColor(0, 0, 255);
+// The background spectrum drawn beside the measured one.
+inline const QColor kSpectrBackgroundColor(0, 150, 0);
 
 // What decides the picture besides the counts.
 struct TSpectrPlotFrame {
@@ -25,6 +27,17 @@ struct TSpectrPlotFrame {
     int Zoom = 1;       // vertical zoom 1 to 101: 1 shows the highest channel 5 plot heights high
     int MarkerLow = 0;  // columns whose first channel lies in [MarkerLow, MarkerHigh) are red
     int MarkerHigh = 0;
+    // Heights as log10(1 + sum) instead of the sum, scaled so that
+    // log10(1 + peak) is the plot's height at zoom 1 and a zoom of z makes
+    // every height z times lower, as on the linear scale. The whole
+    // spectrum fits at the start, four decades as plainly as the peak.
+    bool LogScale = false;
+    // A background spectrum (not owned), drawn on the main line's scale when
+    // ShowBackground is set, and taken off the main line column by column
+    // when SubtractBackground is set (a column below zero is drawn at zero).
+    const TRadiationSpectr *Background = nullptr;
+    bool ShowBackground = false;
+    bool SubtractBackground = false;
 };
 
 // One point of the polyline, and the colour of the line that ends there.
@@ -51,10 +64,22 @@ qint64 SpectrColumnSum(const TRadiationSpectr &spectrum, int first, int scale);
 // far outside the plot are held at a distance the painter can clip.
 QList<TSpectrPlotPoint> SpectrPlotPoints(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame);
 
+// The peak the main line is measured against: SpectrPeak, or with the
+// background subtracted the largest difference of a channel, at least 32.
+qint64 SpectrFramePeak(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame);
+// The height of a column sum in whole pixels, on the frame's scale (linear
+// or logarithmic) against that peak; held within a distance the painter can
+// clip. A negative sum on the logarithmic scale is drawn at zero.
+qint64 SpectrColumnHeight(qint64 sum, qint64 peak, const TSpectrPlotFrame &frame);
+// The background's polyline on the main line's scale, all points unmarked;
+// empty unless the frame shows a background.
+QList<TSpectrPlotPoint> SpectrBackgroundPoints(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame);
+
 // Fills the pixmap with the background and, when there is a spectrum, draws
 // the polyline without antialiasing, one pixel wide, each line in the colour
 // of the column it ends in. A point's own pixel takes the colour of the line
-// that leaves it (the last point keeps its own). The pixmap keeps its size.
+// that leaves it (the last point keeps its own). A background spectrum the
+// frame shows goes under it, in its own colour. The pixmap keeps its size.
 void DrawSpectrPlot(QPixmap &pixmap, const QColor &background, const TRadiationSpectr *spectrum,
                     const TSpectrPlotFrame &frame);
 

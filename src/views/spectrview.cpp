@@ -27,6 +27,7 @@ QString u8(const char *text)
 
 constexpr const char *kAreaFailed = "Площадь области между маркерами вычислить не удалось";
 constexpr const char *kAreaTotal = "Площадь области между маркерами = ";
+constexpr const char *kNetArea = "Площадь за вычетом фона = ";
 
 constexpr int kZoomMaximum = 100;
 constexpr int kReadoutHeight = 21;
@@ -155,12 +156,17 @@ TSpectrAreaWindow::TSpectrAreaWindow(QWidget *parent)
     CountsView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     CountsView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     CountsView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    NetArea = new QLabel(this);
+    NetArea->setObjectName(QStringLiteral("NetArea"));
+    NetArea->setTextFormat(Qt::PlainText);
+    NetArea->hide();
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setObjectName(QStringLiteral("OKBtn"));
     OKBtn->setDefault(true);
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(CountsView);
+    layout->addWidget(NetArea);
     layout->addWidget(OKBtn, 0, Qt::AlignHCenter);
     resize(260, 360);
 }
@@ -169,6 +175,12 @@ void TSpectrAreaWindow::SetRange(const TRadiationSpectr *spectrum, int low, int 
 {
     CountsModel->SetRange(spectrum, low, high);
     CountsView->scrollToTop();
+}
+
+void TSpectrAreaWindow::SetNetArea(std::optional<qint64> netArea)
+{
+    NetArea->setText(netArea ? u8(kNetArea) + QString::number(*netArea) : QString());
+    NetArea->setVisible(netArea.has_value());
 }
 
 // --- the view --------------------------------------------------------------------
@@ -188,6 +200,10 @@ TSpectrView::TSpectrView(OperatorPrompt &prompt, QWidget *parent)
     PopupMenu->addAction(u8("Удалить маркеры"), this, &TSpectrView::OnPopupMenu1ClickClearMarkers);
     PopupMenu->addSeparator();
     PopupMenu->addAction(u8("Показать площадь выделенной области"), this, &TSpectrView::OnPopupMenu1ClickCalculate);
+    PopupMenu->addSeparator();
+    LogScaleItem = PopupMenu->addAction(u8("Логарифмическая шкала"));
+    LogScaleItem->setCheckable(true);
+    connect(LogScaleItem, &QAction::toggled, this, &TSpectrView::Repaint);
 
     SpectrBox = new TSpectrBox(this);
     SpectrBox->setObjectName(QStringLiteral("SpectrBox"));
@@ -273,7 +289,46 @@ TSpectrPlotFrame TSpectrView::PlotFrame() const
     frame.Zoom = VSpectrScrollBar->maximum() - VSpectrScrollBar->value() + 1;
     frame.MarkerLow = MarkerLow;
     frame.MarkerHigh = MarkerHigh;
+    frame.LogScale = LogScaleItem->isChecked();
+    frame.Background = BackgroundInUse();
+    frame.ShowBackground = ShowBackgroundItem && ShowBackgroundItem->isChecked();
+    frame.SubtractBackground = SubtractBackgroundItem && SubtractBackgroundItem->isChecked();
     return frame;
+}
+
+void TSpectrView::SetBackgroundView(TSpectrView *background)
+{
+    if (backgroundView_)
+        disconnect(backgroundView_, &TSpectrView::SpectrumChanged, this, nullptr);
+    backgroundView_ = background != this ? background : nullptr;
+    if (backgroundView_) {
+        connect(backgroundView_, &TSpectrView::SpectrumChanged, this, [this] {
+            if (BackgroundInUse())
+                Repaint();
+        });
+        if (!ShowBackgroundItem) {
+            ShowBackgroundItem = PopupMenu->addAction(u8("Показать фоновый спектр"));
+            ShowBackgroundItem->setCheckable(true);
+            connect(ShowBackgroundItem, &QAction::toggled, this, &TSpectrView::Repaint);
+            SubtractBackgroundItem = PopupMenu->addAction(u8("Вычесть фон"));
+            SubtractBackgroundItem->setCheckable(true);
+            connect(SubtractBackgroundItem, &QAction::toggled, this, &TSpectrView::Repaint);
+        }
+    }
+    if (ShowBackgroundItem) {
+        ShowBackgroundItem->setVisible(backgroundView_ != nullptr);
+        SubtractBackgroundItem->setVisible(backgroundView_ != nullptr);
+    }
+    Repaint();
+}
+
+const TRadiationSpectr *TSpectrView::BackgroundInUse() const
+{
+    if (!backgroundView_ || !ShowBackgroundItem)
+        return nullptr;
+    if (!ShowBackgroundItem->isChecked() && !SubtractBackgroundItem->isChecked())
+        return nullptr;
+    return backgroundView_->ViewSpectrum();
 }
 
 void TSpectrView::Repaint()
@@ -307,6 +362,7 @@ void TSpectrView::ShowSpectrum(const TRadiationSpectr &spectrum)
     viewSpectrum_ = std::move(copy);
     Marker1 = Marker2 = MarkerLow = MarkerHigh = 0;
     Repaint();
+    emit SpectrumChanged();
 }
 
 void TSpectrView::SpectrBoxMouseMove(int x)
@@ -369,9 +425,12 @@ void TSpectrView::OnPopupMenu1ClickCalculate()
     SortMarkers();
     // Every channel's count in one window (not a box per channel: a wide
     // range would hold the operator for a thousand clicks), then the total.
-    AreaWindow->SetRange(viewSpectrum_.get(), MarkerLow, MarkerHigh);
-    prompt_.Exec(*AreaWindow);
     const qint64 area = viewSpectrum_->SumCounts(MarkerLow, MarkerHigh);
+    AreaWindow->SetRange(viewSpectrum_.get(), MarkerLow, MarkerHigh);
+    const TRadiationSpectr *background = BackgroundInUse();
+    AreaWindow->SetNetArea(background ? std::optional<qint64>(area - background->SumCounts(MarkerLow, MarkerHigh))
+                                      : std::nullopt);
+    prompt_.Exec(*AreaWindow);
     prompt_.Information(u8(kAreaTotal) + QString::number(area));
 }
 

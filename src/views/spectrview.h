@@ -2,7 +2,9 @@
 // The view of one gamma spectrum on the page "Спектр": the plot with
 // vertical zoom, horizontal scrolling and channels per pixel, the channel
 // and energy under the mouse, two markers with the sum of the counts between
-// them, and a two-point energy calibration.
+// them, and a two-point energy calibration. On request the plot goes on a
+// logarithmic scale, and the main view draws the background view's spectrum
+// beside its own or takes it off.
 //
 // The view shows its own copy of a spectrum: calibrating changes only that
 // copy, which is what the main window saves. Its messages and dialogs go
@@ -14,10 +16,13 @@
 #include <QAbstractTableModel>
 #include <QDialog>
 #include <QPixmap>
+#include <QPointer>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 class OperatorPrompt;
+class QAction;
 class QLabel;
 class QMenu;
 class QScrollBar;
@@ -78,9 +83,13 @@ public:
     explicit TSpectrAreaWindow(QWidget *parent = nullptr);
 
     void SetRange(const TRadiationSpectr *spectrum, int low, int high);
+    // The area less the background's between the same markers, shown under
+    // the counts while a background is in use; hidden without a value.
+    void SetNetArea(std::optional<qint64> netArea);
 
     TSpectrAreaModel *CountsModel;
     QTableView *CountsView;
+    QLabel *NetArea;
     QPushButton *OKBtn;
 };
 
@@ -101,6 +110,14 @@ public:
     // The plot's position, zoom and markers as they are now.
     TSpectrPlotFrame PlotFrame() const;
 
+    // The view whose spectrum is this one's background (not owned; null for
+    // none). Only a view that has one offers to show and subtract it; it
+    // redraws whenever the background view is given a new spectrum.
+    void SetBackgroundView(TSpectrView *background);
+    // The background spectrum the plot and the area use now: null unless
+    // it is shown or subtracted.
+    const TRadiationSpectr *BackgroundInUse() const;
+
     TSpectrBox *SpectrBox;
     QScrollBar *VSpectrScrollBar;
     QScrollBar *HSpectrScrollBar;
@@ -113,6 +130,12 @@ public:
     QMenu *PopupMenu;
     TEnergyCalibrationForm *EnergyCalibrationForm;
     TSpectrAreaWindow *AreaWindow;
+    // Check items after the calibration, marker and area items, all off at
+    // start; the two background items exist only once a background view is
+    // set.
+    QAction *LogScaleItem = nullptr;
+    QAction *ShowBackgroundItem = nullptr;
+    QAction *SubtractBackgroundItem = nullptr;
 
     qint32 MouseX = 0;
     qint32 CursorChannel = 0;
@@ -137,6 +160,10 @@ public slots:
     void OnPopupMenu1ClickClearMarkers();
     void OnPopupMenu1ClickCalculate();
 
+signals:
+    // A new spectrum is shown.
+    void SpectrumChanged();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
 
@@ -148,4 +175,7 @@ private:
 
     OperatorPrompt &prompt_;
     std::unique_ptr<TRadiationSpectr> viewSpectrum_;
+    // The view itself, not its spectrum: ShowSpectrum replaces the spectrum
+    // a pointer would have to follow.
+    QPointer<TSpectrView> backgroundView_;
 };

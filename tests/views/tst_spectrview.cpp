@@ -8,6 +8,7 @@
 #include "views/spectrview.h"
 
 #include <QAction>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -119,6 +120,12 @@ private slots:
     void calibrationDialogControls();
     void calibrationThroughTheView_data();
     void calibrationThroughTheView();
+    void logScaleAndBackground_data();
+    void logScaleAndBackground();
+    void backgroundItemsFollowTheBackgroundView();
+    void netArea_data();
+    void netArea();
+    void screenshot();
 };
 
 void TestSpectrView::plotReadBack_data()
@@ -263,7 +270,10 @@ void TestSpectrView::layoutOnEveryResize()
     for (const QAction *a : view.PopupMenu->actions())
         menu << (a->isSeparator() ? QStringLiteral("-") : a->text());
     QCOMPARE(menu, (QStringList{u8("Калибровка по энергии"), "-", u8("Установить маркер 1"), u8("Установить маркер 2"),
-                                "-", u8("Удалить маркеры"), "-", u8("Показать площадь выделенной области")}));
+                                "-", u8("Удалить маркеры"), "-", u8("Показать площадь выделенной области"),
+                                "-", u8("Логарифмическая шкала")}));
+    // Nothing of the new items is on at start.
+    QVERIFY(view.LogScaleItem->isCheckable() && !view.LogScaleItem->isChecked());
 }
 
 void TestSpectrView::readout_data()
@@ -512,6 +522,255 @@ void TestSpectrView::calibrationThroughTheView()
     });
     choose(view, "Калибровка по энергии");
     QCOMPARE(view.EnergyCalibrationForm->result(), int(QDialog::Rejected));
+}
+
+// --- the logarithmic scale and the background ------------------------------------
+
+namespace {
+// The heights of the main line and of the background, worked out here: the
+// column sums (channels first + 1 ... first + s, never 1023), taken as
+// main - background (at least 0) when subtracting, measured on the linear
+// or the log10(1 + sum) scale against the peak of what the main line shows.
+struct Heights {
+    QList<int> main, background;
+};
+
+Heights expectedHeights(const TRadiationSpectr &m, const TRadiationSpectr &b, int width, int height, int scale,
+                        int zoom, bool log, bool subtract)
+{
+    auto columnSum = [&](const TRadiationSpectr &s, int first) {
+        qint64 sum = 0;
+        for (int c = first + 1; c <= first + scale && c < 1023; ++c)
+            sum += s.GetCount(c);
+        return sum;
+    };
+    qint64 peak = 32;
+    for (int c = 0; c < 1024; ++c)
+        peak = std::max<qint64>(peak, subtract ? qint64(m.GetCount(c)) - b.GetCount(c) : m.GetCount(c));
+    auto heightOf = [&](qint64 sum) {
+        long double h;
+        if (log)
+            h = sum <= 0 ? 0 : std::trunc(std::log10(1.0L + sum) * height / (zoom * std::log10(1.0L + peak)));
+        else
+            h = std::trunc(sum / (zoom * 0.2L * peak / height));
+        return int(height - std::clamp<long double>(h, -1e6L, 1e6L) - 1);
+    };
+    Heights e;
+    for (int d = 0; d <= std::min(1024 / scale, width) - 2; ++d) {
+        const int first = d * scale;
+        const qint64 main = columnSum(m, first);
+        e.main << heightOf(subtract ? std::max<qint64>(0, main - columnSum(b, first)) : main);
+        e.background << heightOf(columnSum(b, first));
+    }
+    return e;
+}
+
+QAction *menuItem(TSpectrView &view, const char *caption)
+{
+    for (QAction *a : view.PopupMenu->actions())
+        if (a->text() == u8(caption))
+            return a;
+    return nullptr;
+}
+} // namespace
+
+void TestSpectrView::logScaleAndBackground_data()
+{
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<bool>("log");
+    QTest::addColumn<bool>("show");
+    QTest::addColumn<bool>("subtract");
+    QTest::addColumn<int>("kind"); // 0 peaks over a falling continuum, 1 counts at the 32-bit limits
+
+    QTest::newRow("log, zoom 1 puts the peak at the top") << 1 << 1 << true << false << false << 0;
+    QTest::newRow("log, zoom 5") << 1 << 5 << true << false << false << 0;
+    QTest::newRow("log, s4, zoom 101") << 4 << 101 << true << false << false << 0;
+    QTest::newRow("linear with the background shown") << 1 << 5 << false << true << false << 0;
+    QTest::newRow("linear, background subtracted") << 2 << 5 << false << false << true << 0;
+    QTest::newRow("log, background shown and subtracted") << 1 << 5 << true << true << true << 0;
+    QTest::newRow("subtracted at the 32-bit limits") << 1 << 101 << false << false << true << 1;
+    QTest::newRow("log at the 32-bit limits") << 1 << 2 << true << true << false << 1;
+}
+
+void TestSpectrView::logScaleAndBackground()
+{
+    QFETCH(int, scale);
+    QFETCH(int, zoom);
+    QFETCH(bool, log);
+    QFETCH(bool, show);
+    QFETCH(bool, subtract);
+    QFETCH(int, kind);
+    const int width = 300, height = 150;
+    const TRadiationSpectr main = kind == 0
+        ? spectrumOf([](int c) { return (c == 200 || c == 201) ? 90000 : c == 640 ? 3000 : 20000 / (1 + c / 8) + c % 5; })
+        : spectrumOf([](int c) { return c % 2 ? 2147483647 : -2147483647 - 1; });
+    const TRadiationSpectr background = kind == 0
+        ? spectrumOf([](int c) { return 15000 / (1 + c / 8) + c % 3 * 40 + (c >= 100 && c < 160 ? 3000 : 0); })
+        : spectrumOf([](int c) { return c % 2 ? -2147483647 - 1 : 2147483647; });
+
+    ScriptedPrompt prompt;
+    TSpectrView view(prompt);
+    TSpectrView backgroundView(prompt);
+    view.SetBackgroundView(&backgroundView);
+    sizePlot(view, width, height);
+    view.ShowSpectrum(main);
+    backgroundView.ShowSpectrum(background);
+    const QImage linear = view.SpectrBox->Image().toImage();
+    view.ScaleXTB->setValue(scale);
+    view.VSpectrScrollBar->setValue(view.VSpectrScrollBar->maximum() - zoom + 1);
+    view.LogScaleItem->setChecked(log);
+    view.ShowBackgroundItem->setChecked(show);
+    view.SubtractBackgroundItem->setChecked(subtract);
+
+    const Heights e = expectedHeights(main, background, width, height, scale, zoom, log, subtract);
+    // The points as the view's frame gives them, then the pixels drawn.
+    QList<int> mainY, backgroundY;
+    for (const TSpectrPlotPoint &p : SpectrPlotPoints(*view.ViewSpectrum(), view.PlotFrame()))
+        mainY << p.Point.y();
+    for (const TSpectrPlotPoint &p : SpectrBackgroundPoints(*view.ViewSpectrum(), view.PlotFrame()))
+        backgroundY << p.Point.y();
+    QCOMPARE(mainY, e.main);
+    QCOMPARE(backgroundY, show ? e.background : QList<int>{});
+    const QImage image = view.SpectrBox->Image().toImage();
+    auto at = [&](int x, int y) { return image.pixel(x, y) & 0xffffff; };
+    const QRgb blue = qRgb(0, 0, 255) & 0xffffff, green = qRgb(0, 150, 0) & 0xffffff;
+    const int columns = int(e.main.size());
+    int mainInside = 0, greenSeen = 0;
+    for (int d = 0; d < columns; ++d) {
+        if (e.main[d] >= 0 && e.main[d] < height) {
+            ++mainInside;
+            QVERIFY2(at(d, e.main[d]) == blue, qPrintable(QStringLiteral("column %1 at %2").arg(d).arg(e.main[d])));
+        }
+        // Nothing drawn above both lines and their neighbours.
+        int top = height - 1;
+        for (int n = std::max(0, d - 1); n <= std::min(columns - 1, d + 1); ++n)
+            top = std::min({top, e.main[n], show ? e.background[n] : height - 1});
+        for (int row = 0; row < std::min(top, height); ++row)
+            QVERIFY2(at(d, row) == (view.palette().color(QPalette::Base).rgb() & 0xffffff),
+                     qPrintable(QStringLiteral("column %1 row %2").arg(d).arg(row)));
+        for (int row = 0; row < height; ++row)
+            greenSeen += at(d, row) == green;
+    }
+    QVERIFY(mainInside > columns / 2);
+    QCOMPARE(greenSeen > 0, show);
+    if (kind == 0 && log && zoom == 1 && scale == 1 && !subtract)
+        QCOMPARE(e.main[200], -1); // the highest channel's column just fills the plot
+
+    // Every item off again: the specified linear plot, pixel for pixel.
+    view.LogScaleItem->setChecked(false);
+    view.ShowBackgroundItem->setChecked(false);
+    view.SubtractBackgroundItem->setChecked(false);
+    view.ScaleXTB->setValue(1);
+    view.VSpectrScrollBar->setValue(view.VSpectrScrollBar->maximum());
+    QCOMPARE(view.SpectrBox->Image().toImage(), linear);
+}
+
+void TestSpectrView::backgroundItemsFollowTheBackgroundView()
+{
+    ScriptedPrompt prompt;
+    TSpectrView view(prompt);
+    auto backgroundView = std::make_unique<TSpectrView>(prompt);
+    QVERIFY(!menuItem(view, "Показать фоновый спектр")); // only a view with a background offers it
+    view.SetBackgroundView(backgroundView.get());
+    QStringList tail;
+    for (const QAction *a : view.PopupMenu->actions().mid(8))
+        tail << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    QCOMPARE(tail, (QStringList{"-", u8("Логарифмическая шкала"), u8("Показать фоновый спектр"), u8("Вычесть фон")}));
+    for (const char *item : {"Логарифмическая шкала", "Показать фоновый спектр", "Вычесть фон"})
+        QVERIFY(menuItem(view, item)->isCheckable() && !menuItem(view, item)->isChecked());
+
+    sizePlot(view, 200, 150);
+    view.ShowSpectrum(spectrumOf([](int) { return 100; }));
+    const QImage plain = view.SpectrBox->Image().toImage();
+    view.ShowBackgroundItem->setChecked(true);
+    const QImage flat = view.SpectrBox->Image().toImage();
+    // A new background spectrum is drawn at once, and whatever spectrum the
+    // background view holds now is the one read (it replaces the old one).
+    backgroundView->ShowSpectrum(spectrumOf([](int c) { return c < 100 ? 100 : 10; }));
+    QVERIFY(view.SpectrBox->Image().toImage() != flat);
+    QVERIFY(view.BackgroundInUse() == backgroundView->ViewSpectrum());
+    // A background view that goes away leaves the main view without one.
+    backgroundView.reset();
+    QVERIFY(!view.BackgroundInUse());
+    view.Repaint();
+    QCOMPARE(view.SpectrBox->Image().toImage(), plain); // drawn without it, nothing read from it
+}
+
+void TestSpectrView::netArea_data()
+{
+    QTest::addColumn<bool>("show");
+    QTest::addColumn<bool>("subtract");
+    QTest::newRow("no background: no net area") << false << false;
+    QTest::newRow("background shown") << true << false;
+    QTest::newRow("background subtracted") << false << true;
+}
+
+void TestSpectrView::netArea()
+{
+    QFETCH(bool, show);
+    QFETCH(bool, subtract);
+    ScriptedPrompt prompt;
+    TSpectrView view(prompt);
+    TSpectrView backgroundView(prompt);
+    view.SetBackgroundView(&backgroundView);
+    sizePlot(view, 200, 150);
+    view.ShowSpectrum(spectrumOf([](int c) { return 1000 + c; }));
+    // Large enough that the net area is negative: it is shown as it is.
+    backgroundView.ShowSpectrum(spectrumOf([](int c) { return c == 90 ? 2147483647 : 300; }));
+    view.ShowBackgroundItem->setChecked(show);
+    view.SubtractBackgroundItem->setChecked(subtract);
+    setMarker(view, 1, 80);
+    setMarker(view, 2, 120);
+
+    qint64 area = 0, backgroundArea = 0;
+    for (int c = 80; c <= 120; ++c) {
+        area += 1000 + c;
+        backgroundArea += c == 90 ? 2147483647 : 300;
+    }
+    QString netText;
+    bool netVisible = true;
+    prompt.ExpectExec([&](QDialog &d) {
+        auto *net = d.findChild<QLabel *>(QStringLiteral("NetArea"));
+        netVisible = !net->isHidden();
+        netText = net->text();
+        return int(QDialog::Accepted);
+    });
+    prompt.ExpectInformation();
+    choose(view, "Показать площадь выделенной области");
+    QVERIFY(prompt.Unexpected().isEmpty());
+    // The total stays as it always reads.
+    QCOMPARE(prompt.Messages(), QStringList{u8("Площадь области между маркерами = ") + QString::number(area)});
+    QCOMPARE(netVisible, show || subtract);
+    if (show || subtract)
+        QCOMPARE(netText, u8("Площадь за вычетом фона = ") + QString::number(area - backgroundArea));
+}
+
+void TestSpectrView::screenshot()
+{
+    // With KVARN_GRAB_DIR set and the emulator's spectra in it as main.spc
+    // and background.spc (kvarnctl spectrum main|background -o ...), the main
+    // view on the log scale with the background is saved as spectrum-log.png.
+    const QString dir = qEnvironmentVariable("KVARN_GRAB_DIR");
+    if (dir.isEmpty() || !QFile::exists(dir + QStringLiteral("/main.spc")))
+        QSKIP("KVARN_GRAB_DIR with main.spc and background.spc is not set");
+    TRadiationSpectr main, background;
+    QVERIFY(main.LoadFromFile(dir + QStringLiteral("/main.spc")));
+    QVERIFY(background.LoadFromFile(dir + QStringLiteral("/background.spc")));
+    ScriptedPrompt prompt;
+    TSpectrView view(prompt);
+    TSpectrView backgroundView(prompt);
+    view.SetBackgroundView(&backgroundView);
+    view.resize(800, 450);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.ShowSpectrum(main);
+    backgroundView.ShowSpectrum(background);
+    view.LogScaleItem->setChecked(true);
+    view.ShowBackgroundItem->setChecked(true);
+    setMarker(view, 1, 180);
+    setMarker(view, 2, 230);
+    QVERIFY(view.grab().save(dir + QStringLiteral("/spectrum-log.png")));
 }
 
 QTEST_MAIN(TestSpectrView)

@@ -1,0 +1,228 @@
+#include "views/archivechartwindow.h"
+
+#include "base/cp1251.h"
+#include "base/savefile.h"
+#include "ui/operatorprompt.h"
+
+#include <QBuffer>
+#include <QChart>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QValueAxis>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+QString u8(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+constexpr const char *kPngFilter = "Рисунки PNG (*.png);;Все файлы (*.*)";
+constexpr const char *kCsvFilter = "Таблицы CSV (*.csv);;Все файлы (*.*)";
+constexpr const char *kSaveFailed = "Файл записать не удалось: ";
+
+// Fewest pixel columns the line is thinned to, for a plot not yet laid out.
+constexpr int kMinimumBuckets = 200;
+
+QLineSeries *thresholdSeries(const char *name, const QColor &colour)
+{
+    auto *series = new QLineSeries;
+    series->setName(QLatin1String(name));
+    QPen pen(colour);
+    pen.setWidth(1);
+    pen.setStyle(Qt::DashLine);
+    series->setPen(pen);
+    return series;
+}
+} // namespace
+
+// --- the plot ---------------------------------------------------------------------
+
+TArchiveChartView::TArchiveChartView(QChart *chart, QWidget *parent) : QChartView(chart, parent)
+{
+    setObjectName(QStringLiteral("ChartView"));
+    setRubberBand(QChartView::HorizontalRubberBand);
+    setRenderHint(QPainter::Antialiasing, false);
+    setMouseTracking(true);
+}
+
+void TArchiveChartView::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPointF pos = event->position();
+    emit MouseAt(chart()->mapToValue(pos), chart()->plotArea().contains(pos));
+    QChartView::mouseMoveEvent(event);
+}
+
+void TArchiveChartView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    emit ZoomReset();
+    event->accept();
+}
+
+// --- the window ---------------------------------------------------------------------
+
+TArchiveChartWindow::TArchiveChartWindow(OperatorPrompt &prompt, QWidget *parent)
+    : QWidget(parent, Qt::Window), prompt_(prompt)
+{
+    setObjectName(QStringLiteral("ArchiveChartWindow"));
+    setWindowTitle(u8("График"));
+
+    Chart = new QChart;
+    Chart->legend()->setAlignment(Qt::AlignBottom);
+    ValueSeries = new QLineSeries;
+    ValueSeries->setPen(QPen(QColor(0, 0, 255), 1));
+    Alarm1Series = thresholdSeries("ALARM1", QColor(230, 140, 0));
+    Alarm2Series = thresholdSeries("ALARM2", QColor(220, 0, 0));
+    TimeAxis = new QDateTimeAxis;
+    TimeAxis->setFormat(QStringLiteral("dd/MM/yy hh.mm"));
+    TimeAxis->setTickCount(7);
+    ValueAxis = new QValueAxis;
+    ValueAxis->setLabelFormat(QStringLiteral("%g"));
+    Chart->addAxis(TimeAxis, Qt::AlignBottom);
+    Chart->addAxis(ValueAxis, Qt::AlignLeft);
+    for (QLineSeries *series : {ValueSeries, Alarm1Series, Alarm2Series}) {
+        Chart->addSeries(series);
+        series->attachAxis(TimeAxis);
+        series->attachAxis(ValueAxis);
+    }
+    connect(TimeAxis, &QDateTimeAxis::rangeChanged, this, [this](const QDateTime &min, const QDateTime &max) {
+        if (rethinning_)
+            return;
+        shownMin_ = double(min.toMSecsSinceEpoch());
+        shownMax_ = double(max.toMSecsSinceEpoch());
+        Rethin();
+    });
+
+    ChartView = new TArchiveChartView(Chart, this);
+    connect(ChartView, &TArchiveChartView::ZoomReset, this, &TArchiveChartWindow::ResetZoom);
+    connect(ChartView, &TArchiveChartView::MouseAt, this, &TArchiveChartWindow::ShowCursor);
+
+    CursorReadout = new QLabel(this);
+    CursorReadout->setObjectName(QStringLiteral("CursorReadout"));
+    CursorReadout->setTextFormat(Qt::PlainText);
+    StatusLine = new QLabel(this);
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setTextFormat(Qt::PlainText);
+    SavePngBtn = new QPushButton(u8("Сохранить PNG..."), this);
+    SavePngBtn->setObjectName(QStringLiteral("SavePngBtn"));
+    connect(SavePngBtn, &QPushButton::clicked, this, &TArchiveChartWindow::ExportPng);
+    SaveCsvBtn = new QPushButton(u8("Сохранить CSV..."), this);
+    SaveCsvBtn->setObjectName(QStringLiteral("SaveCsvBtn"));
+    connect(SaveCsvBtn, &QPushButton::clicked, this, &TArchiveChartWindow::ExportCsv);
+
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(StatusLine, 1);
+    bottom->addWidget(CursorReadout, 1);
+    bottom->addWidget(SavePngBtn);
+    bottom->addWidget(SaveCsvBtn);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(ChartView, 1);
+    layout->addLayout(bottom);
+    resize(900, 520);
+}
+
+void TArchiveChartWindow::ShowSeries(TArchiveChartSeries series)
+{
+    series_ = std::move(series);
+    const QString name = FromCp1251(series_.ColumnName);
+    setWindowTitle(u8("График: ") + name);
+    ValueSeries->setName(name);
+
+    // The whole time span, and every value and threshold within the value axis.
+    double xMin = 0, xMax = 0, yMin = 0, yMax = 1;
+    bool any = false;
+    for (const QList<QPointF> *line : {&series_.Points, &series_.Alarm1, &series_.Alarm2}) {
+        for (const QPointF &p : *line) {
+            if (!any) {
+                xMin = xMax = p.x();
+                yMin = yMax = p.y();
+                any = true;
+            }
+            xMin = std::min(xMin, p.x());
+            xMax = std::max(xMax, p.x());
+            yMin = std::min(yMin, p.y());
+            yMax = std::max(yMax, p.y());
+        }
+    }
+    if (xMax <= xMin)
+        xMax = xMin + 60 * 1000; // a single time: a minute around it
+    const double margin = yMax > yMin ? (yMax - yMin) * 0.05 : std::max(1.0, std::abs(yMax) * 0.05);
+    // Activities are never negative: the axis then starts at zero, not below.
+    ValueAxis->setRange(yMin >= 0 ? std::max(0.0, yMin - margin) : yMin - margin, yMax + margin);
+    ValueAxis->applyNiceNumbers();
+    fullMin_ = xMin;
+    fullMax_ = xMax;
+
+    Alarm1Series->replace(series_.Alarm1);
+    Alarm2Series->replace(series_.Alarm2);
+    // A threshold the archive does not record is not drawn, nor named in the legend.
+    Alarm1Series->setVisible(series_.HasAlarm1 && !series_.Alarm1.isEmpty());
+    Alarm2Series->setVisible(series_.HasAlarm2 && !series_.Alarm2.isEmpty());
+
+    StatusLine->setText(u8("Записей на графике: %1; пропущено (время или значение не читается): %2")
+                            .arg(series_.Points.size())
+                            .arg(series_.Skipped));
+    ResetZoom();
+}
+
+void TArchiveChartWindow::ResetZoom()
+{
+    ZoomTo(fullMin_, fullMax_);
+}
+
+void TArchiveChartWindow::ZoomTo(double xMin, double xMax)
+{
+    if (!(xMax > xMin))
+        return;
+    shownMin_ = xMin;
+    shownMax_ = xMax;
+    Rethin();
+}
+
+void TArchiveChartWindow::Rethin()
+{
+    rethinning_ = true;
+    const int buckets = std::max(kMinimumBuckets, int(Chart->plotArea().width()));
+    ValueSeries->replace(ThinChartPoints(series_.Points, shownMin_, shownMax_, buckets));
+    TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(qint64(shownMin_)),
+                       QDateTime::fromMSecsSinceEpoch(qint64(shownMax_)));
+    rethinning_ = false;
+}
+
+void TArchiveChartWindow::ShowCursor(const QPointF &value, bool inPlot)
+{
+    if (!inPlot) {
+        CursorReadout->clear();
+        return;
+    }
+    CursorReadout->setText(QString::fromLatin1(FormatArchiveDateTime(qint64(std::llround(value.x())))) +
+                           QStringLiteral("   ") + QString::number(value.y(), 'g', 6));
+}
+
+void TArchiveChartWindow::ExportPng()
+{
+    const QString fileName = prompt_.SaveFileName(u8(kPngFilter), QStringLiteral("png"));
+    if (fileName.isEmpty())
+        return;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!ChartView->grab().save(&buffer, "PNG") || !SaveFileAtomically(fileName, png))
+        prompt_.Error(u8(kSaveFailed) + fileName);
+}
+
+void TArchiveChartWindow::ExportCsv()
+{
+    const QString fileName = prompt_.SaveFileName(u8(kCsvFilter), QStringLiteral("csv"));
+    if (fileName.isEmpty())
+        return;
+    if (!SaveFileAtomically(fileName, ArchiveChartCsv(series_, shownMin_, shownMax_)))
+        prompt_.Error(u8(kSaveFailed) + fileName);
+}

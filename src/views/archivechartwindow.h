@@ -1,0 +1,84 @@
+#pragma once
+// The chart of one archive column against time, in a window of its own:
+// the values as a line, the alarm thresholds as lines when the archive has
+// them, zoom by dragging over a time range and back by a double click, the
+// time and value under the mouse, and export of the picture (PNG) and of the
+// shown time range (CSV) through the operator prompt.
+//
+// The window keeps the whole series and gives the line only as many points
+// as the plot has pixels to show (first, lowest, highest and last of each
+// pixel column): a week of ten-second records zooms as fast as a day.
+
+#include "views/archivechart.h"
+
+#include <QChartView>
+#include <QWidget>
+
+class OperatorPrompt;
+class QChart;
+class QDateTimeAxis;
+class QLabel;
+class QLineSeries;
+class QPushButton;
+class QValueAxis;
+
+// The plot: dragging selects a time range to zoom to, a double click goes
+// back to the whole series, and the mouse's place is reported in the axes'
+// units.
+class TArchiveChartView : public QChartView {
+    Q_OBJECT
+public:
+    explicit TArchiveChartView(QChart *chart, QWidget *parent = nullptr);
+
+signals:
+    void MouseAt(const QPointF &value, bool inPlot);
+    void ZoomReset();
+
+protected:
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+};
+
+class TArchiveChartWindow : public QWidget {
+    Q_OBJECT
+public:
+    TArchiveChartWindow(OperatorPrompt &prompt, QWidget *parent = nullptr);
+
+    // Takes the series and shows all of it.
+    void ShowSeries(TArchiveChartSeries series);
+    const TArchiveChartSeries &Series() const { return series_; }
+
+    // The time range shown, in the series' x units; the line is thinned to it.
+    void ZoomTo(double xMin, double xMax);
+    void ResetZoom();
+    double ShownMin() const { return shownMin_; }
+    double ShownMax() const { return shownMax_; }
+
+    // Asks for a file name and saves; a failed save is reported.
+    void ExportPng();
+    void ExportCsv();
+
+    QChart *Chart;
+    TArchiveChartView *ChartView;
+    QDateTimeAxis *TimeAxis;
+    QValueAxis *ValueAxis;
+    QLineSeries *ValueSeries;
+    QLineSeries *Alarm1Series;
+    QLineSeries *Alarm2Series;
+    QLabel *CursorReadout;
+    QLabel *StatusLine;
+    QPushButton *SavePngBtn;
+    QPushButton *SaveCsvBtn;
+
+private:
+    void Rethin();
+    void ShowCursor(const QPointF &value, bool inPlot);
+
+    OperatorPrompt &prompt_;
+    TArchiveChartSeries series_;
+    double fullMin_ = 0;
+    double fullMax_ = 0;
+    double shownMin_ = 0;
+    double shownMax_ = 0;
+    bool rethinning_ = false;
+};
