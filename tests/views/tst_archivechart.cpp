@@ -228,13 +228,12 @@ void TestArchiveChart::thinning()
             }
         if (low > high)
             continue;
-        const bool hasLow = std::any_of(thin.begin(), thin.end(), [&](const QPointF &p) {
-            return p.y() == low && p.x() >= from + b * width && p.x() < from + (b + 1) * width;
-        });
-        const bool hasHigh = std::any_of(thin.begin(), thin.end(), [&](const QPointF &p) {
-            return p.y() == high && p.x() >= from + b * width && p.x() < from + (b + 1) * width;
-        });
-        QVERIFY2(hasLow && hasHigh, qPrintable(QStringLiteral("bucket %1").arg(b)));
+        auto kept = [&](double value) {
+            return std::any_of(thin.begin(), thin.end(), [&](const QPointF &p) {
+                return p.y() == value && p.x() >= from + b * width && p.x() < from + (b + 1) * width;
+            });
+        };
+        QVERIFY2(kept(low) && kept(high), qPrintable(QStringLiteral("bucket %1").arg(b)));
     }
 }
 

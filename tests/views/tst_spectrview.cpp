@@ -75,32 +75,45 @@ void setMarker(TSpectrView &view, int marker, int x)
     choose(view, marker == 1 ? "Установить маркер 1" : "Установить маркер 2");
 }
 
-// The plot as the drawing rules give it, worked out here from the counts.
-struct Expected {
-    QList<int> y;          // per column d
-    QList<bool> red;       // per column d
+// The heights of the main line and of the background, worked out here from
+// the counts: the column sums (channels first + 1 ... first + s with first =
+// (position + d) x s, never channel 1023), taken as
+// main - background (at least 0) when subtracting, measured on the linear
+// or the log10(1 + sum) scale against the peak of what the main line shows.
+struct Heights {
+    QList<int> main, background;
 };
 
-Expected expectedPlot(const TRadiationSpectr &s, int width, int height, int scale, int position, int zoom, int low,
-                      int high)
+Heights expectedHeights(const TRadiationSpectr &m, const TRadiationSpectr &b, int width, int height, int scale,
+                        int zoom, bool log, bool subtract, int position = 0)
 {
-    Expected e;
-    const int needed = 1024 / scale;
+    auto columnSum = [&](const TRadiationSpectr &s, int first) {
+        qint64 sum = 0;
+        for (int c = first + 1; c <= first + scale && c < 1023; ++c)
+            sum += s.GetCount(c);
+        return sum;
+    };
     qint64 peak = 32;
     for (int c = 0; c < 1024; ++c)
-        peak = std::max<qint64>(peak, s.GetCount(c));
-    const long double k = zoom * 0.2L * peak / height;
-    for (int d = 0; d <= std::min(needed, width) - 2; ++d) {
+        peak = std::max<qint64>(peak, subtract ? qint64(m.GetCount(c)) - b.GetCount(c) : m.GetCount(c));
+    auto heightOf = [&](qint64 sum) {
+        long double h;
+        if (log)
+            h = sum <= 0 ? 0 : std::trunc(std::log10(1.0L + sum) * height / (zoom * std::log10(1.0L + peak)));
+        else
+            h = std::trunc(sum / (zoom * 0.2L * peak / height));
+        return int(height - std::clamp<long double>(h, -1e6L, 1e6L) - 1);
+    };
+    Heights e;
+    for (int d = 0; d <= std::min(1024 / scale, width) - 2; ++d) {
         const int first = (position + d) * scale;
-        qint64 sum = 0;
-        for (int c = first + 1; c <= first + scale; ++c)
-            if (c < 1023)
-                sum += s.GetCount(c);
-        e.y << int(height - std::trunc(sum / k) - 1);
-        e.red << (first >= low && first < high);
+        const qint64 main = columnSum(m, first);
+        e.main << heightOf(subtract ? std::max<qint64>(0, main - columnSum(b, first)) : main);
+        e.background << heightOf(columnSum(b, first));
     }
     return e;
 }
+
 // Reads a plot back column by column: the point of each column that lies
 // inside the plot is painted in colourAt(d), and nothing but the base colour
 // lies above the highest of the points around it (of the line and of
@@ -213,17 +226,18 @@ void TestSpectrView::plotReadBack()
     QCOMPARE(view.HSpectrScrollBar->maximum(), scrollMaximum);
     const int p = view.HSpectrScrollBar->value();
     QCOMPARE(p, std::min(position, scrollMaximum));
-    const Expected e = expectedPlot(spectrum, width, height, scale, p, zoom, view.MarkerLow, view.MarkerHigh);
+    const QList<int> y = expectedHeights(spectrum, TRadiationSpectr(), width, height, scale, zoom, false, false, p).main;
 
     const QImage image = view.SpectrBox->Image().toImage();
     QCOMPARE(image.size(), QSize(width, height));
     const QRgb background = view.palette().color(QPalette::Base).rgb() & 0xffffff;
     auto at = [&](int x, int y) { return image.pixel(x, y) & 0xffffff; };
-    const int columns = int(e.y.size());
+    const int columns = int(y.size());
     // Each point in the colour of the line that starts there (the next
-    // column's; the last keeps its own).
-    const int inside = checkColumns(image, background, e.y, [&](int d) {
-        return e.red[std::min(d + 1, columns - 1)] ? qRgb(255, 0, 0) : qRgb(0, 0, 255);
+    // column's; the last keeps its own): red from MarkerLow up to MarkerHigh.
+    const int inside = checkColumns(image, background, y, [&](int d) {
+        const int first = (p + std::min(d + 1, columns - 1)) * scale;
+        return first >= view.MarkerLow && first < view.MarkerHigh ? qRgb(255, 0, 0) : qRgb(0, 0, 255);
     });
     QVERIFY(inside > columns / 2);
     for (int x = columns; x < width; ++x)
@@ -237,7 +251,7 @@ void TestSpectrView::plotReadBack()
         for (int x = 0; x < width; ++x)
             reachesTop = reachesTop || at(x, 0) != background;
         QCOMPARE(reachesTop, zoom <= 5);
-        QCOMPARE(e.y[300], zoom == 1 ? -601 : zoom == 5 ? -1 : 142);
+        QCOMPARE(y[300], zoom == 1 ? -601 : zoom == 5 ? -1 : 142);
     }
 }
 
@@ -557,44 +571,6 @@ void TestSpectrView::calibrationThroughTheView()
 // --- the logarithmic scale and the background ------------------------------------
 
 namespace {
-// The heights of the main line and of the background, worked out here: the
-// column sums (channels first + 1 ... first + s, never 1023), taken as
-// main - background (at least 0) when subtracting, measured on the linear
-// or the log10(1 + sum) scale against the peak of what the main line shows.
-struct Heights {
-    QList<int> main, background;
-};
-
-Heights expectedHeights(const TRadiationSpectr &m, const TRadiationSpectr &b, int width, int height, int scale,
-                        int zoom, bool log, bool subtract)
-{
-    auto columnSum = [&](const TRadiationSpectr &s, int first) {
-        qint64 sum = 0;
-        for (int c = first + 1; c <= first + scale && c < 1023; ++c)
-            sum += s.GetCount(c);
-        return sum;
-    };
-    qint64 peak = 32;
-    for (int c = 0; c < 1024; ++c)
-        peak = std::max<qint64>(peak, subtract ? qint64(m.GetCount(c)) - b.GetCount(c) : m.GetCount(c));
-    auto heightOf = [&](qint64 sum) {
-        long double h;
-        if (log)
-            h = sum <= 0 ? 0 : std::trunc(std::log10(1.0L + sum) * height / (zoom * std::log10(1.0L + peak)));
-        else
-            h = std::trunc(sum / (zoom * 0.2L * peak / height));
-        return int(height - std::clamp<long double>(h, -1e6L, 1e6L) - 1);
-    };
-    Heights e;
-    for (int d = 0; d <= std::min(1024 / scale, width) - 2; ++d) {
-        const int first = d * scale;
-        const qint64 main = columnSum(m, first);
-        e.main << heightOf(subtract ? std::max<qint64>(0, main - columnSum(b, first)) : main);
-        e.background << heightOf(columnSum(b, first));
-    }
-    return e;
-}
-
 QAction *menuItem(TSpectrView &view, const char *caption)
 {
     for (QAction *a : view.PopupMenu->actions())
