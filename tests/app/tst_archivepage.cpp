@@ -5,54 +5,28 @@
 // loaded and saved from the page. What is checked is what the operator sees
 // and what reached the installation (the emulator's request log).
 
-#include "app/mainform.h"
 #include "app/terminallistbox.h"
 #include "app/waitwindow.h"
 #include "base/cp1251.h"
 #include "base/textutils.h"
 #include "instrument/ormak.h"
 #include "protocol/openprotocoldriver.h"
-#include "support/scriptedprompt.h"
-#include "support/simprocess.h"
+#include "support/windowonsim.h"
 #include "views/archiveparamselector.h"
 #include "views/devicearchiveview.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTabBar>
-#include <QTabWidget>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <memory>
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
-const QByteArray kEverything = "1-1;1-2;1-3;2-1;2-2;3;4;";
 const QString kArchiveFilter = QString::fromUtf8("Файлы архивов (*.daf);;Все файлы (*.*)");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // The requests of records first, first + step, ... up to last.
 QList<QByteArray> recordRequests(const QList<QByteArray> &names, int first, int step, int last)
@@ -65,15 +39,18 @@ QList<QByteArray> recordRequests(const QList<QByteArray> &names, int first, int 
 }
 } // namespace
 
-class TestArchivePage : public QObject {
+class TestArchivePage : public QObject, WindowOnSim {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        initWindow();
+        mark_ = 0;
+    }
+    void cleanup() { cleanupWindow(); }
 
     void defaultRead();
     void templateChoosesTheRecords();
-    void cancelledChoiceSendsNothingMore();
     void faultInTheMiddle();
     void operatorStopsALongRead_data();
     void operatorStopsALongRead();
@@ -81,22 +58,15 @@ private slots:
     void screenshots();
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<ScriptedPrompt> prompt_;
-    std::unique_ptr<SimProcess> sim_;
-    std::unique_ptr<TMainForm> form_;
     qsizetype mark_ = 0;
 
-    void startInstallation(const QStringList &options);
-    void makeForm();
-    TMainForm &form() { return *form_; }
-    template <class T = QWidget>
-    T *named(const char *name)
+    // The emulator with these options, and the window on page "Архив".
+    bool startOnArchivePage(const QStringList &options)
     {
-        T *w = form_->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
+        if (!startInstallation(options) || !makeForm(kAllPrivileges))
+            return false;
+        selectTab("MainPageControl", pgArchive - 1);
+        return named<QToolButton>("RequestButton")->isVisible();
     }
     TDeviceArchiveView *view() { return named<TDeviceArchiveView>("ArchiveView"); }
     QAbstractItemModel *table() { return view()->ArchiveGrid->model(); }
@@ -108,17 +78,10 @@ private:
             names.append(table()->headerData(c, Qt::Horizontal).toString());
         return names;
     }
-    void click(const char *name) { QTest::mouseClick(named<QToolButton>(name), Qt::LeftButton); }
     void readArchive() { click("RequestButton"); }
     // The selection window confirmed as it is.
     void expectChoiceConfirmed() { prompt_->ExpectExec([](QDialog &) { return int(QDialog::Accepted); }); }
-    QList<QByteArray> requestsSince()
-    {
-        const QList<QByteArray> all = sim_->RequestLines();
-        const QList<QByteArray> since = all.mid(mark_);
-        mark_ = all.size();
-        return since;
-    }
+    QList<QByteArray> requestsSince() { return WindowOnSim::requestsSince(mark_); }
     // The value the installation gave for a request.
     QString replied(const QByteArray &reference)
     {
@@ -137,50 +100,9 @@ private:
     }
 };
 
-void TestArchivePage::init()
-{
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    QVERIFY(QDir::setCurrent(dir_->path()));
-    SetProgramDir(dir_->path());
-    prompt_ = std::make_unique<ScriptedPrompt>();
-    sim_ = std::make_unique<SimProcess>();
-    mark_ = 0;
-}
-
-void TestArchivePage::cleanup()
-{
-    form_.reset();
-    QVERIFY2(prompt_->Unexpected().isEmpty(), qPrintable(prompt_->Unexpected().join(u'\n')));
-    QCOMPARE(prompt_->PendingAnswers(), 0);
-    sim_.reset();
-}
-
-void TestArchivePage::startInstallation(const QStringList &options)
-{
-    QVERIFY2(sim_->Start(options), qPrintable(sim_->ErrorText()));
-    QVERIFY(writeFile(dir_->filePath(QStringLiteral("commport.cfg")),
-                      "PortNumber=" + QFile::encodeName(sim_->LinkPath()) +
-                          "\r\nTransferRate=9600 baud\r\nStopBits=1 bit\r\nParitet=None\r\n"
-                          "LatencyPeriod=Approximately 0.25 second\r\nDTRControl=HandShake\r\n"
-                          "RTSControl=HandShake\r\nWriteTimeOutMultiplier=0\r\nWriteTimeOutConstant=0\r\n"));
-}
-
-void TestArchivePage::makeForm()
-{
-    form_ = std::make_unique<TMainForm>(prompt_.get());
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-    form().ApplyPrivileges(kEverything);
-    QTabBar *bar = named<QTabWidget>("MainPageControl")->tabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(pgArchive - 1).center());
-    QVERIFY(named<QToolButton>("RequestButton")->isVisible());
-}
-
 void TestArchivePage::defaultRead()
 {
-    startInstallation({"--records", "5"});
-    makeForm();
+    QVERIFY(startOnArchivePage({"--records", "5"}));
     QVERIFY(sim_->RequestLines().isEmpty());
 
     // First use: DATETIME and ACTIVITY, every record.
@@ -213,15 +135,22 @@ void TestArchivePage::defaultRead()
     // those of its columns.
     QCOMPARE(form().Installation()->Archive->Descriptions()->Count(), 12);
     QCOMPARE(view()->ColumnDescriptions()->Count(), 2);
+
+    // The choice cancelled: nothing more is sent, the table stays, nothing is said.
+    prompt_->ExpectExec([](QDialog &) { return int(QDialog::Rejected); });
+    readArchive();
+    QCOMPARE(requestsSince(), QList<QByteArray>{"NUMOFRECORDS=??;"});
+    QCOMPARE(table()->rowCount(), 5);
+    QCOMPARE(form().Installation()->Archive->RecordCount(), 5);
     QVERIFY(prompt_->Messages().isEmpty());
+    checkHandedBack();
 }
 
 void TestArchivePage::templateChoosesTheRecords()
 {
-    startInstallation({"--records", "12"});
-    makeForm();
-    const QString path = dir_->filePath(QStringLiteral("step2.ash"));
-    QVERIFY(writeFile(path, "2\r\n3\r\n9\r\nACTIVITY\r\nstatus\r\n"));
+    QVERIFY(startOnArchivePage({"--records", "12"}));
+    const QString path = filePath(QStringLiteral("step2.ash"));
+    QVERIFY(writeFileBytes(path, "2\r\n3\r\n9\r\nACTIVITY\r\nstatus\r\n"));
     prompt_->ExpectExec([](QDialog &d) {
         QTest::mouseClick(static_cast<TArchiveParamSelector &>(d).BitBtn1, Qt::LeftButton);
         return int(QDialog::Accepted);
@@ -242,33 +171,14 @@ void TestArchivePage::templateChoosesTheRecords()
              QList<QByteArray>{"NUMOFRECORDS=??;"} + recordRequests({"STATUS", "ACTIVITY"}, 3, 2, 9));
 }
 
-void TestArchivePage::cancelledChoiceSendsNothingMore()
-{
-    startInstallation({"--records", "3"});
-    makeForm();
-    expectChoiceConfirmed();
-    readArchive();
-    QCOMPARE(table()->rowCount(), 3);
-    requestsSince();
-
-    prompt_->ExpectExec([](QDialog &) { return int(QDialog::Rejected); });
-    readArchive();
-    QCOMPARE(requestsSince(), QList<QByteArray>{"NUMOFRECORDS=??;"});
-    QCOMPARE(table()->rowCount(), 3);
-    QCOMPARE(form().Installation()->Archive->RecordCount(), 3);
-    QVERIFY(prompt_->Messages().isEmpty());
-    checkHandedBack();
-}
-
 void TestArchivePage::faultInTheMiddle()
 {
     // Requests: 1 the count, 2 and 3 record 1, 4 record 2's DATETIME, which
     // with its two retries goes unanswered.
-    startInstallation({"--records", "5", "--fault", "4-6:silent"});
-    makeForm();
+    QVERIFY(startOnArchivePage({"--records", "5", "--fault", "4-6:silent"}));
     // Something on the page before.
-    const QString shown = dir_->filePath(QStringLiteral("shown.daf"));
-    QVERIFY(writeFile(shown, "DATETIME  \r\nx  \r\n"));
+    const QString shown = filePath(QStringLiteral("shown.daf"));
+    QVERIFY(writeFileBytes(shown, "DATETIME  \r\nx  \r\n"));
     prompt_->ExpectOpenFile(shown);
     click("ToolButton1");
     QCOMPARE(table()->rowCount(), 1);
@@ -296,8 +206,7 @@ void TestArchivePage::operatorStopsALongRead_data()
 void TestArchivePage::operatorStopsALongRead()
 {
     QFETCH(bool, byEsc);
-    startInstallation({"--records", "200"});
-    makeForm();
+    QVERIFY(startOnArchivePage({"--records", "200"}));
     form().SetTestMode(false);
     QSignalSpy started(&form(), &TMainForm::CommandStarted);
     QAction *requestAction = named<QToolButton>("RequestButton")->defaultAction();
@@ -364,7 +273,7 @@ void TestArchivePage::operatorStopsALongRead()
     checkHandedBack();
 
     // What was read can be saved.
-    const QString path = dir_->filePath(QStringLiteral("part.daf"));
+    const QString path = filePath(QStringLiteral("part.daf"));
     prompt_->ExpectSaveFile(path);
     click("ToolButton2");
     TDeviceArchive saved;
@@ -376,8 +285,7 @@ void TestArchivePage::operatorStopsALongRead()
 
 void TestArchivePage::archiveFiles()
 {
-    startInstallation({});
-    makeForm();
+    QVERIFY(startOnArchivePage({}));
     const QByteArray withDescriptions = Cp("DATETIME  Дата и время измерения\r\n"
                                            "ACTIVITY  Измеренная величина (Бк/м**3)\r\n"
                                            "\r\n\r\n"
@@ -388,9 +296,9 @@ void TestArchivePage::archiveFiles()
 
     // Loaded and saved again byte for byte; the file dialogs offer archives.
     for (const QByteArray &contents : {withDescriptions, withoutDescriptions}) {
-        const QString in = dir_->filePath(QStringLiteral("in.daf"));
-        const QString out = dir_->filePath(QStringLiteral("out.daf"));
-        QVERIFY(writeFile(in, contents));
+        const QString in = filePath(QStringLiteral("in.daf"));
+        const QString out = filePath(QStringLiteral("out.daf"));
+        QVERIFY(writeFileBytes(in, contents));
         prompt_->ExpectOpenFile(in);
         click("ToolButton1");
         QCOMPARE(prompt_->Log().last().text, kArchiveFilter);
@@ -398,7 +306,7 @@ void TestArchivePage::archiveFiles()
         prompt_->ExpectSaveFile(out);
         named<QAction>("N6")->trigger();
         QCOMPARE(prompt_->Log().last().text, kArchiveFilter);
-        QCOMPARE(readFile(out), contents);
+        QCOMPARE(readFileBytes(out), contents);
     }
     QCOMPARE(header(), (QStringList{"STATUS", "ALARM1ON"}));
     QCOMPARE(cell(0, 0), QStringLiteral("48"));
@@ -413,20 +321,20 @@ void TestArchivePage::archiveFiles()
 
     // A file that does not load: the warning and an empty page; the archive
     // shown before can still be saved.
-    for (const QString &bad : {dir_->filePath(QStringLiteral("missing.daf")), dir_->path()}) {
+    for (const QString &bad : {filePath(QStringLiteral("missing.daf")), dir_->path()}) {
         prompt_->ExpectOpenFile(bad);
         prompt_->ExpectWarning();
         named<QAction>("N5")->trigger();
         QCOMPARE(prompt_->Messages().last(), u8("Чтение архива из файла не удалось!"));
         QCOMPARE(table()->rowCount(), 0);
     }
-    const QString kept = dir_->filePath(QStringLiteral("kept.daf"));
+    const QString kept = filePath(QStringLiteral("kept.daf"));
     prompt_->ExpectSaveFile(kept);
     click("ToolButton2");
-    QCOMPARE(readFile(kept), withoutDescriptions);
+    QCOMPARE(readFileBytes(kept), withoutDescriptions);
 
     // A save that fails says so, in its own words.
-    prompt_->ExpectSaveFile(dir_->filePath(QStringLiteral("no/such/folder/a.daf")));
+    prompt_->ExpectSaveFile(filePath(QStringLiteral("no/such/folder/a.daf")));
     prompt_->ExpectWarning();
     click("ToolButton2");
     QCOMPARE(prompt_->Messages().last(), u8("Запись архива из файла не удалось!"));
@@ -443,8 +351,7 @@ void TestArchivePage::screenshots()
     const QString out = qEnvironmentVariable("KVARN_GRAB_DIR");
     if (out.isEmpty())
         QSKIP("KVARN_GRAB_DIR is not set");
-    startInstallation({"--records", "40"});
-    makeForm();
+    QVERIFY(startOnArchivePage({"--records", "40"}));
     prompt_->ExpectExec([&](QDialog &d) {
         auto &selector = static_cast<TArchiveParamSelector &>(d);
         selector.SetChecked(1, true);

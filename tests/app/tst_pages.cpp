@@ -9,42 +9,27 @@
 #include "app/aboutform.h"
 #include "app/delaytimewindow.h"
 #include "app/jpegimage.h"
-#include "app/mainform.h"
-#include "ui/radiogroup.h"
 #include "app/terminallistbox.h"
 #include "app/waitwindow.h"
 #include "base/cp1251.h"
-#include "base/textutils.h"
 #include "serial/compropertiesdialog.h"
-#include "support/scriptedprompt.h"
-#include "support/simprocess.h"
+#include "support/windowonsim.h"
+#include "ui/radiogroup.h"
 
-#include <QAbstractButton>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDialog>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTabBar>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QToolButton>
-#include <memory>
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
-const QByteArray kEverything = "1-1;1-2;1-3;2-1;2-2;3;4;";
-
 QColor background(const QLabel *panel)
 {
     return panel->palette().color(QPalette::Window);
@@ -60,13 +45,14 @@ const QStringList kInstallation = {
 };
 } // namespace
 
-class TestPages : public QObject {
+class TestPages : public QObject, WindowOnSim {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
+    void init() { initWindow(); }
+    void cleanup() { cleanupWindow(); }
 
     void readsShowTheInstallation();
+    void lateInstallationIsNoSuccess();
     void writesSendOnlyTheirGroup();
     void controlsThatWriteAtOnce();
     void unreadGroupsAreNeverWritten();
@@ -79,100 +65,29 @@ private slots:
     void screenshots();
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<ScriptedPrompt> prompt_;
-    std::unique_ptr<SimProcess> sim_;
-    std::unique_ptr<TMainForm> form_;
-
-    // Starts the emulator and writes the line settings that point at it.
-    bool startInstallation(const QStringList &extra = {});
-    void writePortFile(const QByteArray &port);
-    void makeForm();
-
-    TMainForm &form() { return *form_; }
-    template <class T = QWidget>
-    T *named(const char *name)
-    {
-        T *w = form_->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
-    }
     QString textOf(const char *name)
     {
         if (auto *l = form_->findChild<QLabel *>(QLatin1String(name)))
             return l->text();
         return named<QLineEdit>(name)->text();
     }
-    void click(const char *name) { QTest::mouseClick(named<QAbstractButton>(name), Qt::LeftButton); }
-    void selectSubPage(int index)
+    void selectSubPage(int index) { selectTab("Page1PageControl", index); }
+    // The operator's answer to the line settings dialog: that port, and OK.
+    void expectLineSetUp(const QString &port)
     {
-        QTabBar *bar = named<QTabWidget>("Page1PageControl")->tabBar();
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
-    }
-    // Requests since a mark, and the mark for the next look.
-    QList<QByteArray> requestsSince(qsizetype &mark)
-    {
-        const QList<QByteArray> all = sim_->RequestLines();
-        const QList<QByteArray> since = all.mid(mark);
-        mark = all.size();
-        return since;
+        prompt_->ExpectExec([port](QDialog &d) {
+            qobject_cast<TComPropertiesDialog *>(&d)->PortNumCBox->setCurrentText(port);
+            return int(QDialog::Accepted);
+        });
     }
 };
-
-void TestPages::init()
-{
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    // One folder is both the program's ("commport.cfg") and the working one
-    // ("kvarn.dtf", "kvarn.pwd").
-    QVERIFY(QDir::setCurrent(dir_->path()));
-    SetProgramDir(dir_->path());
-    prompt_ = std::make_unique<ScriptedPrompt>();
-    sim_ = std::make_unique<SimProcess>();
-}
-
-void TestPages::cleanup()
-{
-    form_.reset();
-    QVERIFY2(prompt_->Unexpected().isEmpty(), qPrintable(prompt_->Unexpected().join(u'\n')));
-    QCOMPARE(prompt_->PendingAnswers(), 0);
-    sim_.reset();
-}
-
-void TestPages::writePortFile(const QByteArray &port)
-{
-    QFile file(dir_->filePath(QStringLiteral("commport.cfg")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("PortNumber=" + port + "\r\nTransferRate=9600 baud\r\nStopBits=1 bit\r\nParitet=None\r\n"
-               "LatencyPeriod=Approximately 0.25 second\r\nDTRControl=HandShake\r\nRTSControl=HandShake\r\n"
-               "WriteTimeOutMultiplier=0\r\nWriteTimeOutConstant=0\r\n");
-}
-
-bool TestPages::startInstallation(const QStringList &extra)
-{
-    if (!sim_->Start(kInstallation + extra)) {
-        qWarning("%s", qPrintable(sim_->ErrorText()));
-        return false;
-    }
-    writePortFile(QFile::encodeName(sim_->LinkPath()));
-    return true;
-}
-
-void TestPages::makeForm()
-{
-    form_ = std::make_unique<TMainForm>(prompt_.get());
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-}
 
 // --- reads ------------------------------------------------------------------------
 
 void TestPages::readsShowTheInstallation()
 {
-    QVERIFY(startInstallation({"--set", "ACTIVITY=57.3"}));
-    makeForm();
-    form().ApplyPrivileges(kEverything);
+    QVERIFY(startInstallation(kInstallation + QStringList{"--set", "ACTIVITY=57.3"}));
+    QVERIFY(makeForm(kAllPrivileges));
     qsizetype mark = 0;
     QVERIFY(sim_->RequestLines().isEmpty()); // nothing is read at start
     QVERIFY(!named<QToolButton>("DispatchButton")->isEnabled());
@@ -236,13 +151,60 @@ void TestPages::readsShowTheInstallation()
         QVERIFY2(r.endsWith("=??;"), r.constData());
 }
 
+// An installation that answers long after the line's read time-out: no
+// sub-page read is taken as done, neither from a reply that comes during a
+// later request nor from one still waiting on the line; an installation
+// that answers in time is read at once after it.
+void TestPages::lateInstallationIsNoSuccess()
+{
+    QVERIFY(startInstallation(kInstallation + QStringList{"--reply-delay", "1500"}));
+    QVERIFY(makeForm(kAllPrivileges));
+    qsizetype mark = 0;
+    // Each group's first variable is asked three times, then the group is
+    // given up. The last read comes after the nine late replies to the
+    // first two have arrived and lie unread on the line: the one carrying
+    // KOEFFICIENT=0.5 must not answer the request for it.
+    const QList<QByteArray> counter(3, "KOEFFICIENT=??;");
+    const struct {
+        int subPage;
+        QList<QByteArray> asked;
+        const char *shown;
+    } reads[] = {{1, counter, "Edit11"},
+                 {0, QList<QByteArray>(3, "DATETIME=??;") + QList<QByteArray>(3, "BAS_SIRENE=??;"), "NumPanel"},
+                 {1, counter, "Edit11"}};
+    for (const auto &read : reads) {
+        if (&read == &reads[2])
+            QVERIFY(sim_->WaitForLog("-> ", 9, 10000));
+        selectSubPage(read.subPage);
+        const QList<QByteArray> sent = requestsSince(mark);
+        QVERIFY2(sent == read.asked, sent.join(' ').constData());
+        QVERIFY(!named<QToolButton>("DispatchButton")->isEnabled());
+        QVERIFY2(textOf(read.shown).isEmpty(), qPrintable(textOf(read.shown)));
+        QCOMPARE(form().ExchangeState, quint8(esIdle));
+    }
+    QVERIFY(textOf("ValuePanel1").isEmpty() && textOf("Edit1DT").isEmpty());
+    QVERIFY(prompt_->Messages().isEmpty());
+
+    // The window set up onto an installation that answers in time.
+    const std::unique_ptr<SimProcess> late = std::move(sim_);
+    sim_ = std::make_unique<SimProcess>();
+    QVERIFY(startInstallation(kInstallation));
+    expectLineSetUp(sim_->LinkPath());
+    form().RS2321Click();
+    mark = 0;
+    click("RequestButton");
+    QCOMPARE(requestsSince(mark).size(), 8);
+    QVERIFY(named<QToolButton>("DispatchButton")->isEnabled());
+    QCOMPARE(textOf("Edit11"), u8("0.5"));
+    QCOMPARE(textOf("Edit1DT"), u8("10"));
+}
+
 // --- writes -----------------------------------------------------------------------
 
 void TestPages::writesSendOnlyTheirGroup()
 {
-    QVERIFY(startInstallation());
-    makeForm();
-    form().ApplyPrivileges(kEverything);
+    QVERIFY(startInstallation(kInstallation));
+    QVERIFY(makeForm(kAllPrivileges));
     qsizetype mark = 0;
 
     // "Общее": an edit waits for "Записать в прибор", which writes both groups once.
@@ -288,8 +250,8 @@ void TestPages::writesSendOnlyTheirGroup()
 
 void TestPages::controlsThatWriteAtOnce()
 {
-    QVERIFY(startInstallation());
-    makeForm();
+    QVERIFY(startInstallation(kInstallation));
+    QVERIFY(makeForm());
     qsizetype mark = 0;
     click("RequestButton");
     requestsSince(mark);
@@ -339,12 +301,9 @@ void TestPages::controlsThatWriteAtOnce()
 
 void TestPages::unreadGroupsAreNeverWritten()
 {
-    QVERIFY(startInstallation());
-    makeForm();
-    form().ApplyPrivileges("1-1;1-2;1-3;");
+    QVERIFY(startInstallation(kInstallation));
+    QVERIFY(makeForm("1-1;1-2;1-3;"));
     qsizetype mark = 0;
-    TTerminalListBox *terminal = form().Terminal();
-    auto lastLine = [terminal] { return terminal->count() ? terminal->item(terminal->count() - 1)->text() : QString(); };
 
     // Nothing read yet: every write command, and every control that writes
     // at once, sends nothing and says why; the controls stay as they were.
@@ -354,7 +313,7 @@ void TestPages::unreadGroupsAreNeverWritten()
     for (const auto &[command, subPage] : writes) {
         form().ExecuteCommand(command);
         QVERIFY(requestsSince(mark).isEmpty());
-        QCOMPARE(lastLine(), u8("Запись не выполнена: значения \"%1\" ещё не прочитаны из прибора").arg(u8(subPage)));
+        QCOMPARE(lastTerminalLine(), u8("Запись не выполнена: значения \"%1\" ещё не прочитаны из прибора").arg(u8(subPage)));
     }
     const QDate shownDate = named<QDateEdit>("DevDate")->date();
     for (const char *control : {"BASIndRB1", "SireneBtn", "BASIndRB3", "DryContactOUT", "SynchroBtn"}) {
@@ -371,7 +330,7 @@ void TestPages::unreadGroupsAreNeverWritten()
         QCOMPARE(named<TRadioGroup>("DryContactOUT")->ItemIndex(), -1);
         QCOMPARE(named<QDateEdit>("DevDate")->date(), shownDate);
     }
-    QCOMPARE(lastLine(), u8("Синхронизация не выполнена: сначала прочитайте \"Общее\" из прибора"));
+    QCOMPARE(lastTerminalLine(), u8("Синхронизация не выполнена: сначала прочитайте \"Общее\" из прибора"));
 
     // "Измерение" read; a privilege change then shows "Общее" unread, and
     // "Записать в прибор" goes with it.
@@ -397,9 +356,8 @@ void TestPages::unreadGroupsAreNeverWritten()
 
 void TestPages::counterNotConnected()
 {
-    QVERIFY(startInstallation({"--set", "KOEFFICIENT= 0 "}));
-    makeForm();
-    form().ApplyPrivileges(kEverything);
+    QVERIFY(startInstallation(kInstallation + QStringList{"--set", "KOEFFICIENT= 0 "}));
+    QVERIFY(makeForm(kAllPrivileges));
     qsizetype mark = 0;
     const QString notice = u8("Счетчик не подключен к БОП. Просмотр и редактирование его параметров невозможны.");
 
@@ -439,9 +397,8 @@ void TestPages::testMode()
     QFile pause(QStringLiteral("kvarn.dtf"));
     QVERIFY(pause.open(QIODevice::WriteOnly) && pause.write("1\r\n") == 3);
     pause.close();
-    QVERIFY(startInstallation({"--activity", "10,20,30,40"}));
-    makeForm();
-    form().ApplyPrivileges(kEverything);
+    QVERIFY(startInstallation(kInstallation + QStringList{"--activity", "10,20,30,40"}));
+    QVERIFY(makeForm(kAllPrivileges));
     qsizetype mark = 0;
     auto activityReads = [this] { return sim_->RequestLines().count("ACTIVITY=??;"); };
 
@@ -485,13 +442,13 @@ void TestPages::testMode()
 void TestPages::portUnavailableAndItsSetUp()
 {
     const QString warning = u8("Выбранный последовательный порт недоступен. Попробуйте перенастроить программу.");
-    writePortFile(QFile::encodeName(dir_->filePath(QStringLiteral("no-such-tty"))));
+    QVERIFY(writePortFile(QFile::encodeName(filePath(QStringLiteral("no-such-tty")))));
     prompt_->ExpectWarning();
-    makeForm();
+    QVERIFY(makeForm());
     QCOMPARE(prompt_->Messages(), QStringList{warning});
 
     // Every read fails: no message, and nothing to write.
-    form().ApplyPrivileges(kEverything);
+    form().ApplyPrivileges(kAllPrivileges);
     for (int page : {1, 2, 0}) {
         selectSubPage(page);
         QVERIFY(!named<QToolButton>("DispatchButton")->isEnabled());
@@ -515,13 +472,10 @@ void TestPages::portUnavailableAndItsSetUp()
     cfg.close();
 
     // Set up anew onto the installation: saved, opened, and reads work.
-    QVERIFY(startInstallation());
+    QVERIFY(startInstallation(kInstallation));
     QFile::remove(QStringLiteral("commport.cfg"));
     const QString link = sim_->LinkPath();
-    prompt_->ExpectExec([link](QDialog &d) {
-        qobject_cast<TComPropertiesDialog *>(&d)->PortNumCBox->setCurrentText(link);
-        return int(QDialog::Accepted);
-    });
+    expectLineSetUp(link);
     form().RS2321Click();
     QVERIFY(cfg.open(QIODevice::ReadOnly));
     QVERIFY(cfg.readAll().startsWith("PortNumber=" + QFile::encodeName(link) + "\r\n"));
@@ -531,10 +485,7 @@ void TestPages::portUnavailableAndItsSetUp()
     QCOMPARE(prompt_->Messages().size(), 1);
 
     // And onto a port that is not there again: the warning.
-    prompt_->ExpectExec([](QDialog &d) {
-        qobject_cast<TComPropertiesDialog *>(&d)->PortNumCBox->setCurrentText(QStringLiteral("/nonexistent/tty"));
-        return int(QDialog::Accepted);
-    });
+    expectLineSetUp(QStringLiteral("/nonexistent/tty"));
     prompt_->ExpectWarning();
     form().RS2321Click();
     QCOMPARE(prompt_->Messages().value(1), warning);
@@ -547,18 +498,18 @@ void TestPages::portUnavailableAndItsSetUp()
 
 void TestPages::passwordChangesTheTabs()
 {
-    writePortFile(QFile::encodeName(dir_->filePath(QStringLiteral("no-such-tty"))));
+    QVERIFY(writePortFile(QFile::encodeName(filePath(QStringLiteral("no-such-tty")))));
     {
         QFile plain(QStringLiteral("plain.txt"));
         QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.write("1-1;1-2; \r\n" + kEverything + " " + ToCp1251(u8("Админ")) + "\r\n");
+        plain.write("1-1;1-2; \r\n" + kAllPrivileges + " " + ToCp1251(u8("Админ")) + "\r\n");
         plain.close();
         TPasswords list(true);
         QVERIFY(list.LoadSourcePasswordsList(plain.fileName()));
         QVERIFY(list.SavePasswordsList(QStringLiteral("kvarn.pwd")));
     }
     prompt_->ExpectWarning();
-    makeForm();
+    QVERIFY(makeForm());
     auto shown = [this](const char *tabs) {
         QStringList names;
         auto *t = named<QTabWidget>(tabs);
@@ -595,9 +546,9 @@ void TestPages::passwordChangesTheTabs()
 
 void TestPages::pauseDialog()
 {
-    writePortFile(QFile::encodeName(dir_->filePath(QStringLiteral("no-such-tty"))));
+    QVERIFY(writePortFile(QFile::encodeName(filePath(QStringLiteral("no-such-tty")))));
     prompt_->ExpectWarning();
-    makeForm();
+    QVERIFY(makeForm());
     TDelayTimeWindow window; // the application's, handed to the window
     form().SetDelayTimeWindow(&window);
     QTimer *poll = named<QTimer>("TestModeRequestTimer");
@@ -655,9 +606,9 @@ void TestPages::pauseDialog()
 
 void TestPages::aboutBox()
 {
-    writePortFile(QFile::encodeName(dir_->filePath(QStringLiteral("no-such-tty"))));
+    QVERIFY(writePortFile(QFile::encodeName(filePath(QStringLiteral("no-such-tty")))));
     prompt_->ExpectWarning();
-    makeForm();
+    QVERIFY(makeForm());
     TAboutForm *about = form().About();
     QCOMPARE(about->VersionNumberLabel->text(), u8("Версия"));
     QString version;
@@ -699,9 +650,8 @@ void TestPages::screenshots()
     const QString out = qEnvironmentVariable("KVARN_GRAB_DIR");
     if (out.isEmpty())
         QSKIP("KVARN_GRAB_DIR is not set");
-    QVERIFY(startInstallation());
-    makeForm();
-    form().ApplyPrivileges(kEverything);
+    QVERIFY(startInstallation(kInstallation));
+    QVERIFY(makeForm(kAllPrivileges));
     for (int page : {1, 2, 0}) {
         selectSubPage(page);
         QVERIFY(form().grab().save(QStringLiteral("%1/settings-%2.png").arg(out).arg(page + 1)));

@@ -3,61 +3,22 @@
 // sends them on cue. Each case must cost at most the attempt it spoils, and
 // no value may be taken from a reply that is not the asked one's.
 
-#include "protocol/openprotocoldriver.h"
-#include "protocol/opvarlist.h"
 #include "base/cp1251.h"
-#include "base/sinks.h"
-#include "serial/rs232channel.h"
 #include "sim/simspectrum.h"
-#include "support/simprocess.h"
+#include "support/simline.h"
+#include "support/varlists.h"
 
 #include <QTest>
 
 namespace {
-
-class Terminal : public TerminalSink {
-public:
-    QList<QByteArray> Lines;
-    int LineCount() const override { return int(Lines.size()); }
-    void DeleteFirstLine() override { Lines.removeFirst(); }
-    void AppendLine(const QByteArray &line) override { Lines.append(line); }
-};
-
-// The program's channel and driver on the emulator's line. At 1200 baud the
-// interval time-out is 160 ms and "Approximately 0.25 second" lets a reply
-// take 306 ms in all, wide enough for a loaded machine.
-struct Program {
-    TRS232Channel channel;
-    TOpenProtocolDriver driver{&channel};
-    Terminal terminal;
-
-    bool open(const SimProcess &sim, const QByteArray &rate = "1200 baud",
-              const QByteArray &latency = "Approximately 0.25 second")
-    {
-        TComSettings &s = channel.Settings();
-        s.PortNumber = sim.LinkPath().toLocal8Bit();
-        s.TransferRate = rate;
-        s.LatencyPeriod = latency;
-        s.DTRControl = "HandShake";
-        s.RTSControl = "HandShake";
-        driver.SetTerminal(&terminal);
-        return channel.Open();
-    }
-};
+// At 1200 baud the interval time-out is 160 ms and "Approximately 0.25
+// second" lets a reply take 306 ms in all, wide enough for a loaded machine.
+const QByteArray kSlowRate = "1200 baud";
 
 QByteArray dropLine(int bytes)
 {
     return Cp("сброшено байт: ") + QByteArray::number(bytes);
 }
-
-std::unique_ptr<TOPVarList> makeList(const QList<QByteArray> &names)
-{
-    auto list = std::make_unique<TOPVarList>();
-    for (const QByteArray &name : names)
-        list->Add(name);
-    return list;
-}
-
 } // namespace
 
 class TestDriverSim : public QObject {
@@ -105,9 +66,9 @@ void TestDriverSim::replyBoundaries()
     if (!fault.isEmpty())
         options << "--fault" << fault;
     QVERIFY2(sim.Start(options), qPrintable(sim.ErrorText()));
-    Program p;
-    QVERIFY2(p.open(sim), qPrintable(p.channel.ErrorText()));
-    auto list = makeList({"ALARM1"});
+    ProgramOnSim p;
+    QVERIFY2(p.open(sim, kSlowRate), qPrintable(p.channel.ErrorText()));
+    auto list = varListOf({"ALARM1"});
     QVERIFY(p.driver.ReadVars(1, *list));
     QVERIFY(p.driver.ReadVars(1, *list));
     QCOMPARE(p.terminal.Lines, log);
@@ -135,11 +96,11 @@ void TestDriverSim::noiseBeforeAFullSizeBlock()
     // Request 3 is block 2: one noise byte goes before it.
     QVERIFY2(sim.Start(options + QStringList{"--block-size", "253", "--fault", "3:garbage:1"}),
              qPrintable(sim.ErrorText()));
-    Program p;
+    ProgramOnSim p;
     QVERIFY2(p.open(sim, "9600 baud", latency), qPrintable(p.channel.ErrorText()));
     QByteArray data;
     int size = 0;
-    QVERIFY(p.driver.ReadBlock(1, *makeList({"SPECTRUM1"}), data, size));
+    QVERIFY(p.driver.ReadBlock(1, *varListOf({"SPECTRUM1"}), data, size));
     QCOMPARE(data, SimSpectrumBytes(SimSpectrumCounts(TSimSpectrumKind::Main, 1)));
     QCOMPARE(sim.RequestLines().size(), 1 + 17 + 1); // the count, 17 blocks, block 2 again
     QVERIFY(p.terminal.Lines.contains("<- bad CRC [7 bytes total]"));
@@ -164,16 +125,16 @@ void TestDriverSim::lateReplies()
     SimProcess sim;
     QVERIFY2(sim.Start({"--reply-delay", "400", "--block-size", "253", "--set", "KOEFFICIENT=0.5"}),
              qPrintable(sim.ErrorText()));
-    Program p;
-    QVERIFY2(p.open(sim), qPrintable(p.channel.ErrorText()));
+    ProgramOnSim p;
+    QVERIFY2(p.open(sim, kSlowRate), qPrintable(p.channel.ErrorText()));
     if (kind == 2) {
         QByteArray data;
         int size = 0;
-        QVERIFY(p.driver.ReadBlock(1, *makeList({"SPECTRUM1"}), data, size));
+        QVERIFY(p.driver.ReadBlock(1, *varListOf({"SPECTRUM1"}), data, size));
         QCOMPARE(data, SimSpectrumBytes(SimSpectrumCounts(TSimSpectrumKind::Main, 1)));
         return;
     }
-    auto list = makeList({"KOEFFICIENT", "ALARM1", "ALARM2", "SERIALN"});
+    auto list = varListOf({"KOEFFICIENT", "ALARM1", "ALARM2", "SERIALN"});
     if (kind == 1) {
         const QList<QByteArray> values{"0.25", "1500", "6000", "1047"};
         for (int i = 0; i < 4; ++i)

@@ -5,6 +5,7 @@
 #include "base/sinks.h"
 #include "serial/memoryline.h"
 #include "serial/rs232channel.h"
+#include "support/simline.h"
 
 #include <QElapsedTimer>
 #include <QMap>
@@ -12,13 +13,7 @@
 
 namespace {
 
-class Terminal : public TerminalSink {
-public:
-    QList<QByteArray> Lines;
-    int LineCount() const override { return int(Lines.size()); }
-    void DeleteFirstLine() override { Lines.removeFirst(); }
-    void AppendLine(const QByteArray &line) override { Lines.append(line); }
-};
+using Terminal = RecordingTerminal;
 
 class Progress : public ProgressSink {
 public:

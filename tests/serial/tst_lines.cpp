@@ -89,6 +89,18 @@ public:
     int Fd() const { return fd_; }
 };
 
+// A channel with the slow line settings, opened on the pty's slave side.
+bool openOnPty(TRS232Channel &ch, PtyMaster &pty, const QByteArray &latency = "Approximately 2.5 seconds")
+{
+    if (!pty.Valid())
+        return false;
+    UseSlowLine(ch, pty.Slave(), latency);
+    if (ch.Open())
+        return true;
+    qWarning("%s", qPrintable(ch.ErrorText()));
+    return false;
+}
+
 // Sends pieces with pauses before them from another thread while the test
 // blocks in a read; joined (all sent) when it goes. The pauses are the
 // stimulus under test, not a means of synchronisation.
@@ -333,10 +345,8 @@ void TestLines::ptyClosedMasterFailsTheRead()
 void TestLines::ptyReplyInParts()
 {
     PtyMaster pty;
-    QVERIFY(pty.Valid());
     TRS232Channel ch;
-    UseSlowLine(ch, pty.Slave());
-    QVERIFY2(ch.Open(), qPrintable(ch.ErrorText()));
+    QVERIFY(openOnPty(ch, pty));
     auto send = [&pty](const QByteArray &b) { pty.Send(b); };
     auto read = [&ch](int capacity, bool first) {
         ReadResult r;
@@ -400,10 +410,8 @@ void TestLines::ptyReplyInParts()
 void TestLines::ptyFloodIsBoundedAndDropped()
 {
     PtyMaster pty;
-    QVERIFY(pty.Valid());
     TRS232Channel ch;
-    UseSlowLine(ch, pty.Slave(), "100 millisecond");
-    QVERIFY2(ch.Open(), qPrintable(ch.ErrorText()));
+    QVERIFY(openOnPty(ch, pty, "100 millisecond"));
     auto *line = dynamic_cast<TIODeviceLine *>(ch.Properties().Line());
     QVERIFY(line);
 
@@ -458,10 +466,8 @@ void TestLines::ptyTimeoutsLeaveNothingQueued()
         }
     };
     PtyMaster pty;
-    QVERIFY(pty.Valid());
     TRS232Channel ch;
-    UseSlowLine(ch, pty.Slave(), "Immediately answer");
-    QVERIFY2(ch.Open(), qPrintable(ch.ErrorText()));
+    QVERIFY(openOnPty(ch, pty, "Immediately answer"));
     for (int i = 0; i < 200; ++i)
         QVERIFY(TimedRead(ch).Bytes.isEmpty());
     MetaCallCounter counter;

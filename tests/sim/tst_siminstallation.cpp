@@ -7,42 +7,21 @@
 
 #include "base/cp1251.h"
 #include "instrument/ormak.h"
-#include "protocol/openprotocoldriver.h"
-#include "base/sinks.h"
-#include "serial/rs232channel.h"
 #include "sim/simspectrum.h"
-#include "support/simprocess.h"
+#include "support/simline.h"
 
 #include <QTest>
 
 namespace {
 
-class Terminal : public TerminalSink {
-public:
-    QList<QByteArray> lines;
-    int LineCount() const override { return int(lines.size()); }
-    void DeleteFirstLine() override { lines.removeFirst(); }
-    void AppendLine(const QByteArray &line) override { lines.append(line); }
-};
-
 // The program's chain on the emulator's line, with the line settings ./run writes.
-struct Program {
-    TRS232Channel channel;
-    TOpenProtocolDriver driver{&channel};
+struct Program : ProgramOnSim {
     TORMAK ormak{&driver};
-    Terminal terminal;
 
     bool open(const SimProcess &sim)
     {
-        TComSettings &s = channel.Settings();
-        s.PortNumber = sim.LinkPath().toLocal8Bit();
-        s.TransferRate = "9600 baud";
-        s.LatencyPeriod = "Approximately 0.25 second";
-        s.DTRControl = "HandShake";
-        s.RTSControl = "HandShake";
-        driver.SetTerminal(&terminal);
         ormak.SetDeviceNumber(1);
-        return channel.Open();
+        return ProgramOnSim::open(sim, "9600 baud");
     }
 };
 
@@ -80,7 +59,7 @@ void TestSimInstallation::everyPageAndASpectrumAt9600Baud()
     const TSimCounts counts = SimSpectrumCounts(TSimSpectrumKind::Main, 4);
     for (int ch : {0, 27, 221, 1023})
         QCOMPARE(p.ormak.Spectrum->GetCount(ch), qint32(counts[ch]));
-    for (const QByteArray &line : p.terminal.lines)
+    for (const QByteArray &line : p.terminal.Lines)
         QVERIFY2(line != "<- " && !line.contains("bad CRC"), line.constData());
 
     p.ormak.AlarmUnitVars->GetItem(1)->Value = "2"; // red lamp
@@ -115,7 +94,7 @@ void TestSimInstallation::retriesOverTheLine()
     QVERIFY(p.driver.ReadVars(1, *p.ormak.TestVars));
     // A spoilt header fails at once, after its 7 bytes; the rest of that
     // reply is dropped before the next request.
-    QCOMPARE(p.terminal.lines, (QList<QByteArray>{"-> ACTIVITY=??;", "<- ", "-> ACTIVITY=??;",
+    QCOMPARE(p.terminal.Lines, (QList<QByteArray>{"-> ACTIVITY=??;", "<- ", "-> ACTIVITY=??;",
                                                   "<- bad CRC [7 bytes total]", Cp("сброшено байт: 18"),
                                                   "-> ACTIVITY=??;", "<- ACTIVITY=42;"}));
     QCOMPARE(sim.RequestLines().size(), 3);

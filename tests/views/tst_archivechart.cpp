@@ -4,6 +4,7 @@
 // table with its zoom and its PNG and CSV export through scripted prompts.
 
 #include "support/scriptedprompt.h"
+#include "support/varlists.h"
 #include "views/archivechart.h"
 #include "views/archivechartwindow.h"
 #include "views/devicearchiveview.h"
@@ -32,22 +33,6 @@ QString u8(const char *text)
 }
 
 using Rows = QList<QList<QByteArray>>;
-
-std::unique_ptr<TDeviceArchive> archiveOf(const QList<QByteArray> &names, const Rows &rows)
-{
-    auto archive = std::make_unique<TDeviceArchive>();
-    TOPVarList list;
-    for (const QByteArray &name : names)
-        list.Add(name);
-    archive->SetNames(list);
-    for (const auto &row : rows) {
-        TOPVarList record;
-        for (int c = 0; c < row.size(); ++c)
-            record.Add(names.value(c), "A001", row[c]);
-        archive->AddRecord(record);
-    }
-    return archive;
-}
 
 qint64 localMs(int y, int mo, int d, int h, int mi, int s)
 {
@@ -243,13 +228,12 @@ void TestArchiveChart::thinning()
             }
         if (low > high)
             continue;
-        const bool hasLow = std::any_of(thin.begin(), thin.end(), [&](const QPointF &p) {
-            return p.y() == low && p.x() >= from + b * width && p.x() < from + (b + 1) * width;
-        });
-        const bool hasHigh = std::any_of(thin.begin(), thin.end(), [&](const QPointF &p) {
-            return p.y() == high && p.x() >= from + b * width && p.x() < from + (b + 1) * width;
-        });
-        QVERIFY2(hasLow && hasHigh, qPrintable(QStringLiteral("bucket %1").arg(b)));
+        auto kept = [&](double value) {
+            return std::any_of(thin.begin(), thin.end(), [&](const QPointF &p) {
+                return p.y() == value && p.x() >= from + b * width && p.x() < from + (b + 1) * width;
+            });
+        };
+        QVERIFY2(kept(low) && kept(high), qPrintable(QStringLiteral("bucket %1").arg(b)));
     }
 }
 
