@@ -161,9 +161,9 @@ void TestPages::lateInstallationIsNoSuccess()
     QVERIFY(makeForm(kAllPrivileges));
     qsizetype mark = 0;
     // Each group's first variable is asked three times, then the group is
-    // given up. The last read comes after the nine late replies to the
-    // first two have arrived and lie unread on the line: the one carrying
-    // KOEFFICIENT=0.5 must not answer the request for it.
+    // given up. The late replies come in while later requests wait (the
+    // replies to KOEFFICIENT during the reads of "Общее"), and the last read
+    // starts once all nine have been sent: none of them may answer it.
     const QList<QByteArray> counter(3, "KOEFFICIENT=??;");
     const struct {
         int subPage;
