@@ -5,7 +5,6 @@
 #include "instrument/devicearchive.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <cstdio>
 
 namespace benchfixture {
@@ -36,9 +35,9 @@ inline QByteArray valueOf(int column, int record)
     }
 }
 
-// An archive as an installation read leaves it: names, descriptions, and
-// records whose items carry the record index.
-inline void Fill(TDeviceArchive &archive, int records)
+// An archive as an installation read leaves it: names, descriptions (unless
+// told otherwise), and records whose items carry the record index.
+inline void Fill(TDeviceArchive &archive, int records, bool described = true)
 {
     TOPVarList names, descriptions;
     for (const char *c : kColumns) {
@@ -46,7 +45,8 @@ inline void Fill(TDeviceArchive &archive, int records)
         descriptions.Add(QByteArray("description of ") + c);
     }
     archive.SetNames(names);
-    archive.SetDescriptions(descriptions);
+    if (described)
+        archive.SetDescriptions(descriptions);
     for (int r = 0; r < records; ++r) {
         TOPVarList vars;
         const QByteArray index = "A" + QByteArray::number(r + 1).rightJustified(3, '0');
@@ -54,18 +54,6 @@ inline void Fill(TDeviceArchive &archive, int records)
             vars.Add(kColumns[c], index, valueOf(c, r));
         archive.AddRecord(vars);
     }
-}
-
-// The peak resident size of this process so far, in MiB (0 where unknown).
-inline double PeakMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
 }
 
 } // namespace benchfixture

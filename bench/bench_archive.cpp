@@ -9,6 +9,7 @@
 //   bench_archive --load FILE     (the child: loads FILE, prints ms and MiB)
 
 #include "archivefixture.h"
+#include "benchmeasure.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -31,7 +32,7 @@ double timeIt(const std::function<void()> &work)
         QElapsedTimer t;
         t.start();
         work();
-        best = std::min(best, t.nsecsElapsed() / 1e6);
+        best = std::min(best, bench::MsSince(t));
     }
     return best;
 }
@@ -49,7 +50,7 @@ int loadOnly(const QString &path)
         TDeviceArchive a;
         records = a.LoadFromFile(path) ? a.RecordCount() : -1;
     });
-    std::printf("%d %.1f %.1f\n", records, ms, PeakMiB());
+    std::printf("%d %.1f %.1f\n", records, ms, bench::PeakMiB());
     return records < 0 ? 1 : 0;
 }
 

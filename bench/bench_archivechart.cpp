@@ -7,12 +7,12 @@
 //   bench_archivechart [records]
 
 #include "archivefixture.h"
+#include "benchmeasure.h"
 #include "views/archivechart.h"
 #include "views/archivechartwindow.h"
 #include "ui/operatorprompt.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLineSeries>
 #include <QPixmap>
 #include <cstdio>
@@ -30,11 +30,6 @@ public:
     QString OpenFileName(const QString &, const QString &) override { return {}; }
     QString SaveFileName(const QString &, const QString &) override { return {}; }
 };
-
-double msSince(const QElapsedTimer &t)
-{
-    return t.nsecsElapsed() / 1e6;
-}
 } // namespace
 
 int main(int argc, char **argv)
@@ -50,7 +45,7 @@ int main(int argc, char **argv)
     QElapsedTimer series;
     series.start();
     TArchiveChartSeries alone = BuildArchiveChartSeries(archive, column);
-    const double seriesMs = msSince(series);
+    const double seriesMs = bench::MsSince(series);
 
     SilentPrompt prompt;
     TArchiveChartWindow window(prompt);
@@ -60,19 +55,19 @@ int main(int argc, char **argv)
     total.start();
     window.ShowSeries(BuildArchiveChartSeries(archive, column));
     const QPixmap shown = window.grab();
-    const double totalMs = msSince(total);
+    const double totalMs = bench::MsSince(total);
 
     const double day = 86400e3;
     QElapsedTimer zoom;
     zoom.start();
     window.ZoomTo(window.ShownMin() + 100 * day, window.ShownMin() + 101 * day);
     window.grab();
-    const double zoomMs = msSince(zoom);
+    const double zoomMs = bench::MsSince(zoom);
     QElapsedTimer back;
     back.start();
     window.ResetZoom();
     window.grab();
-    const double backMs = msSince(back);
+    const double backMs = bench::MsSince(back);
 
     std::printf("records                     %d (%lld charted, %d skipped)\n", records,
                 qint64(alone.Points.size()), alone.Skipped);

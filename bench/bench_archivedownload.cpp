@@ -21,26 +21,16 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser p;
-    p.addHelpOption();
-    p.addOption({"sim", "kvarn-sim executable", "path", qEnvironmentVariable("KVARN_SIM", KVARN_SIM_PATH)});
-    p.addOption({"baud", "line rate", "rate", "9600"});
-    p.addOption({"records", "records to read", "n", "200"});
-    p.process(app);
+    bench::ParseOptions(p, app, {{"baud", "line rate", "rate", "9600"}, {"records", "records to read", "n", "200"}});
     const int baud = std::max(50, p.value("baud").toInt());
     const int records = std::max(1, p.value("records").toInt());
 
-    bench::Sim sim;
-    if (!sim.Start(p.value("sim"), {"--baud", QString::number(baud), "--records", QString::number(records)})) {
-        std::fprintf(stderr, "kvarn-sim did not start\n");
+    bench::SimLine line;
+    if (!line.Open(p.value("sim"), {"--baud", QString::number(baud), "--records", QString::number(records)}, baud))
         return 2;
-    }
-    TRS232Channel channel;
-    if (!bench::OpenChannel(channel, sim, baud))
-        return 2;
-    TOpenProtocolDriver driver(&channel);
     bench::Terminal terminal;
-    driver.SetTerminal(&terminal);
-    TORMAK ormak(&driver);
+    line.Driver.SetTerminal(&terminal);
+    TORMAK ormak(&line.Driver);
     ormak.SetDeviceNumber(1);
     TOPVarList columns;
     columns.Add("DATETIME");
@@ -49,7 +39,7 @@ int main(int argc, char *argv[])
     QElapsedTimer t;
     t.start();
     const bool ok = ormak.ReadNumOfRecords() && ormak.ReadArchive(1, 1, records, &columns);
-    const double ms = t.nsecsElapsed() / 1e6;
+    const double ms = bench::MsSince(t);
     if (!ok || ormak.Archive->RecordCount() != records) {
         std::fprintf(stderr, "the download failed after %d records\n", ok ? ormak.Archive->RecordCount() : -1);
         return 1;
@@ -60,13 +50,13 @@ int main(int argc, char *argv[])
     double ptyFloor = 0;
     double requestWire = 0;
     int exchanges = 0;
-    for (const QByteArray &line : terminal.Lines) {
-        if (line.startsWith("-> ")) {
+    for (const QByteArray &shown : terminal.Lines) {
+        if (shown.startsWith("-> ")) {
             ++exchanges;
             ptyFloor += TOpenProtocolDriver::kDefaultRequestPause;
-            requestWire += bench::WireMs(line.size() - 3 + 13, baud);
-        } else if (line.startsWith("<- ")) {
-            ptyFloor += bench::WireMs(line.size() - 3 + 13, baud);
+            requestWire += bench::WireMs(shown.size() - 3 + 13, baud);
+        } else if (shown.startsWith("<- ")) {
+            ptyFloor += bench::WireMs(shown.size() - 3 + 13, baud);
         }
     }
     const double floor = ptyFloor + requestWire;

@@ -8,23 +8,19 @@
 //
 //   bench_archivenight [--sim PATH] [--ctl PATH] [--baud RATE] [--records N]
 
+#include "benchsim.h"
+
 #include "instrument/devicearchive.h"
 
 #include <QCoreApplication>
 #include <QCommandLineParser>
-#include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <cmath>
 #include <cstdio>
 
-#ifndef KVARN_SIM_PATH
-#define KVARN_SIM_PATH ""
-#endif
 #ifndef KVARN_CTL_PATH
 #define KVARN_CTL_PATH ""
 #endif
@@ -48,34 +44,25 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser p;
-    p.addHelpOption();
-    p.addOption({"sim", "kvarn-sim executable", "path", qEnvironmentVariable("KVARN_SIM", KVARN_SIM_PATH)});
-    p.addOption({"ctl", "kvarnctl executable", "path", qEnvironmentVariable("KVARN_CTL", KVARN_CTL_PATH)});
-    p.addOption({"baud", "line rate", "rate", "9600"});
-    p.addOption({"records", "archive records", "n", "100000"});
-    p.process(app);
+    bench::ParseOptions(p, app,
+                        {{"ctl", "kvarnctl executable", "path", qEnvironmentVariable("KVARN_CTL", KVARN_CTL_PATH)},
+                         {"baud", "line rate", "rate", "9600"},
+                         {"records", "archive records", "n", "100000"}});
     const int baud = p.value("baud").toInt();
     const int records = std::max(200, p.value("records").toInt());
 
     QTemporaryDir dir;
-    const QString link = dir.filePath("tty"), log = dir.filePath("sim.log"), cfg = dir.filePath("line.cfg");
-    QProcess sim;
-    sim.start(p.value("sim"), {"--link", link, "--baud", QString::number(baud), "--records", QString::number(records),
-                               "--set", "DURATIONTIME=600", "--set", "DATETIME=07/12/2026 06.00.00", "--log", log});
-    QByteArray out;
-    QElapsedTimer started;
-    started.start();
-    while (!out.contains("kvarn-sim: installation") && started.elapsed() < 15000) {
-        if (!sim.waitForReadyRead(500) && sim.state() == QProcess::NotRunning)
-            break;
-        out += sim.readAllStandardOutput();
-    }
+    const QString log = dir.filePath("sim.log"), cfg = dir.filePath("line.cfg");
+    bench::Sim sim;
+    if (!sim.Start(p.value("sim"), {"--baud", QString::number(baud), "--records", QString::number(records), "--set",
+                                    "DURATIONTIME=600", "--set", "DATETIME=07/12/2026 06.00.00", "--log", log}))
+        return 2;
     QFile settings(cfg);
-    if (!QFileInfo::exists(link) || !settings.open(QIODevice::WriteOnly)) {
-        std::fprintf(stderr, "kvarn-sim did not start (%s)\n", qPrintable(p.value("sim")));
+    if (!settings.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(cfg));
         return 2;
     }
-    settings.write("PortNumber=" + link.toLocal8Bit() + "\r\nTransferRate=" + QByteArray::number(baud)
+    settings.write("PortNumber=" + sim.Link().toLocal8Bit() + "\r\nTransferRate=" + QByteArray::number(baud)
                    + " baud\r\nStopBits=1 bit\r\nParitet=None\r\nLatencyPeriod=Approximately 0.25 second\r\n"
                      "DTRControl=HandShake\r\nRTSControl=HandShake\r\nWriteTimeOutMultiplier=0\r\n"
                      "WriteTimeOutConstant=0\r\n");
@@ -103,9 +90,8 @@ int main(int argc, char *argv[])
     const QString night = dir.filePath("night.daf");
     if (!kvarnctl({"-o", night}, nullptr))
         return 1;
-    const double totalMs = t.nsecsElapsed() / 1e6;
-    sim.terminate();
-    sim.waitForFinished(5000);
+    const double totalMs = bench::MsSince(t);
+    sim.Stop();
 
     const QList<QByteArray> sent = requests(log).mid(dryReads);
     int search = 0;

@@ -6,66 +6,23 @@
 //
 //   bench_archiveview [records]
 
+#include "archivefixture.h"
+#include "benchmeasure.h"
 #include "views/devicearchiveview.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QScrollBar>
 #include <QTableView>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/resource.h>
+
+using namespace benchfixture;
+using bench::MsSince;
 
 namespace {
-
-const char *const kColumns[] = {"DATETIME", "SERIALN",  "DRYCONTACTIN", "DRYCONTACTOUT",
-                                "DRYCONTACTTHR", "KOEFFICIENT", "ALARM1", "ALARM2",
-                                "ALARM1ON", "ALARM2ON", "STATUS", "ACTIVITY"};
-constexpr int kColumnCount = int(sizeof kColumns / sizeof kColumns[0]);
-
-QByteArray valueOf(int column, int record)
-{
-    switch (column) {
-    case 0: {
-        const int s = record * 600; // one record every ten minutes
-        char text[32];
-        std::snprintf(text, sizeof text, "%02d/%02d/2004 %02d.%02d.%02d", 1 + s / 86400 % 28,
-                      1 + s / (86400 * 28) % 12, s / 3600 % 24, s / 60 % 60, s % 60);
-        return text;
-    }
-    case 1: return "1047";
-    case 2: case 3: case 8: case 9: return record % 7 == 0 ? "1" : "0";
-    case 4: return "250.5";
-    case 5: return "0.0132";
-    case 6: return "200";
-    case 7: return "1000";
-    case 10: return QByteArray::number(16 * (record % 16));
-    default: return QByteArray::number(80.0 + record % 997 / 10.0, 'g', 6);
-    }
-}
-
-double peakMiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0; // kilobytes on Linux
-}
-
 double currentMiB()
 {
-    FILE *f = std::fopen("/proc/self/statm", "r");
-    long pages = 0, resident = 0;
-    if (f) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return resident * 4096.0 / (1024 * 1024);
-}
-
-double msSince(const QElapsedTimer &t)
-{
-    return t.nsecsElapsed() / 1e6;
+    return bench::ResidentKiB() / 1024.0;
 }
 } // namespace
 
@@ -77,19 +34,7 @@ int main(int argc, char **argv)
 
     const double baseMiB = currentMiB();
     TDeviceArchive archive;
-    {
-        TOPVarList names;
-        for (const char *name : kColumns)
-            names.Add(name);
-        archive.SetNames(names);
-        for (int r = 0; r < records; ++r) {
-            std::unique_ptr<TOPVarList> row = std::make_unique<TOPVarList>();
-            const QByteArray index = "A" + QByteArray::number(r + 1).rightJustified(3, '0');
-            for (int c = 0; c < kColumnCount; ++c)
-                row->Add(kColumns[c], index, valueOf(c, r));
-            archive.AddRecord(*row);
-        }
-    }
+    Fill(archive, records, false);
     const double archiveMiB = currentMiB() - baseMiB;
 
     TDeviceArchiveView view;
@@ -100,14 +45,14 @@ int main(int argc, char **argv)
     QElapsedTimer t;
     t.start();
     view.ShowArchive(archive);
-    const double showMs = msSince(t);
+    const double showMs = MsSince(t);
     view.ArchiveGrid->viewport()->repaint();
-    const double paintedMs = msSince(t);
+    const double paintedMs = MsSince(t);
     const double withViewMiB = currentMiB() - baseMiB;
 
     t.restart();
     const std::vector<int> widths = ArchiveColumnWidths(view.ArchiveData(), view.ArchiveGrid->fontMetrics());
-    const double widthsMs = msSince(t);
+    const double widthsMs = MsSince(t);
 
     // Scrolling: a page down a hundred times, then jumps across the table,
     // each painted at once.
@@ -118,13 +63,13 @@ int main(int argc, char **argv)
         bar->setValue(bar->value() + bar->pageStep());
         view.ArchiveGrid->viewport()->repaint();
     }
-    const double pageMs = msSince(t) / steps;
+    const double pageMs = MsSince(t) / steps;
     t.restart();
     for (int i = 0; i < steps; ++i) {
         bar->setValue(int(qint64(bar->maximum()) * ((i * 37) % steps) / steps));
         view.ArchiveGrid->viewport()->repaint();
     }
-    const double jumpMs = msSince(t) / steps;
+    const double jumpMs = MsSince(t) / steps;
 
     std::printf("archive view, %d records x %d columns\n", records, kColumnCount);
     std::printf("  ShowArchive (copy, descriptions, widths)  %9.1f ms\n", showMs);
@@ -135,7 +80,7 @@ int main(int argc, char **argv)
     std::printf("  one jump across the table, painted        %9.2f ms\n", jumpMs);
     std::printf("  memory: the archive                       %9.1f MiB\n", archiveMiB);
     std::printf("  memory: archive and the view's copy       %9.1f MiB\n", withViewMiB);
-    const double peak = peakMiB();
+    const double peak = bench::PeakMiB();
     std::printf("  peak resident memory of the process       %9.1f MiB  %s\n", peak,
                 peak < 400 ? "(under 400 MiB)" : "(OVER 400 MiB)");
     return 0;

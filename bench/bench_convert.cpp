@@ -5,6 +5,7 @@
 //   bench_convert [--ctl PATH] [records]
 
 #include "archivefixture.h"
+#include "benchmeasure.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -57,7 +58,7 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "kvarnctl convert failed: %s\n", p.readAllStandardError().constData());
             return 1;
         }
-        best = std::min(best, t.nsecsElapsed() / 1e6);
+        best = std::min(best, bench::MsSince(t));
     }
     struct rusage usage {};
     getrusage(RUSAGE_CHILDREN, &usage);

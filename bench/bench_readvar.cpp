@@ -26,15 +26,10 @@ namespace {
 
 int measure(const QString &simPath, int baud, int count)
 {
-    bench::Sim sim;
-    if (!sim.Start(simPath, {"--baud", QString::number(baud)})) {
-        std::fprintf(stderr, "kvarn-sim did not start\n");
+    bench::SimLine line;
+    if (!line.Open(simPath, {"--baud", QString::number(baud)}, baud))
         return 2;
-    }
-    TRS232Channel channel;
-    if (!bench::OpenChannel(channel, sim, baud))
-        return 2;
-    TOpenProtocolDriver driver(&channel);
+    TOpenProtocolDriver &driver = line.Driver;
 
     TOPVarList list;
     list.Add("SERIALN");
@@ -47,7 +42,7 @@ int measure(const QString &simPath, int baud, int count)
             std::fprintf(stderr, "read %d failed\n", i);
             return 1;
         }
-        const double ms = t.nsecsElapsed() / 1e6;
+        const double ms = bench::MsSince(t);
         replyBytes = driver.LastReadSize();
         if (i >= 3) // the first reads warm up the line
             times << ms;
@@ -74,11 +69,9 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser p;
-    p.addHelpOption();
-    p.addOption({"sim", "kvarn-sim executable", "path", qEnvironmentVariable("KVARN_SIM", KVARN_SIM_PATH)});
-    p.addOption({"baud", "line rates, comma-separated", "rates", "9600,115200"});
-    p.addOption({"count", "reads to time", "n", "60"});
-    p.process(app);
+    bench::ParseOptions(p, app,
+                        {{"baud", "line rates, comma-separated", "rates", "9600,115200"},
+                         {"count", "reads to time", "n", "60"}});
     const int count = std::max(5, p.value("count").toInt());
     for (const QString &rate : p.value("baud").split(u',')) {
         const int baud = rate.toInt();

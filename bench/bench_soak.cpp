@@ -48,24 +48,17 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser p;
-    p.addHelpOption();
-    p.addOption({"sim", "kvarn-sim executable", "path", qEnvironmentVariable("KVARN_SIM", KVARN_SIM_PATH)});
-    p.addOption({"exchanges", "request frames to send", "n", "10000"});
-    p.process(app);
+    bench::ParseOptions(p, app, {{"exchanges", "request frames to send", "n", "10000"}});
     const qint64 exchanges = std::max(100, p.value("exchanges").toInt());
 
-    bench::Sim sim;
+    bench::SimLine line;
     // Requests beyond the exchanges are never made: the schedule covers them all.
-    if (!sim.Start(p.value("sim"), faultOptions(int(exchanges) + 200)
-                                       + QStringList{"--activity", "42", "--set", "STATUS=3", "--set",
-                                                     "KOEFFICIENT=0.5"})) {
-        std::fprintf(stderr, "kvarn-sim did not start\n");
+    if (!line.Open(p.value("sim"),
+                   faultOptions(int(exchanges) + 200)
+                       + QStringList{"--activity", "42", "--set", "STATUS=3", "--set", "KOEFFICIENT=0.5"},
+                   9600, "100 millisecond"))
         return 2;
-    }
-    TRS232Channel channel;
-    if (!bench::OpenChannel(channel, sim, 9600, "100 millisecond"))
-        return 2;
-    TOpenProtocolDriver driver(&channel);
+    TOpenProtocolDriver &driver = line.Driver;
     bench::Terminal terminal(false);
     driver.SetTerminal(&terminal);
 

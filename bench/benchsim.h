@@ -1,12 +1,17 @@
 #pragma once
-// What the line benchmarks share: kvarn-sim on a pseudo-terminal, the
-// program's channel on it, a terminal that keeps what the driver shows, the
-// wire time of a frame and the process's resident memory.
+// What the line benchmarks share: the --sim option, kvarn-sim on a
+// pseudo-terminal, the program's channel and driver on it, a terminal that
+// keeps what the driver shows and the wire time of a frame.
+
+#include "benchmeasure.h"
 
 #include "base/sinks.h"
+#include "protocol/openprotocoldriver.h"
 #include "serial/rs232channel.h"
 
 #include <QByteArray>
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QList>
@@ -35,19 +40,14 @@ inline double Median(QList<double> v)
     return v.isEmpty() ? 0 : v[v.size() / 2];
 }
 
-// Resident memory of this process in KiB, from /proc (0 where there is none).
-inline long ResidentKiB()
+// Reads the command line: the help option, --sim (the emulator to run:
+// KVARN_SIM, or the one built with the benchmark) and the benchmark's own.
+inline void ParseOptions(QCommandLineParser &p, QCoreApplication &app, const QList<QCommandLineOption> &own)
 {
-    std::FILE *f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return 0;
-    char line[256];
-    long kib = 0;
-    while (std::fgets(line, sizeof line, f))
-        if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1)
-            break;
-    std::fclose(f);
-    return kib;
+    p.addHelpOption();
+    p.addOption({"sim", "kvarn-sim executable", "path", qEnvironmentVariable("KVARN_SIM", KVARN_SIM_PATH)});
+    p.addOptions(own);
+    p.process(app);
 }
 
 // The driver's terminal lines, kept whole, or only counted.
@@ -73,6 +73,7 @@ private:
 // kvarn-sim on a pseudo-terminal in a folder of its own; stopped on destruction.
 class Sim {
 public:
+    // Waits until the emulator says it is up; says so on stderr when it is not.
     bool Start(const QString &program, const QStringList &options)
     {
         link_ = dir_.filePath("tty");
@@ -88,13 +89,18 @@ public:
                 break;
             out += process_.readAllStandardOutput();
         }
-        return QFileInfo::exists(link_);
+        if (QFileInfo::exists(link_))
+            return true;
+        std::fprintf(stderr, "kvarn-sim did not start (%s)\n", qPrintable(process_.program()));
+        return false;
     }
-    ~Sim()
+    // Ends the emulator, so that its log is complete.
+    void Stop()
     {
         process_.terminate();
         process_.waitForFinished(5000);
     }
+    ~Sim() { Stop(); }
     QString Link() const { return link_; }
 
 private:
@@ -103,19 +109,30 @@ private:
     QString link_;
 };
 
-// Opens the channel on the emulator's line with the given rate and reply delay.
-inline bool OpenChannel(TRS232Channel &channel, const Sim &sim, int baud,
-                        const QByteArray &latency = "Approximately 0.25 second")
-{
-    TComSettings &s = channel.Settings();
-    s.PortNumber = sim.Link().toLocal8Bit();
-    s.TransferRate = QByteArray::number(baud) + " baud";
-    s.LatencyPeriod = latency;
-    s.DTRControl = s.RTSControl = "HandShake";
-    if (channel.Open())
-        return true;
-    std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(sim.Link()), qPrintable(channel.ErrorText()));
-    return false;
-}
+// The program's side of a started emulator: the channel opened on its line
+// with the given rate and reply delay, and the driver on that channel.
+class SimLine {
+    // Declared before the driver, so that they outlive it.
+    Sim sim_;
+    TRS232Channel channel_;
+
+public:
+    bool Open(const QString &program, const QStringList &options, int baud,
+              const QByteArray &latency = "Approximately 0.25 second")
+    {
+        if (!sim_.Start(program, options))
+            return false;
+        TComSettings &s = channel_.Settings();
+        s.PortNumber = sim_.Link().toLocal8Bit();
+        s.TransferRate = QByteArray::number(baud) + " baud";
+        s.LatencyPeriod = latency;
+        s.DTRControl = s.RTSControl = "HandShake";
+        if (channel_.Open())
+            return true;
+        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(sim_.Link()), qPrintable(channel_.ErrorText()));
+        return false;
+    }
+    TOpenProtocolDriver Driver{&channel_};
+};
 
 } // namespace bench

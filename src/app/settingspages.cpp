@@ -26,6 +26,7 @@
 #include "ui/radiogroup.h"
 #include "app/settingsbinding.h"
 #include "ui/toolbaricons.h"
+#include "ui/u8.h"
 #include "instrument/ormak.h"
 #include "base/cp1251.h"
 
@@ -35,18 +36,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimeEdit>
 #include <array>
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 template <class T>
 T *named(T *widget, const char *name, const QRect &geometry)
 {
@@ -115,15 +110,7 @@ void paintSiren(QPainter &p)
 {
     p.setPen(QPen(QColor(64, 0, 0), 1));
     p.setBrush(QColor(220, 40, 40));
-    QPainterPath horn;
-    horn.moveTo(1.5, 6);
-    horn.lineTo(4.5, 6);
-    horn.lineTo(9, 2);
-    horn.lineTo(9, 14);
-    horn.lineTo(4.5, 10);
-    horn.lineTo(1.5, 10);
-    horn.closeSubpath();
-    p.drawPath(horn);
+    DrawOutline(p, {{1.5, 6}, {4.5, 6}, {9, 2}, {9, 14}, {4.5, 10}, {1.5, 10}}); // horn
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(QColor(64, 64, 64), 1.2, Qt::SolidLine, Qt::RoundCap));
     p.drawArc(QRectF(7, 5, 5, 6), -60 * 16, 120 * 16);
@@ -150,9 +137,7 @@ void paintCopy(QPainter &p)
     p.setBrush(QColor(200, 220, 255));
     p.drawRect(QRectF(1.5, 4.5, 6, 7));
     p.setPen(QPen(QColor(0, 128, 0), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p.drawLine(QPointF(8.5, 8), QPointF(14.5, 8));
-    p.drawLine(QPointF(12, 5.5), QPointF(14.5, 8));
-    p.drawLine(QPointF(12, 10.5), QPointF(14.5, 8));
+    DrawArrow(p, {8.5, 8}, {14.5, 8}, {12, 5.5}, {12, 10.5});
 }
 
 QString text(const QByteArray &cp1251)

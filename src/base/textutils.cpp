@@ -369,35 +369,34 @@ QByteArray TrimControls(const QByteArray &text)
 
 QByteArray TrimLeftControls(const QByteArray &text) { return dropLeadingBlanks(text); }
 
-QByteArray AsciiUpper(const QByteArray &text)
+namespace {
+// c in the other case when it is one of the 26 ASCII letters from `from` on;
+// any other byte (code page 1251 letters included) stays as it is.
+char asciiCase(char c, char from, char to)
 {
-    QByteArray out = text;
-    for (char &c : out)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return out;
+    return c >= from && c <= char(from + 25) ? char(c - from + to) : c;
 }
 
-QByteArray AsciiLower(const QByteArray &text)
+QByteArray asciiCase(const QByteArray &text, char from, char to)
 {
     QByteArray out = text;
     for (char &c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
+        c = asciiCase(c, from, to);
     return out;
 }
+} // namespace
+
+QByteArray AsciiUpper(const QByteArray &text) { return asciiCase(text, 'a', 'A'); }
+
+QByteArray AsciiLower(const QByteArray &text) { return asciiCase(text, 'A', 'a'); }
 
 bool SameTextAscii(const QByteArray &a, const QByteArray &b)
 {
     if (a.size() != b.size())
         return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = char(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = char(y - 'a' + 'A');
-        if (x != y)
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (asciiCase(a[i], 'a', 'A') != asciiCase(b[i], 'a', 'A'))
             return false;
-    }
     return true;
 }
 

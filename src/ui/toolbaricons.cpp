@@ -23,42 +23,19 @@ void paintOpen(QPainter &p)
 {
     p.setPen(QPen(QColor(128, 96, 0), 1));
     p.setBrush(QColor(240, 200, 80));
-    QPainterPath back;
-    back.moveTo(1.5, 13.5);
-    back.lineTo(1.5, 4.5);
-    back.lineTo(5.5, 4.5);
-    back.lineTo(6.5, 5.5);
-    back.lineTo(12.5, 5.5);
-    back.lineTo(12.5, 13.5);
-    back.closeSubpath();
-    p.drawPath(back);
+    DrawOutline(p, {{1.5, 13.5}, {1.5, 4.5}, {5.5, 4.5}, {6.5, 5.5}, {12.5, 5.5}, {12.5, 13.5}}); // back
     p.setBrush(QColor(255, 224, 120));
-    QPainterPath front;
-    front.moveTo(1.5, 13.5);
-    front.lineTo(3.5, 8.5);
-    front.lineTo(14.5, 8.5);
-    front.lineTo(12.5, 13.5);
-    front.closeSubpath();
-    p.drawPath(front);
+    DrawOutline(p, {{1.5, 13.5}, {3.5, 8.5}, {14.5, 8.5}, {12.5, 13.5}}); // front
     // an arrow out of the folder
     p.setPen(QPen(QColor(0, 128, 0), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p.drawLine(QPointF(11, 7), QPointF(11, 1.5));
-    p.drawLine(QPointF(8.8, 3.7), QPointF(11, 1.5));
-    p.drawLine(QPointF(13.2, 3.7), QPointF(11, 1.5));
+    DrawArrow(p, {11, 7}, {11, 1.5}, {8.8, 3.7}, {13.2, 3.7});
 }
 
 void paintSave(QPainter &p)
 {
     p.setPen(QPen(QColor(0, 0, 96), 1));
     p.setBrush(QColor(40, 70, 160));
-    QPainterPath body;
-    body.moveTo(1.5, 1.5);
-    body.lineTo(12.5, 1.5);
-    body.lineTo(14.5, 3.5);
-    body.lineTo(14.5, 14.5);
-    body.lineTo(1.5, 14.5);
-    body.closeSubpath();
-    p.drawPath(body);
+    DrawOutline(p, {{1.5, 1.5}, {12.5, 1.5}, {14.5, 3.5}, {14.5, 14.5}, {1.5, 14.5}}); // body
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(235, 235, 235));
     p.drawRect(QRectF(4, 2, 7, 5)); // label
@@ -97,15 +74,10 @@ void paintNumber(QPainter &p)
 void arrow(QPainter &p, bool down, const QColor &colour)
 {
     p.setPen(QPen(colour, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    if (down) {
-        p.drawLine(QPointF(8, 0.8), QPointF(8, 7.5));
-        p.drawLine(QPointF(5, 4.8), QPointF(8, 7.8));
-        p.drawLine(QPointF(11, 4.8), QPointF(8, 7.8));
-    } else {
-        p.drawLine(QPointF(8, 7.8), QPointF(8, 1.2));
-        p.drawLine(QPointF(5, 4.2), QPointF(8, 1.2));
-        p.drawLine(QPointF(11, 4.2), QPointF(8, 1.2));
-    }
+    if (down)
+        DrawArrow(p, {8, 0.8}, {8, 7.8}, {5, 4.8}, {11, 4.8});
+    else
+        DrawArrow(p, {8, 7.8}, {8, 1.2}, {5, 4.2}, {11, 4.2});
 }
 
 void paintWrite(QPainter &p)
@@ -128,17 +100,11 @@ void paintTestMode(QPainter &p)
     p.setPen(QPen(QColor(0, 80, 0), 0.8));
     for (int y = 4; y <= 12; y += 4)
         p.drawLine(QPointF(1.5, y + 0.5), QPointF(14.5, y + 0.5));
-    QPainterPath trace;
-    trace.moveTo(1.5, 10);
-    trace.lineTo(4, 10);
-    trace.lineTo(5.5, 5);
-    trace.lineTo(7.5, 12);
-    trace.lineTo(9, 4);
-    trace.lineTo(10.5, 9);
-    trace.lineTo(14.5, 9);
     p.setPen(QPen(QColor(80, 255, 80), 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
-    p.drawPath(trace);
+    // the trace: a line left open
+    DrawOutline(p, {{1.5, 10}, {4, 10}, {5.5, 5}, {7.5, 12}, {9, 4}, {10.5, 9}, {14.5, 9}},
+                false);
 }
 } // namespace
 
@@ -156,4 +122,24 @@ QIcon PaintedIcon(void (*paint)(QPainter &))
     icon.addPixmap(render(paint, 1));
     icon.addPixmap(render(paint, 2));
     return icon;
+}
+
+void DrawOutline(QPainter &p, std::initializer_list<QPointF> points, bool closed)
+{
+    if (points.size() == 0)
+        return;
+    QPainterPath path;
+    path.moveTo(*points.begin());
+    for (auto it = points.begin() + 1; it != points.end(); ++it)
+        path.lineTo(*it);
+    if (closed)
+        path.closeSubpath();
+    p.drawPath(path);
+}
+
+void DrawArrow(QPainter &p, const QPointF &tail, const QPointF &tip, const QPointF &barb1, const QPointF &barb2)
+{
+    p.drawLine(tail, tip);
+    p.drawLine(barb1, tip);
+    p.drawLine(barb2, tip);
 }

@@ -4,6 +4,9 @@
 // installation, 4 read from the installation, 5 test mode.
 
 #include <QIcon>
+#include <QPointF>
+
+#include <initializer_list>
 
 class QPainter;
 
@@ -14,3 +17,9 @@ QIcon MainToolBarIcon(int index);
 
 // An icon drawn by paint on a 16 x 16 grid, at one and at two pixels per unit.
 QIcon PaintedIcon(void (*paint)(QPainter &));
+
+// Strokes for painters on that grid, with the painter's pen and brush: the
+// path through the points, closed and filled unless told otherwise, and an
+// arrow from its tail to its tip with both barbs drawn to the tip.
+void DrawOutline(QPainter &p, std::initializer_list<QPointF> points, bool closed = true);
+void DrawArrow(QPainter &p, const QPointF &tail, const QPointF &tip, const QPointF &barb1, const QPointF &barb2);

@@ -3,6 +3,7 @@
 #include "base/cp1251.h"
 #include "base/savefile.h"
 #include "ui/operatorprompt.h"
+#include "ui/u8.h"
 
 #include <QBuffer>
 #include <QChart>
@@ -19,11 +20,6 @@
 #include <cmath>
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 constexpr const char *kPngFilter = "Рисунки PNG (*.png);;Все файлы (*.*)";
 constexpr const char *kCsvFilter = "Таблицы CSV (*.csv);;Все файлы (*.*)";
 constexpr const char *kSaveFailed = "Файл записать не удалось: ";

@@ -6,6 +6,7 @@
 #include "ui/fonts.h"
 #include "ui/operatorprompt.h"
 #include "ui/toolbaricons.h"
+#include "ui/u8.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -26,11 +27,6 @@
 #include <limits>
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 // Blanks and control characters off both ends of a line.
 QByteArray trimLine(const QByteArray &line)
 {
@@ -98,9 +94,7 @@ void paintSaveTemplate(QPainter &p)
     // the red arrow into it
     p.setPen(QPen(QColor(200, 0, 0), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawLine(QPointF(6, 5), QPointF(12.5, 5));
-    p.drawLine(QPointF(12.5, 5), QPointF(12.5, 8));
-    p.drawLine(QPointF(11, 6.5), QPointF(12.5, 8));
-    p.drawLine(QPointF(14, 6.5), QPointF(12.5, 8));
+    DrawArrow(p, {12.5, 5}, {12.5, 8}, {11, 6.5}, {14, 6.5});
 }
 } // namespace
 

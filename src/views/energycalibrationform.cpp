@@ -2,6 +2,7 @@
 
 #include "ui/fonts.h"
 #include "ui/toolbaricons.h"
+#include "ui/u8.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -12,11 +13,6 @@
 #include <QScreen>
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 // A decimal integer with an optional sign that fits 32 bits.
 bool parseDecimal(const QString &text, qint32 &value)
 {
@@ -40,20 +36,24 @@ void paintToPoint(QPainter &p)
     p.drawPolygon(head, 3);
 }
 
+template <class T>
+T *named(T *widget, const char *name, const QRect &geometry)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
 QLabel *label(QWidget *parent, const char *name, const char *caption, const QRect &geometry, bool centred)
 {
-    auto *l = new QLabel(u8(caption), parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(geometry);
+    auto *l = named(new QLabel(u8(caption), parent), name, geometry);
     l->setAlignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
     return l;
 }
 
 QLabel *sunkenPanel(QWidget *parent, const char *name, const QRect &geometry)
 {
-    auto *panel = new QLabel(QStringLiteral("0"), parent);
-    panel->setObjectName(QLatin1String(name));
-    panel->setGeometry(geometry);
+    auto *panel = named(new QLabel(QStringLiteral("0"), parent), name, geometry);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setAlignment(Qt::AlignCenter);
     return panel;
@@ -61,20 +61,23 @@ QLabel *sunkenPanel(QWidget *parent, const char *name, const QRect &geometry)
 
 QLineEdit *edit(QWidget *parent, const char *name, const QRect &geometry)
 {
-    auto *e = new QLineEdit(QStringLiteral("0"), parent);
-    e->setObjectName(QLatin1String(name));
-    e->setGeometry(geometry);
-    return e;
+    return named(new QLineEdit(QStringLiteral("0"), parent), name, geometry);
 }
 
 QPushButton *glyphButton(QWidget *parent, const char *name, const QRect &geometry)
 {
-    auto *b = new QPushButton(parent);
-    b->setObjectName(QLatin1String(name));
-    b->setGeometry(geometry);
+    auto *b = named(new QPushButton(parent), name, geometry);
     b->setIcon(PaintedIcon(paintToPoint));
     b->setAutoDefault(false);
     return b;
+}
+
+// Stores the number and shows it as decimal text in its edit or panel.
+template <class W>
+void setShown(qint32 &number, W *shown, qint32 value)
+{
+    number = value;
+    shown->setText(QString::number(value));
 }
 
 // Applies an edit's text to its number, or puts the number back.
@@ -113,18 +116,12 @@ TEnergyCalibrationForm::TEnergyCalibrationForm(QWidget *parent)
     EnergyPanel1 = sunkenPanel(this, "EnergyPanel1", QRect(308, 30, 61, 21));
     EnergyPanel2 = sunkenPanel(this, "EnergyPanel2", QRect(308, 58, 61, 21));
 
-    Bevel1 = new QFrame(this);
-    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1 = named(new QFrame(this), "Bevel1", QRect(6, 94, 369, 5));
     Bevel1->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    Bevel1->setGeometry(6, 94, 369, 5);
 
-    OKBtn = new QPushButton(QStringLiteral("OK"), this);
-    OKBtn->setObjectName(QStringLiteral("OKBtn"));
-    OKBtn->setGeometry(48, 112, 93, 25);
+    OKBtn = named(new QPushButton(QStringLiteral("OK"), this), "OKBtn", QRect(48, 112, 93, 25));
     OKBtn->setDefault(true);
-    CancelBtn = new QPushButton(u8("Отменить"), this);
-    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-    CancelBtn->setGeometry(238, 112, 97, 25);
+    CancelBtn = named(new QPushButton(u8("Отменить"), this), "CancelBtn", QRect(238, 112, 97, 25));
 
     setTabOrder(OKBtn, CancelBtn);
     setTabOrder(CancelBtn, to1Btn);
@@ -140,41 +137,12 @@ TEnergyCalibrationForm::TEnergyCalibrationForm(QWidget *parent)
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject); // Esc rejects as well
 }
 
-void TEnergyCalibrationForm::SetCurChannel(qint32 value)
-{
-    CurChannel = value;
-    ChannelEdit->setText(QString::number(value));
-}
-
-void TEnergyCalibrationForm::SetCurEnergy(qint32 value)
-{
-    CurEnergy = value;
-    EnergyEdit->setText(QString::number(value));
-}
-
-void TEnergyCalibrationForm::SetChannel1(qint32 value)
-{
-    Channel1 = value;
-    ChannelPanel1->setText(QString::number(value));
-}
-
-void TEnergyCalibrationForm::SetEnergy1(qint32 value)
-{
-    Energy1 = value;
-    EnergyPanel1->setText(QString::number(value));
-}
-
-void TEnergyCalibrationForm::SetChannel2(qint32 value)
-{
-    Channel2 = value;
-    ChannelPanel2->setText(QString::number(value));
-}
-
-void TEnergyCalibrationForm::SetEnergy2(qint32 value)
-{
-    Energy2 = value;
-    EnergyPanel2->setText(QString::number(value));
-}
+void TEnergyCalibrationForm::SetCurChannel(qint32 value) { setShown(CurChannel, ChannelEdit, value); }
+void TEnergyCalibrationForm::SetCurEnergy(qint32 value) { setShown(CurEnergy, EnergyEdit, value); }
+void TEnergyCalibrationForm::SetChannel1(qint32 value) { setShown(Channel1, ChannelPanel1, value); }
+void TEnergyCalibrationForm::SetEnergy1(qint32 value) { setShown(Energy1, EnergyPanel1, value); }
+void TEnergyCalibrationForm::SetChannel2(qint32 value) { setShown(Channel2, ChannelPanel2, value); }
+void TEnergyCalibrationForm::SetEnergy2(qint32 value) { setShown(Energy2, EnergyPanel2, value); }
 
 void TEnergyCalibrationForm::ChannelEditChange()
 {

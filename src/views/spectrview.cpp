@@ -1,6 +1,7 @@
 #include "views/spectrview.h"
 
 #include "ui/operatorprompt.h"
+#include "ui/u8.h"
 #include "views/energycalibrationform.h"
 
 #include <QHeaderView>
@@ -20,11 +21,6 @@
 #include <limits>
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 constexpr const char *kAreaFailed = "Площадь области между маркерами вычислить не удалось";
 constexpr const char *kAreaTotal = "Площадь области между маркерами = ";
 constexpr const char *kNetArea = "Площадь за вычетом фона = ";
