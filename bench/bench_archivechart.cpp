@@ -8,9 +8,9 @@
 
 #include "archivefixture.h"
 #include "benchmeasure.h"
+#include "ui/operatorprompt.h"
 #include "views/archivechart.h"
 #include "views/archivechartwindow.h"
-#include "ui/operatorprompt.h"
 
 #include <QApplication>
 #include <QLineSeries>

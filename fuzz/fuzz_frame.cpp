@@ -6,11 +6,11 @@
 // delimit them, and a transaction keeps its promises about the caller's
 // buffer, the terminal and the progress bar.
 
+#include "base/sinks.h"
 #include "fuzzcheck.h"
 #include "protocol/frame.h"
 #include "protocol/openprotocoldriver.h"
 #include "protocol/opvarlist.h"
-#include "base/sinks.h"
 #include "serial/memoryline.h"
 #include "serial/rs232channel.h"
 

@@ -2,8 +2,8 @@
 
 #include "access/enterpasswordwindow.h"
 #include "access/passwordisincorrectwindow.h"
-#include "ui/operatorprompt.h"
 #include "base/cp1251.h"
+#include "ui/operatorprompt.h"
 
 WidgetPasswordAsker::WidgetPasswordAsker(OperatorPrompt &prompt)
     : prompt_(prompt), enterPasswordForm_(std::make_unique<TEnterPasswordForm>()),

@@ -1,7 +1,8 @@
 #include "app/aboutform.h"
 
-#include "ui/fonts.h"
 #include "app/jpegimage.h"
+#include "ui/fonts.h"
+#include "ui/u8.h"
 
 #include <QFile>
 #include <QFrame>
@@ -17,11 +18,6 @@ static void initAboutResources()
 }
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 QLabel *navyLabel(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
 {
     auto *label = new QLabel(text, parent);

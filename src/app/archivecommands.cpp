@@ -8,6 +8,7 @@
 #include "base/cp1251.h"
 #include "instrument/ormak.h"
 #include "protocol/openprotocoldriver.h"
+#include "ui/u8.h"
 #include "views/archiveparamselector.h"
 #include "views/devicearchiveview.h"
 
@@ -15,11 +16,6 @@
 #include <exception>
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 // A step of an archive command failed: the command warns and clears.
 class EInternalError : public std::exception {
 public:

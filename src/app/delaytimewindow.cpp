@@ -1,8 +1,8 @@
 #include "app/delaytimewindow.h"
 
-#include "ui/fonts.h"
 #include "app/testmodepause.h"
 #include "base/cp1251.h"
+#include "ui/fonts.h"
 
 #include <QEvent>
 #include <QLabel>

@@ -14,13 +14,9 @@
 #include "instrument/ormak.h"
 #include "protocol/openprotocoldriver.h"
 #include "serial/compropertiesdialog.h"
+#include "ui/u8.h"
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 constexpr const char *kPortUnavailable =
     "Выбранный последовательный порт недоступен. Попробуйте перенастроить программу.";
 } // namespace

@@ -1,8 +1,8 @@
 #include "app/delaytimewindow.h"
 #include "app/displaytexts.h"
-#include "ui/fonts.h"
 #include "app/mainform.h"
 #include "base/textutils.h"
+#include "ui/fonts.h"
 
 #include <QApplication>
 

@@ -1,5 +1,4 @@
 #include "app/mainform.h"
-#include "app/programfiles.h"
 
 #include "access/passwords.h"
 #include "access/widgetpasswordasker.h"
@@ -7,17 +6,19 @@
 #include "app/clocktext.h"
 #include "app/delaytimewindow.h"
 #include "app/displaytexts.h"
-#include "ui/fonts.h"
 #include "app/privileges.h"
-#include "ui/radiogroup.h"
+#include "app/programfiles.h"
 #include "app/settingsbinding.h"
 #include "app/terminallistbox.h"
-#include "ui/toolbaricons.h"
 #include "app/waitwindow.h"
-#include "instrument/ormak.h"
 #include "base/cp1251.h"
+#include "instrument/ormak.h"
 #include "protocol/openprotocoldriver.h"
 #include "serial/compropertiesdialog.h"
+#include "ui/fonts.h"
+#include "ui/radiogroup.h"
+#include "ui/toolbaricons.h"
+#include "ui/u8.h"
 #include "views/archiveparamselector.h"
 #include "views/devicearchiveview.h"
 #include "views/spectrview.h"
@@ -43,11 +44,6 @@
 #include <exception>
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 // The design's client area at 96 pixels per inch, and its bars.
 constexpr int kClientWidth = 519;
 constexpr int kClientHeight = 381;

@@ -9,9 +9,9 @@
 
 #include "app/commands.h"
 #include "app/settingsbinding.h"
-#include "ui/operatorprompt.h"
 #include "app/testmodepause.h"
 #include "serial/rs232channel.h"
+#include "ui/operatorprompt.h"
 
 #include <QMainWindow>
 #include <QPointer>

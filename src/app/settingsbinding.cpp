@@ -1,8 +1,8 @@
 #include "app/settingsbinding.h"
 
-#include "instrument/ormak.h"
 #include "base/cp1251.h"
 #include "base/textutils.h"
+#include "instrument/ormak.h"
 
 #include <cmath>
 #include <limits>

@@ -10,17 +10,13 @@
 #include "app/waitwindow.h"
 #include "instrument/ormak.h"
 #include "protocol/openprotocoldriver.h"
+#include "ui/u8.h"
 
 #include <QLabel>
 #include <QTabWidget>
 #include <QTimer>
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 constexpr const char *kCounterDetached =
     "Счетчик не подключен к БОП. Просмотр и редактирование его параметров невозможны.";
 

@@ -23,12 +23,12 @@
 
 #include "app/clocktext.h"
 #include "app/displaytexts.h"
-#include "ui/radiogroup.h"
 #include "app/settingsbinding.h"
+#include "base/cp1251.h"
+#include "instrument/ormak.h"
+#include "ui/radiogroup.h"
 #include "ui/toolbaricons.h"
 #include "ui/u8.h"
-#include "instrument/ormak.h"
-#include "base/cp1251.h"
 
 #include <QDateEdit>
 #include <QDateTime>

@@ -7,14 +7,10 @@
 #include "app/waitwindow.h"
 #include "instrument/ormak.h"
 #include "instrument/radiationspectr.h"
+#include "ui/u8.h"
 #include "views/spectrview.h"
 
 namespace {
-QString u8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 constexpr const char *kSpectrumFilter = "Файлы спектральных характеристик|*.spc|Все файлы|*.*";
 constexpr const char *kSpectrumSuffix = "spc";
 } // namespace

@@ -1,7 +1,7 @@
 #include "app/terminallistbox.h"
 
-#include "ui/fonts.h"
 #include "base/cp1251.h"
+#include "ui/fonts.h"
 
 #include <QScrollBar>
 #include <QStyledItemDelegate>

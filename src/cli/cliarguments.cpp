@@ -3,8 +3,8 @@
 #include "cli/archivesearch.h"
 
 #include "base/cp1251.h"
-#include "protocol/frame.h"
 #include "base/textutils.h"
+#include "protocol/frame.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "cli/clicsv.h"
 
+#include "base/cp1251.h"
+#include "base/savefile.h"
 #include "cli/cliconsole.h"
 #include "instrument/devicearchive.h"
 #include "instrument/radiationspectr.h"
-#include "base/savefile.h"
-#include "base/cp1251.h"
 
 namespace {
 

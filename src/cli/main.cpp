@@ -1,8 +1,8 @@
 // kvarnctl: the installation's exchanges from the command line. See --help.
 
+#include "base/textutils.h"
 #include "cli/cliconsole.h"
 #include "cli/kvarnctl.h"
-#include "base/textutils.h"
 
 #include <QCoreApplication>
 

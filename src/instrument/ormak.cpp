@@ -1,9 +1,9 @@
 #include "instrument/ormak.h"
 
 #include "base/cp1251.h"
-#include "protocol/openprotocoldriver.h"
 #include "base/sinks.h"
 #include "base/textutils.h"
+#include "protocol/openprotocoldriver.h"
 
 #include <algorithm>
 #include <cmath>

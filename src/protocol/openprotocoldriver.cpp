@@ -1,9 +1,9 @@
 #include "protocol/openprotocoldriver.h"
 
-#include "protocol/opvarlist.h"
 #include "base/cp1251.h"
 #include "base/sinks.h"
 #include "base/textutils.h"
+#include "protocol/opvarlist.h"
 #include "serial/rs232channel.h"
 
 #include <chrono>

@@ -1,8 +1,8 @@
 #include "serial/compropertiesdialog.h"
 
-#include "ui/operatorprompt.h"
 #include "base/cp1251.h"
 #include "serial/comproperties.h"
+#include "ui/operatorprompt.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -2,8 +2,8 @@
 #include "access/passwordisincorrectwindow.h"
 #include "access/passwords.h"
 #include "access/widgetpasswordasker.h"
-#include "ui/operatorprompt.h"
 #include "base/cp1251.h"
+#include "ui/operatorprompt.h"
 
 #include <QApplication>
 #include <QFile>

@@ -5,13 +5,13 @@
 
 #include "app/clocktext.h"
 #include "app/mainform.h"
-#include "ui/radiogroup.h"
 #include "app/terminallistbox.h"
 #include "app/waitwindow.h"
 #include "base/cp1251.h"
 #include "base/textutils.h"
 #include "serial/memoryline.h"
 #include "support/scriptedprompt.h"
+#include "ui/radiogroup.h"
 #include "views/devicearchiveview.h"
 #include "views/spectrview.h"
 

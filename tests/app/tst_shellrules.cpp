@@ -8,8 +8,8 @@
 #include "app/privileges.h"
 #include "app/settingsbinding.h"
 #include "app/testmodepause.h"
-#include "instrument/ormak.h"
 #include "base/cp1251.h"
+#include "instrument/ormak.h"
 
 #include <QDir>
 #include <QFile>

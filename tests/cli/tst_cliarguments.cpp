@@ -3,11 +3,11 @@
 // written value was taken, the installation's time text, CSV fields and the
 // naming of a failed exchange.
 
+#include "base/cp1251.h"
 #include "cli/cliarguments.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
 #include "cli/kvarnctl.h"
-#include "base/cp1251.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -3,9 +3,9 @@
 // files it writes read back through the program's own loaders, and command
 // lines refused before anything reaches the installation.
 
+#include "base/cp1251.h"
 #include "instrument/devicearchive.h"
 #include "instrument/radiationspectr.h"
-#include "base/cp1251.h"
 #include "sim/simspectrum.h"
 #include "support/simprocess.h"
 

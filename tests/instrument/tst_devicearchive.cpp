@@ -1,7 +1,7 @@
 #include "instrument/devicearchive.h"
 
-#include "testfiles.h"
 #include "base/cp1251.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QRandomGenerator>

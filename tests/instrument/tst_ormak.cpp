@@ -1,8 +1,8 @@
 #include "instrument/ormak.h"
 
+#include "base/sinks.h"
 #include "protocol/frame.h"
 #include "protocol/openprotocoldriver.h"
-#include "base/sinks.h"
 #include "serial/memoryline.h"
 #include "serial/rs232channel.h"
 
