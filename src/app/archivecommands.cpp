@@ -3,7 +3,6 @@
 
 #include "app/mainform.h"
 
-#include "app/terminallistbox.h"
 #include "app/waitwindow.h"
 #include "base/cp1251.h"
 #include "instrument/ormak.h"
@@ -94,9 +93,7 @@ void TMainForm::CmdReadArchive()
             const QByteArray line = Cp("Чтение архива остановлено оператором: прочитано ") +
                                     QByteArray::number(Device->Archive->RecordCount()) + Cp(" записей из ") +
                                     QByteArray::number(Device->ArchiveRecordsInRange());
-            if (CommTerminalLB->LineCount() >= TOpenProtocolDriver::kTerminalLines)
-                CommTerminalLB->DeleteFirstLine();
-            CommTerminalLB->AppendLine(line);
+            LogTerminalLine(line);
         }
     } catch (const EInternalError &) {
         Prompt().Warning(u8("Загрузка архива не удалась!"));
