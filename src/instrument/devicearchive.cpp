@@ -140,15 +140,15 @@ void TDeviceArchive::appendLayout(const TOPVarList &vars)
     };
     // Consecutive records nearly always have the same items: only the last
     // name list and the last layout are looked at.
-    if (nameLists_.empty() || !sameNames(nameLists_.back())) {
+    if (store_.NameLists.empty() || !sameNames(store_.NameLists.back())) {
         std::vector<QByteArray> names;
         names.reserve(size_t(count));
         for (int k = 0; k < count; ++k)
             names.push_back(vars.GetItem(k)->Name);
-        nameLists_.push_back(std::move(names));
+        store_.NameLists.push_back(std::move(names));
     }
     TLayout layout;
-    layout.NameList = int(nameLists_.size()) - 1;
+    layout.NameList = int(store_.NameLists.size()) - 1;
     if (count > 0)
         layout.Index = vars.GetItem(0)->Index;
     for (int k = 1; k < count; ++k) {
@@ -159,24 +159,24 @@ void TDeviceArchive::appendLayout(const TOPVarList &vars)
             break;
         }
     }
-    if (!layouts_.empty()) {
-        const TLayout &last = layouts_.back();
+    if (!store_.Layouts.empty()) {
+        const TLayout &last = store_.Layouts.back();
         if (last.NameList == layout.NameList && last.Index == layout.Index && last.Indexes == layout.Indexes) {
-            layoutOf_.push_back(qint32(layouts_.size() - 1));
+            store_.LayoutOf.push_back(qint32(store_.Layouts.size() - 1));
             return;
         }
     }
-    layouts_.push_back(std::move(layout));
-    layoutOf_.push_back(qint32(layouts_.size() - 1));
+    store_.Layouts.push_back(std::move(layout));
+    store_.LayoutOf.push_back(qint32(store_.Layouts.size() - 1));
 }
 
 void TDeviceArchive::AddRecord(const TOPVarList &vars)
 {
     for (int k = 0; k < vars.Count(); ++k) {
-        values_ += vars.GetItem(k)->Value;
-        valueEnd_.push_back(values_.size());
+        store_.Values += vars.GetItem(k)->Value;
+        store_.ValueEnd.push_back(store_.Values.size());
     }
-    firstValue_.push_back(qint64(valueEnd_.size()));
+    store_.FirstValue.push_back(qint64(store_.ValueEnd.size()));
     appendLayout(vars);
 }
 
@@ -190,36 +190,31 @@ void TDeviceArchive::SetDescriptions(const TOPVarList *descriptions)
     descriptions_ = descriptions ? descriptions->Clone() : nullptr;
 }
 
-void TDeviceArchive::resetRecords()
+void TDeviceArchive::setRecords(TRecordStore records)
 {
-    values_.clear();
-    valueEnd_.clear();
-    firstValue_.assign(1, 0);
-    layoutOf_.clear();
-    layouts_.clear();
-    nameLists_.clear();
+    store_ = std::move(records);
     recordCache_.clear();
 }
 
 void TDeviceArchive::Clear()
 {
-    resetRecords();
+    setRecords({});
 }
 
 int TDeviceArchive::ValueCount(int record) const
 {
     if (record < 0 || record >= RecordCount())
         return 0;
-    return int(firstValue_[size_t(record) + 1] - firstValue_[size_t(record)]);
+    return int(store_.FirstValue[size_t(record) + 1] - store_.FirstValue[size_t(record)]);
 }
 
 QByteArrayView TDeviceArchive::Value(int record, int column) const
 {
     if (column < 0 || column >= ValueCount(record))
         return QByteArrayView();
-    const qint64 k = firstValue_[size_t(record)] + column;
-    const qint64 begin = k == 0 ? 0 : valueEnd_[size_t(k - 1)];
-    return QByteArrayView(values_.constData() + begin, valueEnd_[size_t(k)] - begin);
+    const qint64 k = store_.FirstValue[size_t(record)] + column;
+    const qint64 begin = k == 0 ? 0 : store_.ValueEnd[size_t(k - 1)];
+    return QByteArrayView(store_.Values.constData() + begin, store_.ValueEnd[size_t(k)] - begin);
 }
 
 const TDeviceArchiveRecord *TDeviceArchive::GetRecord(int number) const
@@ -232,8 +227,8 @@ const TDeviceArchiveRecord *TDeviceArchive::GetRecord(int number) const
         recordCache_.resize(size_t(number) + 1);
     std::unique_ptr<TDeviceArchiveRecord> &cached = recordCache_[size_t(number)];
     if (!cached) {
-        const TLayout &layout = layouts_[size_t(layoutOf_[size_t(number)])];
-        const std::vector<QByteArray> &names = nameLists_[size_t(layout.NameList)];
+        const TLayout &layout = store_.Layouts[size_t(store_.LayoutOf[size_t(number)])];
+        const std::vector<QByteArray> &names = store_.NameLists[size_t(layout.NameList)];
         auto vars = std::make_unique<TOPVarList>();
         for (int k = 0; k < ValueCount(number); ++k)
             vars->Add(names[size_t(k)], layout.Indexes.empty() ? layout.Index : layout.Indexes[size_t(k)],
@@ -249,13 +244,7 @@ void TDeviceArchive::CopyTo(TDeviceArchive &target) const
 {
     if (&target == this)
         return; // clearing the target would lose the records to copy
-    target.resetRecords();
-    target.values_ = values_; // shared until either side changes
-    target.valueEnd_ = valueEnd_;
-    target.firstValue_ = firstValue_;
-    target.layoutOf_ = layoutOf_;
-    target.layouts_ = layouts_;
-    target.nameLists_ = nameLists_;
+    target.setRecords(store_); // the value bytes are shared until either side changes
     TOPVarList::CopyTo(names_.get(), target.names_);
     TOPVarList::CopyTo(descriptions_.get(), target.descriptions_);
 }
@@ -407,19 +396,19 @@ bool TDeviceArchive::FromFileText(const QByteArray &text)
     if (recordLines * kRecordCost + recordLines * columns * kValueCost > budget)
         return false;
 
-    TDeviceArchive loaded;
-    loaded.values_.reserve(text.size());
-    loaded.valueEnd_.reserve(size_t(recordLines * columns));
-    loaded.firstValue_.reserve(size_t(recordLines) + 1);
-    loaded.layoutOf_.assign(size_t(recordLines), 0);
+    TRecordStore loaded;
+    loaded.Values.reserve(text.size());
+    loaded.ValueEnd.reserve(size_t(recordLines * columns));
+    loaded.FirstValue.reserve(size_t(recordLines) + 1);
+    loaded.LayoutOf.assign(size_t(recordLines), 0);
     std::vector<QByteArray> columnNames;
     for (int k = 0; k < columns; ++k)
         columnNames.push_back(names->GetItem(k)->Name);
-    loaded.nameLists_.push_back(std::move(columnNames));
-    loaded.layouts_.push_back(TLayout());
+    loaded.NameLists.push_back(std::move(columnNames));
+    loaded.Layouts.push_back(TLayout());
 
-    QByteArray &values = loaded.values_;
-    std::vector<qint64> &ends = loaded.valueEnd_;
+    QByteArray &values = loaded.Values;
+    std::vector<qint64> &ends = loaded.ValueEnd;
     while (lines.Next(line)) {
         const int found = forEachField(line, int(columns), [&](QByteArrayView field) {
             values.append(field);
@@ -427,16 +416,10 @@ bool TDeviceArchive::FromFileText(const QByteArray &text)
         });
         for (int k = found; k < columns; ++k)
             ends.push_back(values.size());
-        loaded.firstValue_.push_back(qint64(ends.size()));
+        loaded.FirstValue.push_back(qint64(ends.size()));
     }
 
-    values_ = std::move(loaded.values_);
-    valueEnd_ = std::move(loaded.valueEnd_);
-    firstValue_ = std::move(loaded.firstValue_);
-    layoutOf_ = std::move(loaded.layoutOf_);
-    layouts_ = std::move(loaded.layouts_);
-    nameLists_ = std::move(loaded.nameLists_);
-    recordCache_.clear();
+    setRecords(std::move(loaded));
     names_ = std::move(names);
     descriptions_ = std::move(descriptions);
     return true;

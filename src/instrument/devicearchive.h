@@ -66,7 +66,7 @@ public:
     // The record with that number, or nullptr. The pointer stays valid until
     // the archive is cleared, loaded, copied onto or destroyed.
     const TDeviceArchiveRecord *GetRecord(int number) const;
-    int RecordCount() const { return int(layoutOf_.size()); }
+    int RecordCount() const { return int(store_.LayoutOf.size()); }
     // Either may be null: a fresh archive has neither.
     const TOPVarList *Names() const { return names_.get(); }
     const TOPVarList *Descriptions() const { return descriptions_.get(); }
@@ -110,23 +110,28 @@ private:
     // all share one; records of an installation read differ only in their
     // index, which is then one text for the whole record.
     struct TLayout {
-        int NameList = 0;              // into nameLists_
+        int NameList = 0;              // into NameLists
         QByteArray Index;              // every item's index, when Indexes is empty
         std::vector<QByteArray> Indexes; // one per item, when they differ
     };
 
-    void appendLayout(const TOPVarList &vars);
-    void resetRecords();
-
-    // Every value of every record back to back; value k ends at valueEnd_[k]
+    // Every value of every record back to back; value k ends at ValueEnd[k]
     // and begins where value k - 1 ends. Record r holds the values
-    // firstValue_[r] .. firstValue_[r + 1] - 1.
-    QByteArray values_;
-    std::vector<qint64> valueEnd_;
-    std::vector<qint64> firstValue_{0};
-    std::vector<qint32> layoutOf_;
-    std::vector<TLayout> layouts_;
-    std::vector<std::vector<QByteArray>> nameLists_;
+    // FirstValue[r] .. FirstValue[r + 1] - 1. A copy shares the value bytes
+    // until either side changes.
+    struct TRecordStore {
+        QByteArray Values;
+        std::vector<qint64> ValueEnd;
+        std::vector<qint64> FirstValue{0};
+        std::vector<qint32> LayoutOf;
+        std::vector<TLayout> Layouts;
+        std::vector<std::vector<QByteArray>> NameLists;
+    };
+
+    void appendLayout(const TOPVarList &vars);
+    void setRecords(TRecordStore records);
+
+    TRecordStore store_;
     // Records asked for through GetRecord, made on demand.
     mutable std::vector<std::unique_ptr<TDeviceArchiveRecord>> recordCache_;
 

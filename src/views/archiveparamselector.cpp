@@ -27,18 +27,6 @@
 #include <limits>
 
 namespace {
-// Blanks and control characters off both ends of a line.
-QByteArray trimLine(const QByteArray &line)
-{
-    qsizetype begin = 0;
-    qsizetype end = line.size();
-    while (begin < end && uchar(line[begin]) <= ' ')
-        ++begin;
-    while (end > begin && uchar(line[end - 1]) <= ' ')
-        --end;
-    return line.mid(begin, end - begin);
-}
-
 qint32 toInt32(const QByteArray &text, qint32 fallback)
 {
     bool ok = false;
@@ -121,7 +109,7 @@ TArchiveTemplate ParseTemplate(const QByteArray &contents, qint32 totalArchSize)
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     for (QByteArray &line : lines)
-        line = trimLine(line);
+        line = TrimControls(line);
     auto line = [&lines](int i) { return i < lines.size() ? lines[i] : QByteArray(); };
 
     TArchiveTemplate t;
@@ -387,10 +375,18 @@ void TArchiveParamSelector::FormCreate()
     SetLowRange(1);
     SetHighRange(1);
     SetTotalArchSize(0);
-    // The mark column as wide as a row is high; the names take the rest.
+    SizeGridColumns();
+}
+
+void TArchiveParamSelector::SizeGridColumns()
+{
+    // The mark column as wide as a row is high; the names take the rest, and
+    // give the scroll bar room when they need it.
+    const bool scrolls = marks_->Rows() * kRowHeight > VarListGrid->height();
+    const int scrollBar = scrolls ? VarListGrid->verticalScrollBar()->sizeHint().width() : 0;
     VarListGrid->horizontalHeader()->resizeSection(1, kRowHeight);
     VarListGrid->horizontalHeader()->resizeSection(
-        0, VarListGrid->width() - 2 * VarListGrid->frameWidth() - kRowHeight - 2);
+        0, VarListGrid->width() - 2 * VarListGrid->frameWidth() - kRowHeight - 2 - scrollBar);
 }
 
 void TArchiveParamSelector::AssignVarLists(const TOPVarList *vars, const TOPVarList *descriptions,
@@ -401,12 +397,7 @@ void TArchiveParamSelector::AssignVarLists(const TOPVarList *vars, const TOPVarL
     defaultMaskVarList_ = defaultMask ? defaultMask->Clone() : nullptr;
     resultVarList_ = vars ? vars->Clone() : nullptr;
     marks_->SetNames(varList_.get());
-    // When the names need the scroll bar, they give it room.
-    const bool scrolls = marks_->Rows() * kRowHeight > VarListGrid->height();
-    const int scrollBar = scrolls ? VarListGrid->verticalScrollBar()->sizeHint().width() : 0;
-    VarListGrid->horizontalHeader()->resizeSection(1, kRowHeight);
-    VarListGrid->horizontalHeader()->resizeSection(
-        0, VarListGrid->width() - 2 * VarListGrid->frameWidth() - kRowHeight - 2 - scrollBar);
+    SizeGridColumns();
     ApplyMask(defaultMaskVarList_.get());
 }
 

@@ -155,6 +155,7 @@ protected:
 
 private:
     void FormCreate();
+    void SizeGridColumns();
     void StepEditChange();
     void FromNumEditChange();
     void ToNumEditChange();

@@ -263,9 +263,8 @@ void TSpectrView::ArrangeControls()
     const int labelHeight = LChannel->height();
     const int top = Y + (H - Y - labelHeight) / 2;
     const int labelShift = (kReadoutHeight - labelHeight) / 2;
-    LChannel->move(10, top);
-    Channel->setGeometry(rightOf(LChannel) + 10, top, kReadoutWidth, kReadoutHeight);
     LChannel->move(10, top + labelShift);
+    Channel->setGeometry(rightOf(LChannel) + 10, top, kReadoutWidth, kReadoutHeight);
     LEnergy->move(rightOf(Channel) + 20, top + labelShift);
     Energy->setGeometry(rightOf(LEnergy) + 10, top, kReadoutWidth, kReadoutHeight);
     LScaleXTB->move(rightOf(Energy) + 20, top + labelShift);
