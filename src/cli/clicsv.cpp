@@ -28,16 +28,6 @@ void appendField(QByteArray &csv, QByteArrayView cp1251)
 
 } // namespace
 
-QByteArray CsvField(const QByteArray &cp1251)
-{
-    QByteArray field = FromCp1251(cp1251).toUtf8();
-    if (field.contains(',') || field.contains('"') || field.contains('\n') || field.contains('\r')) {
-        field.replace("\"", "\"\"");
-        field = '"' + field + '"';
-    }
-    return field;
-}
-
 QByteArray SpectrumCsv(const TRadiationSpectr &spectrum)
 {
     QByteArray csv = "channel,count\n";

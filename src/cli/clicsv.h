@@ -5,15 +5,14 @@
 // enclosed in double quotes (inner quotes doubled) when they hold ",", a
 // quote or a line break, and LF line ends.
 
+#include "base/csvfield.h"
+
 #include <QByteArray>
 #include <QString>
 
 class TRadiationSpectr;
 class TDeviceArchive;
 class TCliConsole;
-
-// One field, from a code page 1251 text.
-QByteArray CsvField(const QByteArray &cp1251);
 
 // "channel,count", then the 1024 channels.
 QByteArray SpectrumCsv(const TRadiationSpectr &spectrum);

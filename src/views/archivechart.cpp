@@ -1,6 +1,6 @@
 #include "views/archivechart.h"
 
-#include "base/cp1251.h"
+#include "base/csvfield.h"
 #include "instrument/devicearchive.h"
 #include "protocol/opvarlist.h"
 
@@ -75,25 +75,12 @@ double numberOf(QByteArrayView text)
     const double value = trimmed(text).toByteArray().toDouble(&ok);
     return ok && std::isfinite(value) ? value : std::nan("");
 }
-
-QByteArray csvField(const QByteArray &cp1251)
-{
-    QByteArray field = FromCp1251(cp1251).toUtf8();
-    if (field.contains(',') || field.contains('"') || field.contains('\n') || field.contains('\r'))
-        field = '"' + field.replace("\"", "\"\"") + '"';
-    return field;
-}
 } // namespace
 
 int ArchiveColumnIndex(const TDeviceArchive &archive, QByteArrayView name)
 {
     const TOPVarList *names = archive.Names();
-    if (!names)
-        return -1;
-    for (int c = 0; c < names->Count(); ++c)
-        if (QByteArrayView(names->GetItem(c)->Name).compare(name, Qt::CaseInsensitive) == 0)
-            return c;
-    return -1;
+    return names ? names->IndexOfName(name.toByteArray()) : -1;
 }
 
 bool ParseArchiveDateTime(QByteArrayView text, qint64 &msecs)
@@ -239,7 +226,7 @@ QList<QPointF> ThinChartPoints(const QList<QPointF> &points, double xMin, double
 
 QByteArray ArchiveChartCsv(const TArchiveChartSeries &series, double xMin, double xMax)
 {
-    QByteArray csv = "DATETIME," + csvField(series.ColumnName) + '\n';
+    QByteArray csv = "DATETIME," + CsvField(series.ColumnName) + '\n';
     for (const QPointF &p : series.Points) {
         if (p.x() < xMin || p.x() > xMax)
             continue;
