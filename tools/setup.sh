@@ -12,6 +12,10 @@ KVARN_PACKAGES=(
   fonts-dejavu-core fonts-liberation
   locales
   librsvg2-bin man-db
+  qt6-translations-l10n
+  qt6-httpserver-dev libqt6sql6-sqlite libqt6sql6-psql
+  libgsl-dev
+  postgresql prometheus poppler-utils
 )
 
 # What building, checking and installing the Debian package needs besides
