@@ -13,7 +13,8 @@ KVARN_PACKAGES=(
   locales
   librsvg2-bin man-db
   qt6-translations-l10n
-  qt6-httpserver-dev libqt6sql6-sqlite libqt6sql6-psql
+  # Qt HttpServer's CMake package needs Qt WebSockets', which its -dev does not pull in.
+  qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-psql
   libgsl-dev
   postgresql prometheus poppler-utils
 )
