@@ -1,6 +1,7 @@
 #include "cli/archiveappend.h"
 
 #include "base/cp1251.h"
+#include "base/installationtime.h"
 #include "base/savefile.h"
 #include "cli/cliarguments.h"
 #include "cli/clicsv.h"
@@ -22,7 +23,7 @@ std::optional<QDateTime> lastTime(int rows, int column, const std::function<QByt
     if (column < 0)
         return std::nullopt;
     for (int r = rows - 1; r >= 0; --r, ++after)
-        if (const std::optional<QDateTime> t = TKvarnCtl::ParseInstallationTime(value(r)))
+        if (const std::optional<QDateTime> t = ParseInstallationTime(value(r)))
             return t;
     return std::nullopt;
 }

@@ -1,6 +1,6 @@
 #include "cli/cliarguments.h"
 
-#include "cli/archivesearch.h"
+#include "instrument/archivesearch.h"
 
 #include "base/cp1251.h"
 #include "base/textutils.h"

@@ -2,11 +2,12 @@
 
 #include "access/passwords.h"
 #include "base/cp1251.h"
+#include "base/installationtime.h"
 #include "base/textutils.h"
 #include "cli/archiveappend.h"
-#include "cli/archivesearch.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
+#include "instrument/archivesearch.h"
 #include "instrument/devicearchive.h"
 #include "instrument/ormak.h"
 #include "instrument/radiationspectr.h"
@@ -274,7 +275,7 @@ int TKvarnCtl::cmdSet()
 // overwritten with empty texts.
 int TKvarnCtl::cmdSyncClock()
 {
-    const QByteArray now = InstallationTime(QDateTime::currentDateTime());
+    const QByteArray now = InstallationTimeText(QDateTime::currentDateTime());
     request_.Variables = {TCliVariable{"DATETIME", {}, now}};
     TOPVarList list;
     list.Add("DATETIME", {}, now);
@@ -661,37 +662,4 @@ bool TKvarnCtl::EchoTakes(const QByteArray &name, const QByteArray &written, con
         return a && b && std::abs(a->secsTo(*b)) <= kClockEchoSeconds;
     }
     return false;
-}
-
-QByteArray TKvarnCtl::InstallationTime(const QDateTime &time)
-{
-    const QDate d = time.date();
-    const QTime t = time.time();
-    auto two = [](int v) { return PadLeftInt(v, "0", 2); };
-    return two(d.day()) + '/' + two(d.month()) + '/' + PadLeftInt(d.year(), "0", 4) + ' ' + two(t.hour()) + '.'
-           + two(t.minute()) + '.' + two(t.second());
-}
-
-std::optional<QDateTime> TKvarnCtl::ParseInstallationTime(const QByteArray &text)
-{
-    const QList<QByteArray> words = text.simplified().split(' ');
-    if (words.size() != 2)
-        return std::nullopt;
-    const QList<QByteArray> date = words[0].split('/');
-    const QList<QByteArray> time = words[1].split('.');
-    if (date.size() != 3 || time.size() != 3)
-        return std::nullopt;
-    int n[6];
-    for (int i = 0; i < 6; ++i) {
-        const QByteArray &part = i < 3 ? date[i] : time[i - 3];
-        bool ok = !part.isEmpty() && part.size() <= 4 && part[0] != '+' && part[0] != '-';
-        n[i] = ok ? part.toInt(&ok) : 0;
-        if (!ok)
-            return std::nullopt;
-    }
-    const QDate d(n[2], n[1], n[0]);
-    const QTime t(n[3], n[4], n[5]);
-    if (!d.isValid() || !t.isValid())
-        return std::nullopt;
-    return QDateTime(d, t, QTimeZone::utc());
 }

@@ -45,10 +45,6 @@ public:
     // same text, the same number ("1000" for "1000.0"), or for DATETIME a time
     // at most a few seconds from the one written (its clock runs on).
     static bool EchoTakes(const QByteArray &name, const QByteArray &written, const QByteArray &echoed);
-    // A time as the installation writes it: dd/mm/yyyy hh.mm.ss.
-    static QByteArray InstallationTime(const QDateTime &time);
-    // The installation's time text read back; empty when it is none.
-    static std::optional<QDateTime> ParseInstallationTime(const QByteArray &text);
 
     // The stable name of a device in byIdDir (/dev/serial/by-id), which
     // names a USB adapter by its make and serial number and so survives

@@ -4,10 +4,10 @@
 // time does not read or goes backwards, a failed exchange; the times the
 // command line takes; the rows of a CSV file appended to.
 
+#include "base/installationtime.h"
 #include "cli/archiveappend.h"
-#include "cli/archivesearch.h"
 #include "cli/clicsv.h"
-#include "cli/kvarnctl.h"
+#include "instrument/archivesearch.h"
 
 #include <QTest>
 #include <QTimeZone>
@@ -27,7 +27,7 @@ QDateTime timeOf(int record)
 
 QByteArray textOf(int record)
 {
-    return TKvarnCtl::InstallationTime(timeOf(record));
+    return InstallationTimeText(timeOf(record));
 }
 
 // A time between two records: offset seconds after record n.

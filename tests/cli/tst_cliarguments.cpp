@@ -4,6 +4,7 @@
 // naming of a failed exchange.
 
 #include "base/cp1251.h"
+#include "base/installationtime.h"
 #include "cli/cliarguments.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
@@ -271,12 +272,12 @@ void TestCliArguments::echoTakesValue()
 void TestCliArguments::installationTime()
 {
     const QDateTime t(QDate(2004, 3, 5), QTime(14, 7, 0));
-    QCOMPARE(TKvarnCtl::InstallationTime(t), QByteArray("05/03/2004 14.07.00"));
-    QCOMPARE(TKvarnCtl::ParseInstallationTime("5/3/2004  14.7.0")->toString("yyyy-MM-dd hh:mm:ss"),
+    QCOMPARE(InstallationTimeText(t), QByteArray("05/03/2004 14.07.00"));
+    QCOMPARE(ParseInstallationTime("5/3/2004  14.7.0")->toString("yyyy-MM-dd hh:mm:ss"),
              QString("2004-03-05 14:07:00"));
     for (const char *bad : {"31/02/2004 10.00.00", "05/03/2004", "05/03/2004 25.00.00", "05/-3/2004 10.00.00",
                             "05/03/2004 10.00.00 x"})
-        QVERIFY2(!TKvarnCtl::ParseInstallationTime(bad), bad);
+        QVERIFY2(!ParseInstallationTime(bad), bad);
 }
 
 void TestCliArguments::csvFields()

@@ -1,6 +1,6 @@
-#include "cli/archivesearch.h"
+#include "instrument/archivesearch.h"
 
-#include "cli/kvarnctl.h"
+#include "base/installationtime.h"
 #include "protocol/frame.h"
 #include "protocol/openprotocoldriver.h"
 
@@ -44,7 +44,7 @@ const TArchiveTimeSearch::Entry *TArchiveTimeSearch::entry(int record)
     }
     Entry e;
     e.Text = read.Text;
-    if (const std::optional<QDateTime> t = TKvarnCtl::ParseInstallationTime(read.Text)) {
+    if (const std::optional<QDateTime> t = ParseInstallationTime(read.Text)) {
         e.Good = true;
         e.Time = *t;
     } else {
@@ -148,7 +148,7 @@ std::optional<QDateTime> ParseCliTime(const QString &text)
     const QString t = text.trimmed();
     const QRegularExpressionMatch m = iso.match(t);
     if (!m.hasMatch())
-        return TKvarnCtl::ParseInstallationTime(t.toLatin1());
+        return ParseInstallationTime(t.toLatin1());
     const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
     const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
     if (!date.isValid() || !time.isValid())
