@@ -17,6 +17,9 @@ const QByteArray kBlockCountMark = "##";
 // The terminal line for input dropped before a request: neither a request
 // nor a reply line, so it begins with neither mark.
 const QByteArray kDroppedText = Cp("сброшено байт: ");
+// Said after the count when the input came on the heels of a reply: the
+// reply above it is one of several owed, and not taken.
+const QByteArray kNotTakenText = Cp(" (ответ выше не принят: за ним шли другие)");
 // A block count must fit a 32-bit number; anything larger is not a count.
 constexpr qint64 kMaxBlockCount = 0x7FFFFFFF;
 } // namespace
@@ -138,11 +141,30 @@ bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, const 
         AddLogLine(kRequestMark + text);
         // A reply that is no answer is shown as it came; only an answer is taken.
         LogReply(ok, got, log);
-        if (ok && Answers(got, asked)) {
+        if (ok && Answers(got, asked) && (!LineMayOweReplies() || NothingFollows())) {
+            settledChannel_ = channel_;
+            settledOpens_ = channel_->Opens();
+            attemptFailed_ = false;
             reply = got;
             return true;
         }
+        attemptFailed_ = true;
     }
+    return false;
+}
+
+bool TOpenProtocolDriver::LineMayOweReplies() const
+{
+    return attemptFailed_ || settledChannel_ != channel_ || settledOpens_ != channel_->Opens();
+}
+
+bool TOpenProtocolDriver::NothingFollows()
+{
+    const qint64 dropped = channel_->DropFollowingInput(kFrameBufferSize);
+    if (dropped == 0)
+        return true;
+    if (dropped > 0)
+        AddLogLine(kDroppedText + QByteArray::number(dropped) + kNotTakenText);
     return false;
 }
 

@@ -142,7 +142,11 @@ bool TMemoryLine::Read(quint8 *buffer, int capacity, int &count, const ReadTimeo
     readSizes_.append(capacity);
     if (!open_ || failRead_ || !buffer || capacity < 0)
         return false;
-    return take(buffer, capacity, count, false);
+    // A read that lasts no longer than the interval time-out (a look for
+    // input on the heels of what came) ends before any pause.
+    const bool brief = timeouts.TotalMultiplier == 0 && timeouts.TotalConstant > 0
+                       && timeouts.TotalConstant <= timeouts.Interval;
+    return take(buffer, capacity, count, brief);
 }
 
 bool TMemoryLine::ReadMore(quint8 *buffer, int capacity, int &count)
@@ -155,11 +159,11 @@ bool TMemoryLine::ReadMore(quint8 *buffer, int capacity, int &count)
     return take(buffer, capacity, count, true);
 }
 
-bool TMemoryLine::take(quint8 *buffer, int capacity, int &count, bool continued)
+bool TMemoryLine::take(quint8 *buffer, int capacity, int &count, bool stopAtPause)
 {
     while (count < capacity && !input_.empty()) {
         Arrival &a = input_.front();
-        if (a.Before != Gap::None && (count > 0 || continued))
+        if (a.Before != Gap::None && (count > 0 || stopAtPause))
             break; // the pause ends this read
         if (a.Before == Gap::Total) {
             // The first read to wait for it times out empty; the next one

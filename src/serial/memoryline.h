@@ -7,7 +7,9 @@
 // capacity from consecutive arrivals; an arrival that comes after a gap
 // longer than the interval time-out ends the read before it (it is returned
 // by the next read), and one that comes after a gap longer than a read's
-// total time-out also lets the first read that waits for it end empty. No input: the read ends
+// total time-out also lets the first read that waits for it end empty. A read
+// whose total time-out is no longer than its interval time-out ends empty
+// before any arrival that comes after a pause. No input: the read ends
 // with count 0 at once, standing for the total time-out running out. A
 // ReadMore continues the read before it: an arrival after any pause ends it,
 // even before its first byte. DropInput drops the arrival at the front (unless
@@ -116,7 +118,7 @@ private:
         Gap Before = Gap::None;
     };
 
-    bool take(quint8 *buffer, int capacity, int &count, bool continued);
+    bool take(quint8 *buffer, int capacity, int &count, bool stopAtPause);
 
     std::deque<Arrival> input_;
     std::deque<Arrival> replies_;

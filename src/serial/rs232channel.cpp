@@ -41,6 +41,8 @@ bool TRS232Channel::Open()
 {
     properties_->ApplySettings(*settings_);
     state_ = properties_->Opened ? 0 : 1;
+    if (properties_->Opened)
+        ++opens_;
     return properties_->Opened;
 }
 
@@ -148,6 +150,22 @@ qint64 TRS232Channel::DropPendingInput(int whole)
         return -1;
     const ReadTimeouts t = properties_->LineReadTimeouts();
     return line->DropInput(t.Interval, qint64(t.TotalMultiplier) * whole + t.TotalConstant);
+}
+
+qint64 TRS232Channel::DropFollowingInput(int whole)
+{
+    TLine *line = properties_->Line();
+    if (state_ != 0 || !line)
+        return -1;
+    // A read of one byte that lasts no longer than the interval time-out.
+    const quint32 interval = std::max<quint32>(properties_->LineReadTimeouts().Interval, 1);
+    quint8 first = 0;
+    int got = 0;
+    if (!line->Read(&first, 1, got, ReadTimeouts{interval, 0, interval}))
+        return -1;
+    if (got == 0)
+        return 0;
+    return got + std::max<qint64>(0, DropPendingInput(whole));
 }
 
 void TRS232Channel::SetLineFactory(LineFactory factory)

@@ -60,6 +60,14 @@ public:
     // `whole` bytes. The number of bytes dropped; -1 when the line cannot be
     // read (not opened, failed).
     qint64 DropPendingInput(int whole);
+    // Called when a reply has just been read whole: waits up to the read
+    // interval time-out for input that follows it (another frame on its
+    // heels), and drops that input as DropPendingInput does. The number of
+    // bytes dropped, 0 when the line stayed quiet; -1 when it cannot be read.
+    qint64 DropFollowingInput(int whole);
+    // How many times the line has been opened: a change tells a user of the
+    // channel that the line is a fresh one, with whatever it may still carry.
+    quint64 Opens() const { return opens_; }
 
     // 0 ready (the last Open succeeded), 1 not opened.
     quint8 State() const { return state_; }
@@ -77,4 +85,5 @@ private:
     std::unique_ptr<TComSettings> settings_;
     std::unique_ptr<TComProperties> properties_;
     quint8 state_ = 1;
+    quint64 opens_ = 0;
 };
