@@ -296,6 +296,11 @@ int TKvarnCtl::cmdSpectrum()
         return kCliFailed;
     }
     const TRadiationSpectr &spectrum = request_.Background ? *ormak_->BackgroundSpectrum : *ormak_->Spectrum;
+    if (const int channels = ormak_->LastSpectrumChannels(); channels < TRadiationSpectr::ChannelCount)
+        console_.Error(QStringLiteral("%1: only %2 of the %3 channels came from the installation; the rest are zeros")
+                           .arg(request_.Background ? u"SPECTRUM2" : u"SPECTRUM1")
+                           .arg(channels)
+                           .arg(TRadiationSpectr::ChannelCount));
     int status = kCliOk;
     if (!request_.OutputFile.isEmpty() && !spectrum.SaveToFile(request_.OutputFile)) {
         console_.Error(QStringLiteral("%1 could not be written").arg(request_.OutputFile));

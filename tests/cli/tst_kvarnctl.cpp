@@ -234,6 +234,16 @@ void TestKvarnCtl::spectrumFiles()
     const TSimCounts background = SimSpectrumCounts(TSimSpectrumKind::Background, 4);
     QCOMPARE(r.Lines()[1000], QStringLiteral("999,%1").arg(background[999]));
 
+    // Three blocks of 128 bytes: 96 channels, the rest zeros, and a word on it.
+    SimProcess brief;
+    QVERIFY2(brief.Start({"--seed", "4", "--block-count", "3"}), qPrintable(brief.ErrorText()));
+    r = run(line(brief) + QStringList{"spectrum", "main", "-o", "short.spc"});
+    QCOMPARE(r.Code, 0);
+    QVERIFY2(r.Err.contains("SPECTRUM1: only 96 of the 1024 channels came"), qPrintable(r.Err));
+    QVERIFY(spectrum.LoadFromFile(path("short.spc")));
+    QCOMPARE(quint32(spectrum.GetCount(95)), counts[95]);
+    QCOMPARE(spectrum.GetCount(96), 0);
+
     // A block count of 0 fails the read: no file is written.
     SimProcess broken;
     QVERIFY2(broken.Start({"--fault", "1:block-count-0"}), qPrintable(broken.ErrorText()));
