@@ -343,7 +343,12 @@ void TMainForm::FormCreate()
     SerialSettingsEditor = std::make_unique<TComPropertiesEditor>(*forwardingPrompt_, this);
     if (lineFactory_)
         SerialChannel->SetLineFactory(lineFactory_);
-    SerialChannel->LoadSettings(TComSettingsFile::Find().ReadPath);
+    const QString settingsPath = TComSettings::ResolvePath(TComSettingsFile::Find().ReadPath);
+    int settingsKeys = 0;
+    if (SerialChannel->LoadSettings(settingsPath, &settingsKeys) && settingsKeys == 0)
+        LogOnTerminal(Cp("Файл настроек линии ") + ToCp1251(settingsPath)
+                      + Cp(" не задаёт ничего (в первых девяти строках нет ни одного ключа): действуют настройки "
+                           "по умолчанию"));
     if (!SerialChannel->Open())
         WarnPortUnavailable();
 

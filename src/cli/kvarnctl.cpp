@@ -150,10 +150,17 @@ int TKvarnCtl::openLine()
         console_.Error(QStringLiteral("the line settings file %1 does not exist").arg(request_.ConfigFile));
         return kCliUsage;
     }
-    const bool loaded = channel_->LoadSettings(config);
+    int keys = 0;
+    const bool loaded = channel_->LoadSettings(config, &keys);
     if (info.exists() && !loaded) {
         console_.Error(QStringLiteral("the line settings in %1 cannot be read (nine key=value lines; the write "
                                       "time-outs are whole numbers)")
+                           .arg(config));
+        return kCliUsage;
+    }
+    if (info.exists() && keys == 0) {
+        console_.Error(QStringLiteral("the line settings file %1 sets nothing: none of its first nine lines holds a "
+                                      "key such as PortNumber=")
                            .arg(config));
         return kCliUsage;
     }

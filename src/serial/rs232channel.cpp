@@ -27,9 +27,9 @@ TComProperties &TRS232Channel::Properties()
     return *properties_;
 }
 
-bool TRS232Channel::LoadSettings(const QString &fileName)
+bool TRS232Channel::LoadSettings(const QString &fileName, int *keysFound)
 {
-    return settings_->LoadSettings(fileName);
+    return settings_->LoadSettings(fileName, keysFound);
 }
 
 bool TRS232Channel::SaveSettings(const QString &fileName)

@@ -36,7 +36,8 @@ public:
     TComProperties &Properties();
 
     // "commport.cfg" in the program folder when the name has no folder part.
-    bool LoadSettings(const QString &fileName);
+    // keysFound as TComSettings::LoadSettings gives it.
+    bool LoadSettings(const QString &fileName, int *keysFound = nullptr);
     bool SaveSettings(const QString &fileName);
 
     // (Re)opens the line with the current settings; State 0 on success, 1 otherwise.

@@ -524,6 +524,8 @@ void TestKvarnCtl::refusedBeforeAnythingIsSent()
     QVERIFY2(sim.Start(), qPrintable(sim.ErrorText()));
     const QStringList good = line(sim);
     QVERIFY(writeAll(path("bad.cfg"), settingsFile(sim.LinkPath().toLocal8Bit(), "many")));
+    // Nine blank lines first: the settings below them are never read.
+    QVERIFY(writeAll(path("late.cfg"), QByteArray(9, '\n') + settingsFile(sim.LinkPath().toLocal8Bit())));
 
     const QList<QPair<QStringList, QString>> cases = {
         {good + QStringList{"read", "common", "bogus"}, "unknown group \"bogus\""},
@@ -533,6 +535,7 @@ void TestKvarnCtl::refusedBeforeAnythingIsSent()
         {good + QStringList{"spectrum", "main", "-o", "nowhere/x.spc"}, "does not exist"},
         {QStringList{"--config", "missing.cfg", "read", "common"}, "missing.cfg does not exist"},
         {QStringList{"--config", "bad.cfg", "read", "common"}, "cannot be read"},
+        {QStringList{"--config", "late.cfg", "read", "common"}, "late.cfg sets nothing"},
         {good + QStringList{"--port", path("no-such-tty"), "read", "common"}, "cannot be opened"},
     };
     for (const auto &[arguments, message] : cases) {
