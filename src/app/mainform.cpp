@@ -389,6 +389,9 @@ void TMainForm::FormCreate()
     PasswordAsker = std::make_unique<WidgetPasswordAsker>(*forwardingPrompt_);
     Passwords = std::make_unique<TPasswords>(true, PasswordAsker.get());
     const bool listLoaded = Passwords->LoadPasswordsList(QLatin1String(kPasswordFile));
+    if (Passwords->RefusedLines() > 0)
+        LogOnTerminal(Cp("Список паролей: прочитаны первые ") + QByteArray::number(TPasswords::kMaxEntries)
+                      + Cp(" строк, остальные ") + QByteArray::number(Passwords->RefusedLines()) + Cp(" не читаются"));
     N10->setEnabled(listLoaded);
     ApplyPrivileges(StartingPrivilege(*Passwords, listLoaded));
 

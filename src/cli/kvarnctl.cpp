@@ -649,10 +649,22 @@ int TKvarnCtl::cmdPasswd()
         console_.Error(error);
         return kCliUsage;
     }
-    console_.OutBytes(FromCp1251(plain).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).toLocal8Bit());
+    // A hostile file must not drive the operator's terminal: control
+    // characters other than the line ends are shown escaped ("\x1b").
+    QByteArray shown;
+    for (qsizetype i = 0; i < plain.size(); ++i) {
+        const auto c = uchar(plain.at(i));
+        if (c == '\r' && i + 1 < plain.size() && plain.at(i + 1) == '\n')
+            continue;
+        if ((c < 0x20 && c != '\n') || c == 0x7F)
+            shown += "\\x" + QByteArray::number(c, 16).rightJustified(2, '0');
+        else
+            shown += char(c);
+    }
+    console_.OutBytes(FromCp1251(shown).toLocal8Bit());
     if (!warning.isEmpty())
         console_.Error(warning);
-    return kCliOk;
+    return warning.isEmpty() ? kCliOk : kCliFailed;
 }
 
 // --- value rules ---------------------------------------------------------------------------

@@ -557,6 +557,19 @@ void TestKvarnCtl::commandsWithoutTheLine()
     QCOMPARE(r.Code, 0);
     QCOMPARE(r.Lines(), (QStringList{"1-1;2;3; секрет", "1-1;1-2;2;3;4; admin"}));
     QCOMPARE(run({"passwd", "decode", "missing.pwd"}).Code, 2);
+    // Hostile lists: control characters are shown escaped, never sent to the
+    // terminal, and more lines than a list may have are not read; exit 1.
+    QVERIFY(writeAll(path("hostile.txt"), "1-1; a\x1b]0;owned\x07\r\n2; \x7f\r\n"));
+    QCOMPARE(run({"passwd", "encode", "hostile.txt", "hostile.pwd"}).Code, 0);
+    r = run({"passwd", "decode", "hostile.pwd"});
+    QCOMPARE(r.Code, 1);
+    QCOMPARE(r.Lines(), (QStringList{"1-1; a\\x1b]0;owned\\x07", "2; \\x7f"}));
+    QVERIFY2(r.Err.contains("control characters"), qPrintable(r.Err));
+    QVERIFY(writeAll(path("long.pwd"), QByteArray(4 * 1024 * 1024, '\n')));
+    r = run({"passwd", "decode", "long.pwd"});
+    QCOMPARE(r.Code, 1);
+    QCOMPARE(r.Lines().size(), 4096);
+    QVERIFY2(r.Err.contains(QString::number(4 * 1024 * 1024 - 4096) + " lines more than the 4096 entries"), qPrintable(r.Err));
 
     QVERIFY(writeAll(path("short.spc"), QByteArray(100, 'x')));
     r = run({"convert", "short.spc", "short.csv"});
