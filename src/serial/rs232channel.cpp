@@ -1,6 +1,7 @@
 #include "serial/rs232channel.h"
 
 #include "serial/comproperties.h"
+#include "serial/quitsignals.h"
 
 #include <algorithm>
 #include <limits>
@@ -81,7 +82,8 @@ bool TRS232Channel::Write(const quint8 *buffer, int &count)
 {
     try {
         TLine *line = properties_->Line();
-        if (state_ != 0 || !buffer || count < 0 || !line)
+        // Once the program is told to end, nothing more goes out.
+        if (state_ != 0 || !buffer || count < 0 || !line || QuitSignal())
             throw EInvalidRS232Operation();
         int written = 0;
         if (!line->Write(buffer, count, written))

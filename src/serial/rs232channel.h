@@ -47,6 +47,7 @@ public:
     // closes and opens nothing.
     bool Configure(SettingsEditor &editor);
 
+    // Refused once the program has been told to end (see quitsignals.h).
     bool Write(const quint8 *buffer, int &count);
     bool Read(quint8 *buffer, int capacity, int &count);
 
