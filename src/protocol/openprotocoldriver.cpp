@@ -6,6 +6,8 @@
 #include "protocol/opvarlist.h"
 #include "serial/rs232channel.h"
 
+#include <QElapsedTimer>
+
 #include <chrono>
 #include <thread>
 
@@ -137,6 +139,8 @@ bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, const 
     }
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         ProtocolFrame got;
+        QElapsedTimer attemptClock;
+        attemptClock.start();
         const bool ok = Transact(request, got);
         AddLogLine(kRequestMark + text);
         // A reply that is no answer is shown as it came; only an answer is taken.
@@ -149,6 +153,15 @@ bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, const 
             return true;
         }
         attemptFailed_ = true;
+        if (ok && !Answers(got, asked)) {
+            // A reply to another request: the line carries replies owed to
+            // earlier ones. The next attempt waits until this one's read
+            // would have timed out, so that the replies owed to the two do
+            // not come on each other's heels.
+            const qint64 left = channel_->ReadTimeLimit(kFrameBufferSize) + requestPause_ - attemptClock.elapsed();
+            if (left > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(left));
+        }
     }
     return false;
 }

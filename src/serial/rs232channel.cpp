@@ -154,6 +154,12 @@ qint64 TRS232Channel::DropPendingInput(int whole)
     return line->DropInput(t.Interval, qint64(t.TotalMultiplier) * whole + t.TotalConstant);
 }
 
+qint64 TRS232Channel::ReadTimeLimit(int whole) const
+{
+    const ReadTimeouts t = properties_->LineReadTimeouts();
+    return qint64(t.TotalMultiplier) * whole + t.TotalConstant;
+}
+
 qint64 TRS232Channel::DropFollowingInput(int whole)
 {
     TLine *line = properties_->Line();

@@ -67,6 +67,8 @@ public:
     // heels), and drops that input as DropPendingInput does. The number of
     // bytes dropped, 0 when the line stayed quiet; -1 when it cannot be read.
     qint64 DropFollowingInput(int whole);
+    // The total time-out of a read of `whole` bytes, in ms (0: none).
+    qint64 ReadTimeLimit(int whole) const;
     // How many times the line has been opened: a change tells a user of the
     // channel that the line is a fresh one, with whatever it may still carry.
     quint64 Opens() const { return opens_; }
