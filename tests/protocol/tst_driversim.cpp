@@ -117,11 +117,11 @@ void TestDriverSim::noiseBeforeAFullSizeBlock()
 
 void TestDriverSim::lateReplies_data()
 {
-    // Every reply 420 ms late, past a whole attempt's time-outs (281 ms at
-    // 9600 baud) and well inside the second's: each request is answered by
-    // the reply to its own first attempt, read by the second; the reply to
-    // the second comes more than the interval time-out later and is shown as
-    // no answer to the next request, or dropped before it.
+    // Every reply 300 ms late, past a whole attempt's time-outs (281 ms at
+    // 9600 baud): each request is answered by the reply to its own first
+    // attempt, read by the second; the reply to the second comes more than
+    // the interval time-out later and is shown as no answer to the next
+    // request, or dropped before it.
     QTest::addColumn<int>("kind"); // 0 ReadVars, 1 WriteVars, 2 ReadBlock
     QTest::newRow("ReadVars") << 0;
     QTest::newRow("WriteVars") << 1;
