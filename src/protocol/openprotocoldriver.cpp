@@ -159,8 +159,9 @@ bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, const 
             // would have timed out, so that the replies owed to the two do
             // not come on each other's heels.
             const qint64 left = channel_->ReadTimeLimit(kFrameBufferSize) + requestPause_ - attemptClock.elapsed();
-            if (left > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(left));
+            const qint64 dropped = left > 0 ? channel_->DropInputFor(left) : 0;
+            if (dropped > 0)
+                AddLogLine(kDroppedText + QByteArray::number(dropped));
         }
     }
     return false;

@@ -30,8 +30,8 @@
 // block (a block reply of another number or payload kind) is no answer: the
 // terminal shows it, the attempt fails and the request is made again. Such
 // a reply changes no value. The next attempt then waits until this one's
-// read would have timed out, so that the replies owed to the two attempts
-// do not come on each other's heels.
+// read would have timed out (dropping what comes meanwhile), so that the
+// replies owed to the two attempts do not come on each other's heels.
 //
 // The protocol numbers no request, so a reply owed to an earlier request that
 // comes only after this request went out looks like this request's reply.

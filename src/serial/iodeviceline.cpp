@@ -159,6 +159,28 @@ qint64 TIODeviceLine::DropInput(quint32 interval, qint64 limit)
     }
 }
 
+qint64 TIODeviceLine::DropInputFor(qint64 ms)
+{
+    QIODevice *dev = Device();
+    if (!dev || !dev->isOpen())
+        return -1;
+    ClearError();
+    QElapsedTimer since;
+    since.start();
+    qint64 dropped = 0;
+    char sink[1024];
+    for (;;) {
+        for (qint64 n; (n = dev->read(sink, sizeof sink)) > 0;)
+            dropped += n;
+        if (Broken())
+            return dropped > 0 ? dropped : -1;
+        const qint64 wait = Remaining(ms, since);
+        if (wait == 0)
+            return dropped;
+        dev->waitForReadyRead(WaitArg(wait));
+    }
+}
+
 qint64 TIODeviceLine::BufferedInput() const
 {
     QIODevice *dev = Device();

@@ -22,6 +22,7 @@ public:
     bool Read(quint8 *buffer, int capacity, int &count, const ReadTimeouts &timeouts) override;
     bool ReadMore(quint8 *buffer, int capacity, int &count) override;
     qint64 DropInput(quint32 interval, qint64 limit) override;
+    qint64 DropInputFor(qint64 ms) override;
     bool SetWriteTimeouts(quint32 multiplier, quint32 constant) override;
 
     // Bytes read from the device and not yet taken (at most kLineInputQueue).

@@ -36,6 +36,7 @@ public:
         return target_->ReadMore(buffer, capacity, count);
     }
     qint64 DropInput(quint32 interval, qint64 limit) override { return target_->DropInput(interval, limit); }
+    qint64 DropInputFor(qint64 ms) override { return target_->DropInputFor(ms); }
     bool ApplyLineSettings(const LineSettings &settings) override
     {
         return target_->ApplyLineSettings(settings);
@@ -195,6 +196,20 @@ qint64 TMemoryLine::DropInput(quint32 interval, qint64 limit)
         if (a.Before == Gap::Total || (dropped > 0 && a.Before != Gap::None))
             break;
         dropped += a.Bytes.size();
+        input_.pop_front();
+    }
+    return dropped;
+}
+
+qint64 TMemoryLine::DropInputFor(qint64 ms)
+{
+    Q_UNUSED(ms);
+    ++drops_;
+    if (!open_ || failRead_)
+        return -1;
+    qint64 dropped = 0;
+    while (!input_.empty() && input_.front().Before != Gap::Total) {
+        dropped += input_.front().Bytes.size();
         input_.pop_front();
     }
     return dropped;

@@ -106,6 +106,8 @@ public:
     bool Read(quint8 *buffer, int capacity, int &count, const ReadTimeouts &timeouts) override;
     bool ReadMore(quint8 *buffer, int capacity, int &count) override;
     qint64 DropInput(quint32 interval, qint64 limit) override;
+    // Drops every arrival up to one that comes after a total time-out's pause.
+    qint64 DropInputFor(qint64 ms) override;
     bool ApplyLineSettings(const LineSettings &settings) override;
     bool SetWriteTimeouts(quint32 multiplier, quint32 constant) override;
     bool HasModemLines() const override { return hasModemLines_; }

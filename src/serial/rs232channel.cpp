@@ -160,6 +160,14 @@ qint64 TRS232Channel::ReadTimeLimit(int whole) const
     return qint64(t.TotalMultiplier) * whole + t.TotalConstant;
 }
 
+qint64 TRS232Channel::DropInputFor(qint64 ms)
+{
+    TLine *line = properties_->Line();
+    if (state_ != 0 || !line)
+        return -1;
+    return line->DropInputFor(ms);
+}
+
 qint64 TRS232Channel::DropFollowingInput(int whole)
 {
     TLine *line = properties_->Line();

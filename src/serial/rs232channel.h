@@ -69,6 +69,9 @@ public:
     qint64 DropFollowingInput(int whole);
     // The total time-out of a read of `whole` bytes, in ms (0: none).
     qint64 ReadTimeLimit(int whole) const;
+    // Drops whatever arrives for the next ms milliseconds (see TLine). -1
+    // when the line cannot be read.
+    qint64 DropInputFor(qint64 ms);
     // How many times the line has been opened: a change tells a user of the
     // channel that the line is a fresh one, with whatever it may still carry.
     quint64 Opens() const { return opens_; }
