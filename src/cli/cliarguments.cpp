@@ -42,6 +42,7 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Convert, "convert", {}},
         {TCliCommand::Ports, "ports", {}},
         {TCliCommand::Passwd, "passwd", {}},
+        {TCliCommand::Report, "report", {"-o", "--since", "--until"}},
         {TCliCommand::Help, "help", {}},
     };
     return list;
@@ -89,6 +90,7 @@ private:
     bool variable(const QString &argument, bool withValue);
     bool outputs(bool required);
     bool archive();
+    bool report(const QStringList &args);
     bool given(const char *name) const;
     bool command();
 
@@ -305,6 +307,19 @@ bool Parser::archive()
     return problem.isEmpty() ? true : fail(problem);
 }
 
+// An archive file's period as a PDF report.
+bool Parser::report(const QStringList &args)
+{
+    if (args.size() != 1 || QFileInfo(args[0]).suffix().toLower() != u"daf")
+        return fail(QStringLiteral("report takes one archive file (.daf)"));
+    r_.Input = args[0];
+    if (r_.Since && r_.Until && *r_.Until < *r_.Since)
+        return fail(QStringLiteral("--until is earlier than --since"));
+    if (r_.OutputFile.isEmpty() || QFileInfo(r_.OutputFile).suffix().toLower() != u"pdf")
+        return fail(QStringLiteral("report needs -o REPORT.pdf"));
+    return outputs(true);
+}
+
 bool Parser::command()
 {
     const QString name = CliCommandName(r_.Command);
@@ -380,6 +395,8 @@ bool Parser::command()
             return true;
         }
         return fail(QStringLiteral("passwd takes encode PLAIN OUT or decode FILE"));
+    case TCliCommand::Report:
+        return report(args);
     }
     return true;
 }
@@ -490,6 +507,12 @@ bool TCliRequest::UsesLine() const
 bool ParseCliArguments(const QStringList &arguments, TCliRequest &request, QString *error)
 {
     return Parser(request, error).Run(arguments);
+}
+
+bool CliCommandDrawsPages(const QStringList &arguments)
+{
+    TCliRequest request;
+    return ParseCliArguments(arguments, request, nullptr) && request.Command == TCliCommand::Report;
 }
 
 QString CliCommandName(TCliCommand command)

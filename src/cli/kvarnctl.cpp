@@ -8,12 +8,14 @@
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
 #include "instrument/archivesearch.h"
+#include "instrument/archivetable.h"
 #include "instrument/devicearchive.h"
 #include "instrument/ormak.h"
 #include "instrument/radiationspectr.h"
 #include "protocol/frame.h"
 #include "protocol/openprotocoldriver.h"
 #include "protocol/opvarlist.h"
+#include "report/archivereport.h"
 #include "serial/comproperties.h"
 #include "serial/comsettings.h"
 #include "serial/rs232channel.h"
@@ -21,6 +23,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QSerialPortInfo>
 #include <QThread>
 #include <QTimeZone>
@@ -128,6 +131,7 @@ int TKvarnCtl::runCommand()
     case TCliCommand::Convert: return cmdConvert();
     case TCliCommand::Ports: return cmdPorts();
     case TCliCommand::Passwd: return cmdPasswd();
+    case TCliCommand::Report: return cmdReport();
     case TCliCommand::None:
     case TCliCommand::Help: break;
     }
@@ -553,6 +557,38 @@ int TKvarnCtl::cmdConvert()
     }
     QString error;
     if (!WriteCliOutput(console_, request_.Output, csv, &error)) {
+        console_.Error(error);
+        return kCliUsage;
+    }
+    return kCliOk;
+}
+
+// An archive file's period as a PDF report; pages are drawn without a
+// display (main gives this command an application on the offscreen platform).
+int TKvarnCtl::cmdReport()
+{
+    const QString &in = request_.Input;
+    if (const QString problem = CliInputProblem(in); !problem.isEmpty()) {
+        console_.Error(problem);
+        return kCliUsage;
+    }
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        console_.Error(QStringLiteral("report draws pages: it needs the program's graphical application"));
+        return kCliUsage;
+    }
+    TDeviceArchive archive;
+    if (!archive.LoadFromFile(in)) {
+        console_.Error(QStringLiteral("%1 cannot be read as an archive file").arg(in));
+        return kCliUsage;
+    }
+    const TArchiveTable table(archive);
+    TArchiveReportSource source;
+    source.Records = &table;
+    source.Origin = QFileInfo(in).absoluteFilePath();
+    source.Since = request_.Since;
+    source.Until = request_.Until;
+    QString error;
+    if (WriteReportPdf(*BuildArchiveReport(source), request_.OutputFile, {}, &error) != TReportResult::Written) {
         console_.Error(error);
         return kCliUsage;
     }

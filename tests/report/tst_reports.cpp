@@ -1,0 +1,252 @@
+// Reports as an operator gets them, read back with poppler's tools: the
+// archive report written by kvarnctl without a display (header, period,
+// figures, first and last records, pages, a chart that is not blank, its
+// refusals), a cancelled report that leaves the earlier file, and the
+// spectrum report with its calibration and peaks.
+
+#include "instrument/archivetable.h"
+#include "instrument/devicearchive.h"
+#include "report/archivereport.h"
+#include "report/spectrumreport.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+namespace {
+const QDateTime kStart(QDate(2026, 12, 6), QTime(6, 0), QTimeZone::utc());
+
+QString timeText(int record)
+{
+    return kStart.addSecs(10 * record).toString("dd/MM/yyyy hh.mm.ss");
+}
+
+// Record i: 10 s apart, ACTIVITY 10 + (7 i mod 100), ALARM1 100, ALARM2 105.
+double activity(int record)
+{
+    return 10 + (7 * record) % 100;
+}
+
+// An archive file as the window saves it (columns padded, CR LF).
+QByteArray archiveFile(int records)
+{
+    QByteArray text = "DATETIME             SERIALN  ALARM1  ALARM2  ACTIVITY  \r\n";
+    for (int i = 0; i < records; ++i)
+        text += timeText(i).toLatin1() + "  A-4711   100     105     " +
+                QByteArray::number(activity(i)).leftJustified(8) + "  \r\n";
+    return text;
+}
+
+struct Run {
+    int status = -1;
+    QByteArray out, err;
+};
+
+Run run(const QString &program, const QStringList &arguments, bool withoutDisplay = false)
+{
+    QProcess process;
+    if (withoutDisplay) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("QT_QPA_PLATFORM");
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        process.setProcessEnvironment(env);
+    }
+    process.start(program, arguments);
+    Run result;
+    if (!process.waitForFinished(120000))
+        return result;
+    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+int pageCount(const QString &pdf)
+{
+    const QRegularExpressionMatch m =
+        QRegularExpression("Pages:\\s+(\\d+)").match(QString::fromUtf8(run("pdfinfo", {pdf}).out));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// The text of each page, as pdftotext lays it out.
+QStringList pageTexts(const QString &pdf)
+{
+    QStringList pages = QString::fromUtf8(run("pdftotext", {"-layout", pdf, "-"}).out).split(u'\f');
+    if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
+        pages.removeLast();
+    return pages;
+}
+
+// Pixels of a page rendered by pdftoppm that are mostly of that colour.
+int colouredPixels(const QString &pdf, int page, QRgb colour, const QString &dir)
+{
+    const QString prefix = dir + "/page";
+    run("pdftoppm", {"-f", QString::number(page), "-l", QString::number(page), "-r", "50", "-png", pdf, prefix});
+    QImage image(prefix + "-" + QString::number(page) + ".png");
+    if (image.isNull())
+        image.load(prefix + "-0" + QString::number(page) + ".png");
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            if (std::abs(qRed(p) - qRed(colour)) < 90 && std::abs(qGreen(p) - qGreen(colour)) < 90 &&
+                std::abs(qBlue(p) - qBlue(colour)) < 90)
+                ++count;
+        }
+    return count;
+}
+} // namespace
+
+class TestReports : public QObject {
+    Q_OBJECT
+private slots:
+    void archiveReportFromKvarnctl();
+    void refusals();
+    void cancelledReportKeepsTheFile();
+    void spectrumReport();
+};
+
+void TestReports::archiveReportFromKvarnctl()
+{
+    QTemporaryDir dir;
+    const QString daf = dir.filePath("night.daf"), pdf = dir.filePath("night.pdf");
+    QFile file(daf);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(archiveFile(400)) > 0);
+    file.close();
+    // Records 20 .. 369 of 400.
+    const int first = 20, last = 369;
+    const Run tool = run(qEnvironmentVariable("KVARN_CTL"),
+                         {"report", daf, "--since", timeText(first), "--until", timeText(last), "-o", pdf}, true);
+    QVERIFY2(tool.status == 0, tool.err.constData());
+
+    const QStringList pages = pageTexts(pdf);
+    const int count = pageCount(pdf);
+    QCOMPARE(pages.size(), count);
+    const QString head = pages.value(0);
+    QVERIFY(head.contains("A-4711"));
+    QVERIFY(head.contains(QString("с %1 по %2").arg(timeText(first), timeText(last))));
+    double least = 1e9, greatest = -1e9;
+    for (int i = first; i <= last; ++i) {
+        least = std::min(least, activity(i));
+        greatest = std::max(greatest, activity(i));
+    }
+    for (const QString &figure : {QString("Число значений:\\s+%1").arg(last - first + 1),
+                                  QString("Минимум:\\s+%1").arg(least), QString("Максимум:\\s+%1").arg(greatest)})
+        QVERIFY2(head.contains(QRegularExpression(figure)), qPrintable(figure));
+    QVERIFY(head.contains("ALARM2"));
+
+    // The records begin on a page of their own; each of their pages has the
+    // headings, the rows follow on from page to page, and the pages add up.
+    int firstRecords = 0;
+    while (firstRecords < pages.size() && !pages[firstRecords].contains("Записи архива"))
+        ++firstRecords;
+    QVERIFY(firstRecords > 0 && firstRecords < pages.size());
+    QStringList rows;
+    for (int p = firstRecords; p < pages.size(); ++p) {
+        QVERIFY2(pages[p].contains(QRegularExpression("DATETIME\\s+SERIALN\\s+ALARM1\\s+ALARM2\\s+ACTIVITY")),
+                 qPrintable(QString("page %1").arg(p + 1)));
+        QVERIFY(pages[p].contains(QString("стр. %1 из %2").arg(p + 1).arg(count)));
+        for (const QString &line : pages[p].split(u'\n'))
+            if (line.contains(QRegularExpression("^\\s*\\d\\d/\\d\\d/\\d{4} ")))
+                rows << line.trimmed().left(19);
+    }
+    QCOMPARE(rows.size(), last - first + 1);
+    QCOMPARE(rows.first(), timeText(first));
+    QCOMPARE(rows.last(), timeText(last));
+    const int perPage = int(pages[firstRecords].count(QRegularExpression("\\n\\s*\\d\\d/\\d\\d/\\d{4} ")));
+    QVERIFY(perPage > 20);
+    QCOMPARE(count, firstRecords + (last - first + 1 + perPage - 1) / perPage);
+
+    // The chart's blue line is drawn on the first page.
+    QVERIFY(colouredPixels(pdf, 1, qRgb(0, 0, 255), dir.path()) > 100);
+}
+
+void TestReports::refusals()
+{
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath("r.pdf");
+    const QString notArchive = dir.filePath("empty.daf");
+    QFile(notArchive).open(QIODevice::WriteOnly);
+    const QString ctl = qEnvironmentVariable("KVARN_CTL");
+    struct Case {
+        QStringList arguments;
+        const char *message;
+    };
+    const QList<Case> cases{
+        {{"report", notArchive, "-o", pdf}, "cannot be read as an archive"},
+        {{"report", notArchive}, "-o REPORT.pdf"},
+        {{"report", dir.filePath("none.daf"), "-o", pdf}, "does not exist"},
+        {{"report", notArchive, "--since", "2026-12-07", "--until", "2026-12-06", "-o", pdf}, "earlier"},
+    };
+    for (const Case &c : cases) {
+        const Run tool = run(ctl, c.arguments);
+        QCOMPARE(tool.status, 2);
+        QVERIFY2(tool.err.contains(c.message), tool.err.constData());
+        QVERIFY(!QFile::exists(pdf));
+    }
+}
+
+void TestReports::cancelledReportKeepsTheFile()
+{
+    QTemporaryDir dir;
+    const QString daf = dir.filePath("a.daf"), pdf = dir.filePath("a.pdf");
+    QFile file(pdf);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("earlier") == 7);
+    file.close();
+    // 400 records through the archive's own table.
+    QFile(daf).open(QIODevice::WriteOnly);
+    QFile out(daf);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(archiveFile(400)) > 0);
+    out.close();
+    TDeviceArchive archive;
+    QVERIFY(archive.LoadFromFile(daf));
+    const TArchiveTable table(archive);
+    TArchiveReportSource source;
+    source.Records = &table;
+    const auto report = BuildArchiveReport(source);
+    QList<int> told;
+    const TReportResult result = WriteReportPdf(*report, pdf, [&](int done, int pages) {
+        told << done << pages;
+        return done < 2;
+    });
+    QCOMPARE(result, TReportResult::Cancelled);
+    QCOMPARE(told.size(), 4);
+    QCOMPARE(told[0], 1);
+    QVERIFY(told[1] > 2);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("earlier"));
+}
+
+void TestReports::spectrumReport()
+{
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath("s.pdf");
+    TSpectrumReportSource source;
+    source.Name = "Основной спектр";
+    source.Origin = "main-0612.spc";
+    source.Plot = QImage(500, 250, QImage::Format_RGB32);
+    source.Plot.fill(Qt::white);
+    QPainter(&source.Plot).fillRect(QRect(100, 50, 30, 200), QColor(0, 0, 255));
+    source.CoefA = 6.62L;
+    source.CoefB = -1.5L;
+    source.Marked = qMakePair(80, 120);
+    source.Area = 12345;
+    source.PeakHeadings = QStringList{"Канал", "Энергия, кэВ", "Площадь"};
+    source.Peaks = {{"100.2", "661.7", "5321"}, {"176.8", "1173.2", "812"}};
+    QCOMPARE(WriteReportPdf(*BuildSpectrumReport(source), pdf), TReportResult::Written);
+    QCOMPARE(pageCount(pdf), 1);
+    const QString text = pageTexts(pdf).value(0);
+    for (const char *expected : {"main-0612.spc", "6.62", "1.5 кэВ", "80–120", "12345", "Пики", "1173.2", "стр. 1 из 1"})
+        QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
+    QVERIFY(colouredPixels(pdf, 1, qRgb(0, 0, 255), dir.path()) > 50);
+}
+
+QTEST_MAIN(TestReports)
+#include "tst_reports.moc"
