@@ -30,6 +30,7 @@ void TMainForm::CmdReadSpectrum(TCommand command)
             BackgroundSpectrView->ShowSpectrum(*Device->BackgroundSpectrum);
         else
             MainSpectrView->ShowSpectrum(*Device->Spectrum);
+        NoteOrigin(background ? BackgroundSpectrView : MainSpectrView, QString());
     } else {
         Prompt().Warning(u8("Спектр считан неудачно. Отображение невозможно"));
     }
@@ -59,8 +60,10 @@ void TMainForm::CmdLoadSpectrumFile()
     // Only the view takes what was loaded; a file that does not load leaves
     // it as it was, without a word. Nothing reaches the installation.
     TRadiationSpectr loaded;
-    if (loaded.LoadFromFile(fileName))
+    if (loaded.LoadFromFile(fileName)) {
         view->ShowSpectrum(loaded);
+        NoteOrigin(view, fileName);
+    }
 }
 
 void TMainForm::CmdSaveSpectrumFile()

@@ -57,6 +57,8 @@ public:
     void AddDrawing(double heightMm, Drawing draw);
     void AddTable(std::shared_ptr<const TReportTable> table);
     void AddPageBreak();
+    // Keeps what the report's tables read from for as long as the report lives.
+    void KeepAlive(std::shared_ptr<const void> owned) { owned_.push_back(std::move(owned)); }
 
     // The pages the report takes on that device.
     int PageCount(QPagedPaintDevice &device) const;
@@ -72,6 +74,7 @@ private:
 
     QString family_;
     std::vector<Item> items_;
+    std::vector<std::shared_ptr<const void>> owned_;
 };
 
 // The report as a PDF file, A4 portrait: written all or nothing (cancelled

@@ -11,7 +11,7 @@ std::unique_ptr<TReportDocument> BuildSpectrumReport(const TSpectrumReportSource
         {QStringLiteral("Спектр:"), source.Origin},
         {QStringLiteral("Калибровка:"), QStringLiteral("E = %1 × канал %2 %3 кэВ")
                                             .arg(double(source.CoefA), 0, 'g', 8)
-                                            .arg(source.CoefB < 0 ? u'−' : u'+')
+                                            .arg(source.CoefB < 0 ? QStringLiteral("−") : QStringLiteral("+"))
                                             .arg(double(source.CoefB < 0 ? -source.CoefB : source.CoefB), 0, 'g', 8)},
     };
     if (!source.View.isEmpty())

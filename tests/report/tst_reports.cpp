@@ -8,12 +8,12 @@
 #include "instrument/devicearchive.h"
 #include "report/archivereport.h"
 #include "report/spectrumreport.h"
+#include "support/pdfpages.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,65 +43,6 @@ QByteArray archiveFile(int records)
     return text;
 }
 
-struct Run {
-    int status = -1;
-    QByteArray out, err;
-};
-
-Run run(const QString &program, const QStringList &arguments, bool withoutDisplay = false)
-{
-    QProcess process;
-    if (withoutDisplay) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("QT_QPA_PLATFORM");
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        process.setProcessEnvironment(env);
-    }
-    process.start(program, arguments);
-    Run result;
-    if (!process.waitForFinished(120000))
-        return result;
-    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
-int pageCount(const QString &pdf)
-{
-    const QRegularExpressionMatch m =
-        QRegularExpression("Pages:\\s+(\\d+)").match(QString::fromUtf8(run("pdfinfo", {pdf}).out));
-    return m.hasMatch() ? m.captured(1).toInt() : -1;
-}
-
-// The text of each page, as pdftotext lays it out.
-QStringList pageTexts(const QString &pdf)
-{
-    QStringList pages = QString::fromUtf8(run("pdftotext", {"-layout", pdf, "-"}).out).split(u'\f');
-    if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
-        pages.removeLast();
-    return pages;
-}
-
-// Pixels of a page rendered by pdftoppm that are mostly of that colour.
-int colouredPixels(const QString &pdf, int page, QRgb colour, const QString &dir)
-{
-    const QString prefix = dir + "/page";
-    run("pdftoppm", {"-f", QString::number(page), "-l", QString::number(page), "-r", "50", "-png", pdf, prefix});
-    QImage image(prefix + "-" + QString::number(page) + ".png");
-    if (image.isNull())
-        image.load(prefix + "-0" + QString::number(page) + ".png");
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            if (std::abs(qRed(p) - qRed(colour)) < 90 && std::abs(qGreen(p) - qGreen(colour)) < 90 &&
-                std::abs(qBlue(p) - qBlue(colour)) < 90)
-                ++count;
-        }
-    return count;
-}
 } // namespace
 
 class TestReports : public QObject {
@@ -122,7 +63,7 @@ void TestReports::archiveReportFromKvarnctl()
     file.close();
     // Records 20 .. 369 of 400.
     const int first = 20, last = 369;
-    const Run tool = run(qEnvironmentVariable("KVARN_CTL"),
+    const ProgramRun tool = runProgram(qEnvironmentVariable("KVARN_CTL"),
                          {"report", daf, "--since", timeText(first), "--until", timeText(last), "-o", pdf}, true);
     QVERIFY2(tool.status == 0, tool.err.constData());
 
@@ -165,7 +106,7 @@ void TestReports::archiveReportFromKvarnctl()
     QCOMPARE(count, firstRecords + (last - first + 1 + perPage - 1) / perPage);
 
     // The chart's blue line is drawn on the first page.
-    QVERIFY(colouredPixels(pdf, 1, qRgb(0, 0, 255), dir.path()) > 100);
+    QVERIFY(bluePixels(pdf, 1, dir.path()) > 100);
 }
 
 void TestReports::refusals()
@@ -186,7 +127,7 @@ void TestReports::refusals()
         {{"report", notArchive, "--since", "2026-12-07", "--until", "2026-12-06", "-o", pdf}, "earlier"},
     };
     for (const Case &c : cases) {
-        const Run tool = run(ctl, c.arguments);
+        const ProgramRun tool = runProgram(ctl, c.arguments);
         QCOMPARE(tool.status, 2);
         QVERIFY2(tool.err.contains(c.message), tool.err.constData());
         QVERIFY(!QFile::exists(pdf));
@@ -245,7 +186,7 @@ void TestReports::spectrumReport()
     const QString text = pageTexts(pdf).value(0);
     for (const char *expected : {"main-0612.spc", "6.62", "1.5 кэВ", "80–120", "12345", "Пики", "1173.2", "стр. 1 из 1"})
         QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
-    QVERIFY(colouredPixels(pdf, 1, qRgb(0, 0, 255), dir.path()) > 50);
+    QVERIFY(bluePixels(pdf, 1, dir.path()) > 50);
 }
 
 QTEST_MAIN(TestReports)
