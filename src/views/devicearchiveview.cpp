@@ -2,6 +2,7 @@
 
 #include "base/cp1251.h"
 #include "ui/operatorprompt.h"
+#include "instrument/archivetable.h"
 #include "views/archivechart.h"
 #include "views/archivechartwindow.h"
 
@@ -303,6 +304,7 @@ void TDeviceArchiveView::OpenChart(int column)
     if (!ChartWindow)
         ChartWindow = new TArchiveChartWindow(*prompt_, this);
     ChartWindow->ShowSeries(BuildArchiveChartSeries(*archiveData_, column));
+    ChartWindow->SetStatisticsRecords(CollectStatRecords(TArchiveTable(*archiveData_), ChartWindow->Series().ColumnName));
     ChartWindow->show();
     ChartWindow->raise();
 }
