@@ -3,6 +3,7 @@
 
 #include "base/cp1251.h"
 #include "base/installationtime.h"
+#include "instrument/devicearchive.h"
 #include "store/sitestore.h"
 #include "support/pgserver.h"
 
@@ -298,6 +299,63 @@ private slots:
             QCOMPARE(*count % kWriterBatch, 0);
             QVERIFY(*count > before);
         }
+    }
+
+    // kvarnctl export gives back what was stored: the window's archive file
+    // byte for byte in its values, CSV, a time range and the list.
+    void exportBack_data() { backends(); }
+    void exportBack()
+    {
+        const QString url = freshUrl();
+        {
+            TSiteStore store(QStringLiteral("main"));
+            QCOMPARE(store.Open(parse(url)), TSiteStore::OpenResult::Ok);
+            TStoreBatch hall = Batch(QStringLiteral("hall-1"), 0, 3);
+            hall.Records[1].Values[1] = Cp("Сбой, \"датчик\"");
+            hall.Records[2].Values[2] = std::nullopt;
+            hall.Readings << TStoreReading{QDateTime(QDate(2026, 2, 1), QTime(8, 0), Qt::UTC), QByteArray("42.5"),
+                                           QByteArray("0"), QByteArray("1"), QByteArray("0")};
+            QVERIFY(store.Write(hall));
+            QVERIFY(store.Write(Batch(QStringLiteral("shaft"), 0, 1)));
+        }
+        auto run = [&](const QStringList &arguments, QByteArray *out = nullptr) {
+            QProcess kvarnctl;
+            kvarnctl.start(qEnvironmentVariable("KVARN_CTL"), QStringList{"export", "--db", url} + arguments);
+            if (!kvarnctl.waitForFinished(60000))
+                return -1;
+            if (out)
+                *out = kvarnctl.readAllStandardOutput();
+            return kvarnctl.exitCode();
+        };
+        const QString daf = dir_.filePath(QStringLiteral("hall-%1.daf").arg(databases_));
+        QCOMPARE(run({"--installation", "hall-1", "-o", daf}), 0);
+        TDeviceArchive archive;
+        QVERIFY(archive.LoadFromFile(daf));
+        QCOMPARE(archive.RecordCount(), 3);
+        const QList<QByteArray> columns{"DATETIME", "SERIALN", "ALARM1ON", "STATUS", "ACTIVITY"};
+        QCOMPARE(archive.Names()->Count(), columns.size());
+        for (int c = 0; c < columns.size(); ++c)
+            QCOMPARE(archive.Names()->GetItem(c)->Name, columns[c]);
+        QCOMPARE(archive.Value(1, 3).toByteArray(), Cp("Сбой, \"датчик\""));
+        QCOMPARE(archive.Value(2, 4).toByteArray(), QByteArray("@@"));
+        QCOMPARE(archive.Value(2, 0).toByteArray(), QByteArray("01/01/2026 00.02.00"));
+
+        QByteArray csv;
+        QCOMPARE(run({"--installation", "hall-1", "--since", "2026-01-01 00:01", "--until", "01/01/2026 00.02.00",
+                      "-o", "-"},
+                     &csv),
+                 0);
+        QCOMPARE(QString::fromUtf8(csv), QStringLiteral("DATETIME,SERIALN,ALARM1ON,STATUS,ACTIVITY\n"
+                                                        "01/01/2026 00.01.00,4711,0,\"Сбой, \"\"датчик\"\"\",101\n"
+                                                        "01/01/2026 00.02.00,4711,0,0,@@\n"));
+        QByteArray list;
+        QCOMPARE(run({"--list"}, &list), 0);
+        QCOMPARE(list.count('\n'), 2);
+        QVERIFY2(list.startsWith("hall-1: 3 records, 01/01/2026 00.00.00 to 01/01/2026 00.02.00, SERIALN 4711; "
+                                 "last reading 2026-02-01 08:00:00 UTC: ACTIVITY=42.5"),
+                 list.constData());
+        QVERIFY2(list.contains("\nshaft: 1 record, "), list.constData());
+        QCOMPARE(run({"--installation", "nobody", "-o", "-"}), 2);
     }
 
     void cleanupTestCase() { QVERIFY2(server_.Stop(), qPrintable(server_.ErrorText())); }
