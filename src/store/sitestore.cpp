@@ -380,17 +380,23 @@ bool TSiteStore::Write(const TStoreBatch &batch)
                             .arg(batch.Columns.size()));
 
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    if (!db.transaction())
-        return fail(QStringLiteral("no transaction: %1").arg(db.lastError().text().trimmed()));
+    QSqlQuery query(db);
+    // SQLite: the write lock from the start, so that another writer of the
+    // same file makes this one wait (busy time-out) instead of failing halfway.
+    if (!(postgres_ ? db.transaction() : query.exec(QStringLiteral("BEGIN IMMEDIATE"))))
+        return fail(QStringLiteral("no transaction: %1")
+                        .arg(postgres_ ? db.lastError().text().trimmed() : QueryError(query)));
     auto rollback = [&](const QString &why) {
-        db.rollback();
+        if (postgres_)
+            db.rollback();
+        else
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
         return fail(why);
     };
 
     const std::optional<qint64> id = installationId(batch.Installation, true);
     if (!id || *id < 0)
         return rollback(QStringLiteral("the installation %1 cannot be entered: %2").arg(batch.Installation, error_));
-    QSqlQuery query(db);
     if (batch.Serial) {
         query.prepare(QStringLiteral("UPDATE installations SET serialn = ? WHERE id = ?"));
         query.addBindValue(Text(batch.Serial));
@@ -462,8 +468,11 @@ bool TSiteStore::Write(const TStoreBatch &batch)
         }
     }
 
-    if (!db.commit())
-        return rollback(QStringLiteral("the batch cannot be committed: %1").arg(db.lastError().text().trimmed()));
+    query.finish();
+    insert.finish();
+    if (postgres_ ? !db.commit() : !query.exec(QStringLiteral("COMMIT")))
+        return rollback(QStringLiteral("the batch cannot be committed: %1")
+                            .arg(postgres_ ? db.lastError().text().trimmed() : QueryError(query)));
     error_.clear();
     return true;
 }
