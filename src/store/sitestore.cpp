@@ -332,8 +332,15 @@ bool TSiteStore::createOrCheckSchema(OpenResult *result)
     return false;
 }
 
+bool TSiteStore::ready()
+{
+    return open_ || fail(QStringLiteral("the database is not open"));
+}
+
 std::optional<qint64> TSiteStore::installationId(const QString &name, bool create)
 {
+    if (!ready())
+        return std::nullopt;
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     QSqlQuery query(db);
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -360,8 +367,8 @@ std::optional<qint64> TSiteStore::installationId(const QString &name, bool creat
 
 bool TSiteStore::Write(const TStoreBatch &batch)
 {
-    if (!open_)
-        return fail(QStringLiteral("the database is not open"));
+    if (!ready())
+        return false;
     // Everything the batch could be refused for is looked at before a row is written.
     QStringList columns;
     for (const QByteArray &name : batch.Columns) {
@@ -486,10 +493,6 @@ static QString RecordOrder(bool newestFirst)
 
 std::optional<QByteArray> TSiteStore::NewestDatetime(const QString &installation)
 {
-    if (!open_) {
-        fail(QStringLiteral("the database is not open"));
-        return std::nullopt;
-    }
     const std::optional<qint64> id = installationId(installation, false);
     if (!id)
         return std::nullopt;
@@ -506,10 +509,8 @@ std::optional<QByteArray> TSiteStore::NewestDatetime(const QString &installation
 
 std::optional<qint64> TSiteStore::RecordCount(const QString &installation)
 {
-    if (!open_) {
-        fail(QStringLiteral("the database is not open"));
+    if (!ready())
         return std::nullopt;
-    }
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     query.prepare(QStringLiteral("SELECT COUNT(*) FROM records r JOIN installations i ON i.id = r.installation_id "
                                  "WHERE i.name = ?"));
@@ -523,10 +524,8 @@ std::optional<qint64> TSiteStore::RecordCount(const QString &installation)
 
 std::optional<QList<TSiteStore::Summary>> TSiteStore::Installations()
 {
-    if (!open_) {
-        fail(QStringLiteral("the database is not open"));
+    if (!ready())
         return std::nullopt;
-    }
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     QSqlQuery list(db);
     if (!list.exec(QStringLiteral("SELECT id, name, serialn FROM installations ORDER BY name"))) {
@@ -578,10 +577,6 @@ std::optional<QList<TSiteStore::Summary>> TSiteStore::Installations()
 std::optional<TSiteStore::Rows> TSiteStore::Records(const QString &installation, std::optional<QDateTime> since,
                                                     std::optional<QDateTime> until)
 {
-    if (!open_) {
-        fail(QStringLiteral("the database is not open"));
-        return std::nullopt;
-    }
     const std::optional<qint64> id = installationId(installation, false);
     if (!id)
         return std::nullopt;

@@ -94,6 +94,8 @@ public:
 
 private:
     bool fail(const QString &what);
+    // Whether the database is open; LastError says so when not.
+    bool ready();
     bool createOrCheckSchema(OpenResult *result);
     std::optional<qint64> installationId(const QString &name, bool create);
 

@@ -289,9 +289,11 @@ private slots:
             TSiteStore store(QStringLiteral("watch"));
             QCOMPARE(store.Open(url), TSiteStore::OpenResult::Ok);
             const qint64 before = store.RecordCount(QStringLiteral("shaft")).value_or(-1);
-            // Kill it at a different moment each round, once it has written something.
-            QVERIFY(QTest::qWaitFor([&] { return store.RecordCount(QStringLiteral("shaft")).value_or(0) > before; }, 60000));
-            QTest::qWait(round * 37);
+            // Killed after a different number of batches each round, at whatever
+            // point of the next one it has come to.
+            QVERIFY(QTest::qWaitFor(
+                [&] { return store.RecordCount(QStringLiteral("shaft")).value_or(0) > before + round * kWriterBatch; },
+                60000));
             ::kill(pid_t(writer.processId()), SIGKILL);
             QVERIFY(writer.waitForFinished());
             const std::optional<qint64> count = store.RecordCount(QStringLiteral("shaft"));
