@@ -273,6 +273,28 @@ private slots:
                  TSiteStore::OpenResult::Unreachable);
     }
 
+    // A server stopped for a while: the batch is refused whole, and a store
+    // opened again once the server is back takes it.
+    void serverStoppedForAWhile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("postgresql") << QStringLiteral("postgresql");
+    }
+    void serverStoppedForAWhile()
+    {
+        const TStoreUrl url = parse(freshUrl());
+        TSiteStore store(QStringLiteral("main"));
+        QCOMPARE(store.Open(url), TSiteStore::OpenResult::Ok);
+        QVERIFY(store.Write(Batch(QStringLiteral("hall-1"), 0, 5)));
+        QVERIFY2(server_.Stop(), qPrintable(server_.ErrorText()));
+        QVERIFY(!store.Write(Batch(QStringLiteral("hall-1"), 5, 5)));
+        QCOMPARE(TSiteStore(QStringLiteral("down")).Open(url), TSiteStore::OpenResult::Unreachable);
+        QVERIFY2(server_.Start(), qPrintable(server_.ErrorText()));
+        QCOMPARE(store.Open(url), TSiteStore::OpenResult::Ok);
+        QVERIFY2(store.Write(Batch(QStringLiteral("hall-1"), 5, 5)), qPrintable(store.LastError()));
+        QCOMPARE(store.RecordCount(QStringLiteral("hall-1")), std::optional<qint64>(10));
+    }
+
     // A writer killed at any moment leaves whole batches only.
     void killedWriterLeavesWholeBatches_data() { backends(); }
     void killedWriterLeavesWholeBatches()
