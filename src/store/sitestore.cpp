@@ -577,13 +577,23 @@ std::optional<QList<TSiteStore::Summary>> TSiteStore::Installations()
 std::optional<TSiteStore::Rows> TSiteStore::Records(const QString &installation, std::optional<QDateTime> since,
                                                     std::optional<QDateTime> until)
 {
+    Rows rows;
+    const bool read = Records(installation, since, until, &rows.Columns, [&](const QList<std::optional<QByteArray>> &values) {
+        rows.Values << values;
+        return true;
+    });
+    return read ? std::optional<Rows>(std::move(rows)) : std::nullopt;
+}
+
+bool TSiteStore::Records(const QString &installation, std::optional<QDateTime> since, std::optional<QDateTime> until,
+                         QList<QByteArray> *columns, const RowSink &row)
+{
     const std::optional<qint64> id = installationId(installation, false);
     if (!id)
-        return std::nullopt;
-    Rows rows;
-    rows.Columns << "DATETIME";
+        return false;
+    *columns = {"DATETIME"};
     if (*id < 0)
-        return rows;
+        return true;
 
     QString where = QStringLiteral("WHERE installation_id = ?");
     QVariantList bound{*id};
@@ -601,38 +611,33 @@ std::optional<TSiteStore::Rows> TSiteStore::Records(const QString &installation,
         query.prepare(text);
         for (const QVariant &value : bound)
             query.addBindValue(value);
-        if (query.exec())
-            return true;
-        fail(QueryError(query));
-        return false;
+        return query.exec() || fail(QueryError(query));
     };
 
     // The columns that hold a value in that range.
     QStringList counts;
     for (const QByteArray &column : kArchiveColumns)
         counts << QStringLiteral("COUNT(%1)").arg(LowerName(column));
-    if (!run(QStringLiteral("SELECT %1 FROM records %2").arg(counts.join(", "), where)) || !query.next())
-        return std::nullopt;
+    if (!run(QStringLiteral("SELECT %1 FROM records %2").arg(counts.join(", "), where)))
+        return false;
+    if (!query.next())
+        return fail(QueryError(query));
     QStringList selected{"datetime"};
     for (int c = 0; c < kArchiveColumns.size(); ++c)
         if (query.value(c).toLongLong() > 0) {
-            rows.Columns << kArchiveColumns[c];
+            *columns << kArchiveColumns[c];
             selected << LowerName(kArchiveColumns[c]);
         }
     query.finish();
 
     if (!run(QStringLiteral("SELECT %1 FROM records %2 %3").arg(selected.join(", "), where, RecordOrder(false))))
-        return std::nullopt;
+        return false;
+    QList<std::optional<QByteArray>> values(selected.size());
     while (query.next()) {
-        QList<std::optional<QByteArray>> values;
-        values.reserve(selected.size());
         for (int c = 0; c < selected.size(); ++c)
-            values << TextBack(query.value(c));
-        rows.Values << values;
+            values[c] = TextBack(query.value(c));
+        if (!row(values))
+            return true;
     }
-    if (query.lastError().isValid()) {
-        fail(QueryError(query));
-        return std::nullopt;
-    }
-    return rows;
+    return !query.lastError().isValid() || fail(QueryError(query));
 }

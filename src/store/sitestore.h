@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // Where the database is: "sqlite:PATH" or
@@ -91,6 +92,11 @@ public:
     };
     std::optional<Rows> Records(const QString &installation, std::optional<QDateTime> since,
                                 std::optional<QDateTime> until);
+    // The same row by row, without holding them all: columns is filled before
+    // the first row; row returning false stops the walk (not an error).
+    using RowSink = std::function<bool(const QList<std::optional<QByteArray>> &values)>;
+    bool Records(const QString &installation, std::optional<QDateTime> since, std::optional<QDateTime> until,
+                 QList<QByteArray> *columns, const RowSink &row);
 
 private:
     bool fail(const QString &what);
