@@ -1,4 +1,6 @@
 #include "cli/cliarguments.h"
+#include "cli/cliexport.h"
+#include "store/sitestore.h"
 
 #include "instrument/archivesearch.h"
 
@@ -42,7 +44,8 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Convert, "convert", {}},
         {TCliCommand::Ports, "ports", {}},
         {TCliCommand::Passwd, "passwd", {}},
-        {TCliCommand::Report, "report", {"-o", "--since", "--until"}},
+        {TCliCommand::Report, "report", {"-o", "--since", "--until", "--db", "--installation"}},
+        {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o"}},
         {TCliCommand::Help, "help", {}},
     };
     return list;
@@ -51,9 +54,9 @@ const QList<CommandInfo> &commands()
 const QStringList kLineOptions = {"--port", "--baud", "--config", "--device"};
 const QStringList kValueOptions = kLineOptions + QStringList{"-o", "--csv", "--vars", "--step", "--from", "--to",
                                                               "--interval", "--count", "--since", "--until",
-                                                              "--append", "--append-csv"};
+                                                              "--append", "--append-csv", "--db", "--installation"};
 // Options of a command that take no value.
-const QStringList kFlagOptions = {"--dry-run"};
+const QStringList kFlagOptions = {"--dry-run", "--list"};
 
 const QList<QPair<TCliGroup, const char *>> kGroups = {
     {TCliGroup::Common, "common"},   {TCliGroup::Alarm, "alarm"},     {TCliGroup::Counter, "counter"},
@@ -181,6 +184,12 @@ bool Parser::commandOption(const Option &o)
         r_.AppendCsv = o.Name == u"--append-csv";
     } else if (o.Name == u"--dry-run") {
         r_.DryRun = true;
+    } else if (o.Name == u"--db") {
+        r_.Database = o.Value;
+    } else if (o.Name == u"--installation") {
+        r_.Installation = o.Value;
+    } else if (o.Name == u"--list") {
+        r_.ListInstallations = true;
     } else if (o.Name == u"--step" || o.Name == u"--from" || o.Name == u"--to") {
         // Out-of-range values are clamped to the archive as the window does.
         if (!number(o, intMin, intMax, n))
@@ -307,12 +316,23 @@ bool Parser::archive()
     return problem.isEmpty() ? true : fail(problem);
 }
 
-// An archive file's period as a PDF report.
+// An archive period as a PDF report: of an archive file, or of the records
+// the site database holds for one installation.
 bool Parser::report(const QStringList &args)
 {
-    if (args.size() != 1 || QFileInfo(args[0]).suffix().toLower() != u"daf")
-        return fail(QStringLiteral("report takes one archive file (.daf)"));
-    r_.Input = args[0];
+    if (!r_.Database.isEmpty() || !r_.Installation.isEmpty()) {
+        if (!args.isEmpty())
+            return fail(QStringLiteral("report takes an archive file or --db and --installation, not both"));
+        if (r_.Database.isEmpty() || r_.Installation.isEmpty())
+            return fail(QStringLiteral("report --db URL --installation NAME: give both"));
+        QString error;
+        if (!TStoreUrl::Parse(r_.Database, &error))
+            return fail(error);
+    } else if (args.size() != 1 || QFileInfo(args[0]).suffix().toLower() != u"daf") {
+        return fail(QStringLiteral("report takes one archive file (.daf), or --db URL --installation NAME"));
+    } else {
+        r_.Input = args[0];
+    }
     if (r_.Since && r_.Until && *r_.Until < *r_.Since)
         return fail(QStringLiteral("--until is earlier than --since"));
     if (r_.OutputFile.isEmpty() || QFileInfo(r_.OutputFile).suffix().toLower() != u"pdf")
@@ -382,6 +402,12 @@ bool Parser::command()
         r_.CsvFile = r_.Output;
         return outputs(false);
     }
+    case TCliCommand::Export:
+        if (!noArguments())
+            return false;
+        if (const QString problem = CliExportProblem(r_); !problem.isEmpty())
+            return fail(problem);
+        return true;
     case TCliCommand::Passwd:
         if (args.size() == 3 && args[0] == u"encode") {
             r_.Encode = true;

@@ -17,7 +17,9 @@
 #include <QtGlobal>
 #include <optional>
 
-enum class TCliCommand { None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report };
+enum class TCliCommand {
+    None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report, Export
+};
 
 // The variable groups of "read", each one list of the installation's variable set.
 enum class TCliGroup { Common, Alarm, Counter, Service, Records, Test };
@@ -71,6 +73,10 @@ struct TCliRequest {
     QString Input;                  // convert IN, passwd encode PLAIN, passwd decode FILE, report FILE.daf
     QString Output;                 // convert OUT, passwd encode OUT
     bool Encode = false;            // passwd encode (else decode)
+
+    QString Database;               // export --db URL
+    QString Installation;           // export --installation NAME
+    bool ListInstallations = false; // export --list
 
     // Whether the command talks to the installation (and so needs the line).
     bool UsesLine() const;

@@ -7,6 +7,7 @@
 #include "cli/archiveappend.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
+#include "cli/cliexport.h"
 #include "instrument/archivesearch.h"
 #include "instrument/archivetable.h"
 #include "instrument/devicearchive.h"
@@ -16,6 +17,7 @@
 #include "protocol/openprotocoldriver.h"
 #include "protocol/opvarlist.h"
 #include "report/archivereport.h"
+#include "store/sitestore.h"
 #include "serial/comproperties.h"
 #include "serial/comsettings.h"
 #include "serial/rs232channel.h"
@@ -132,6 +134,7 @@ int TKvarnCtl::runCommand()
     case TCliCommand::Ports: return cmdPorts();
     case TCliCommand::Passwd: return cmdPasswd();
     case TCliCommand::Report: return cmdReport();
+    case TCliCommand::Export: return RunCliExport(console_, request_);
     case TCliCommand::None:
     case TCliCommand::Help: break;
     }
@@ -567,24 +570,32 @@ int TKvarnCtl::cmdConvert()
 // display (main gives this command an application on the offscreen platform).
 int TKvarnCtl::cmdReport()
 {
-    const QString &in = request_.Input;
-    if (const QString problem = CliInputProblem(in); !problem.isEmpty()) {
-        console_.Error(problem);
-        return kCliUsage;
-    }
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         console_.Error(QStringLiteral("report draws pages: it needs the program's graphical application"));
         return kCliUsage;
     }
+    const QString &in = request_.Input;
     TDeviceArchive archive;
-    if (!archive.LoadFromFile(in)) {
-        console_.Error(QStringLiteral("%1 cannot be read as an archive file").arg(in));
-        return kCliUsage;
+    TArchiveReportSource source;
+    if (!request_.Database.isEmpty()) {
+        if (const int status = ReadStoredArchive(console_, request_, archive, &source.Serial); status != kCliOk)
+            return status;
+        QString error;
+        source.Origin = QStringLiteral("база данных %1, установка %2")
+                            .arg(TStoreUrl::Parse(request_.Database, &error)->Display(), request_.Installation);
+    } else {
+        if (const QString problem = CliInputProblem(in); !problem.isEmpty()) {
+            console_.Error(problem);
+            return kCliUsage;
+        }
+        if (!archive.LoadFromFile(in)) {
+            console_.Error(QStringLiteral("%1 cannot be read as an archive file").arg(in));
+            return kCliUsage;
+        }
+        source.Origin = QFileInfo(in).absoluteFilePath();
     }
     const TArchiveTable table(archive);
-    TArchiveReportSource source;
     source.Records = &table;
-    source.Origin = QFileInfo(in).absoluteFilePath();
     source.Since = request_.Since;
     source.Until = request_.Until;
     QString error;

@@ -8,6 +8,7 @@
 #include "instrument/devicearchive.h"
 #include "report/archivereport.h"
 #include "report/spectrumreport.h"
+#include "store/sitestore.h"
 #include "support/pdfpages.h"
 
 #include <QDateTime>
@@ -49,6 +50,7 @@ class TestReports : public QObject {
     Q_OBJECT
 private slots:
     void archiveReportFromKvarnctl();
+    void archiveReportFromTheSiteDatabase();
     void refusals();
     void cancelledReportKeepsTheFile();
     void spectrumReport();
@@ -109,6 +111,34 @@ void TestReports::archiveReportFromKvarnctl()
     QVERIFY(bluePixels(pdf, 1, dir.path()) > 100);
 }
 
+// The records kvarn-collect stored for one installation, without SERIALN
+// among them: the serial number comes from what was last read.
+void TestReports::archiveReportFromTheSiteDatabase()
+{
+    QTemporaryDir dir;
+    const QString db = dir.filePath("site.db"), pdf = dir.filePath("hall.pdf");
+    {
+        TSiteStore store("report-test");
+        QCOMPARE(store.Open(*TStoreUrl::Parse("sqlite:" + db, nullptr)), TSiteStore::OpenResult::Ok);
+        TStoreBatch batch{"hall-1", QByteArray("B-0815"), {"ALARM1", "ACTIVITY"}, {}, {}, {}};
+        for (int i = 0; i < 100; ++i)
+            batch.Records << TStoreRecord{timeText(i).toLatin1(), {QByteArray("100"),
+                                                                  i == 50 ? std::nullopt
+                                                                          : std::optional(QByteArray::number(activity(i)))}};
+        QVERIFY(store.Write(batch));
+    }
+    const ProgramRun tool =
+        runProgram(qEnvironmentVariable("KVARN_CTL"), {"report", "--db", "sqlite:" + db, "--installation", "hall-1",
+                                                       "--since", timeText(40), "-o", pdf});
+    QVERIFY2(tool.status == 0, tool.err.constData());
+    const QString text = pageTexts(pdf).join(u'\f');
+    // Records 40 .. 99, one of them without a value.
+    for (const QString &expected : {QString("B-0815"), QString("hall-1"), QString("Число значений:\\s+59"),
+                                    timeText(40), timeText(99)})
+        QVERIFY2(text.contains(QRegularExpression(expected)), qPrintable(expected));
+    QVERIFY(!text.contains(timeText(39)));
+}
+
 void TestReports::refusals()
 {
     QTemporaryDir dir;
@@ -125,6 +155,9 @@ void TestReports::refusals()
         {{"report", notArchive}, "-o REPORT.pdf"},
         {{"report", dir.filePath("none.daf"), "-o", pdf}, "does not exist"},
         {{"report", notArchive, "--since", "2026-12-07", "--until", "2026-12-06", "-o", pdf}, "earlier"},
+        {{"report", "--db", "sqlite:" + dir.filePath("none.db"), "-o", pdf}, "give both"},
+        {{"report", "--db", "sqlite:" + dir.filePath("none.db"), "--installation", "x", "-o", pdf},
+         "no database file"},
     };
     for (const Case &c : cases) {
         const ProgramRun tool = runProgram(ctl, c.arguments);
