@@ -6,6 +6,8 @@
 #include <QTimeZone>
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <vector>
 
 namespace {
 constexpr int kSlices = 600;
@@ -73,28 +75,42 @@ void DrawReportChart(QPainter &painter, const QRectF &area, const TReportChartSe
         xMax = xMin + 60 * 1000;
     if (yMin >= 0)
         yMin = 0; // activities are never negative: the axis starts at zero
-    if (yMax <= yMin)
-        yMax = yMin + 1;
+    // Values far beyond any activity are held where their span stays a number.
+    constexpr double kFar = std::numeric_limits<double>::max() / 8;
+    yMin = std::clamp(yMin, -kFar, kFar);
+    yMax = std::clamp(yMax, -kFar, kFar);
+    if (!(yMax > yMin))
+        yMax = yMin + std::max(1.0, std::abs(yMin) * 1e-9);
     yMax += (yMax - yMin) * 0.04; // a threshold at the top stays clear of the frame
-    const double step = roundStep(yMax - yMin, 6);
+    double step = roundStep(yMax - yMin, 6);
     yMin = std::floor(yMin / step) * step;
     yMax = std::ceil(yMax / step) * step;
+    // The ticks by count: where a step is below the values' precision,
+    // adding it would never reach the top.
+    int ticks = int(std::lround((yMax - yMin) / step));
+    if (!(ticks >= 1 && ticks <= 50)) {
+        ticks = 1;
+        step = yMax - yMin;
+    }
+    std::vector<double> tickValues;
+    for (int k = 0; k <= ticks; ++k)
+        tickValues.push_back(yMin + k * step);
 
     double labelWidth = 0;
-    for (double v = yMin; v <= yMax + step / 2; v += step)
+    for (double v : tickValues)
         labelWidth = std::max(labelWidth, metrics.horizontalAdvance(QString::number(v, 'g', 6)));
     const QRectF plot(area.left() + labelWidth + line * 0.5, area.top() + line * 0.5,
                       area.width() - labelWidth - line * 1.5, area.height() - line * 3.5);
     auto px = [&](double x) { return plot.left() + (x - xMin) / (xMax - xMin) * plot.width(); };
-    auto py = [&](double y) { return plot.bottom() - (y - yMin) / (yMax - yMin) * plot.height(); };
+    auto py = [&](double y) { return plot.bottom() - (std::clamp(y, -kFar, kFar) - yMin) / (yMax - yMin) * plot.height(); };
 
     // Grid and value axis.
     painter.setPen(QPen(QColor(200, 200, 200), unit * 0.5));
-    for (double v = yMin; v <= yMax + step / 2; v += step)
+    for (double v : tickValues)
         painter.drawLine(QPointF(plot.left(), py(v)), QPointF(plot.right(), py(v)));
     painter.setPen(QPen(Qt::black, unit));
     painter.drawRect(plot);
-    for (double v = yMin; v <= yMax + step / 2; v += step) {
+    for (double v : tickValues) {
         const QString text = QString::number(v, 'g', 6);
         painter.drawText(QPointF(plot.left() - line * 0.25 - metrics.horizontalAdvance(text),
                                  py(v) + metrics.ascent() / 2 - metrics.descent() / 2),

@@ -53,6 +53,7 @@ private slots:
     void archiveReportFromTheSiteDatabase();
     void refusals();
     void cancelledReportKeepsTheFile();
+    void oddArchivesStillReport();
     void spectrumReport();
 };
 
@@ -196,6 +197,33 @@ void TestReports::cancelledReportKeepsTheFile()
     QVERIFY(told[1] > 2);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("earlier"));
+}
+
+// Archives no installation writes still give a report, and in good time:
+// no time column, values at the ends of the number range, values whose
+// spread is below their precision, no records.
+void TestReports::oddArchivesStillReport()
+{
+    QTemporaryDir dir;
+    const QList<QByteArray> files{
+        "ACTIVITY  \r\n5  \r\n6  \r\n",
+        archiveFile(2).replace("  10  ", "  1e308").replace("  17  ", "  -1e308"),
+        archiveFile(3).replace("  10  ", "  -1e17").replace("  17  ", "  -1.00000000000000016e17").replace("  24  ", "  x"),
+        "DATETIME  ACTIVITY  \r\n",
+    };
+    for (const QByteArray &text : files) {
+        const QString daf = dir.filePath("odd.daf"), pdf = dir.filePath("odd.pdf");
+        QFile file(daf);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size());
+        file.close();
+        TDeviceArchive archive;
+        QVERIFY(archive.LoadFromFile(daf));
+        const TArchiveTable table(archive);
+        TArchiveReportSource source;
+        source.Records = &table;
+        QCOMPARE(WriteReportPdf(*BuildArchiveReport(source), pdf), TReportResult::Written);
+        QVERIFY2(pageCount(pdf) >= 2, text.constData());
+    }
 }
 
 void TestReports::spectrumReport()
