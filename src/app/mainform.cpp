@@ -210,6 +210,9 @@ void TMainForm::CreateMenu()
     PrintItem = item(N1, "PrintItem", "Печать…", &TMainForm::PrintReport);
     PreviewItem = item(N1, "PreviewItem", "Предварительный просмотр…", &TMainForm::PreviewReport);
     ReportPdfItem = item(N1, "ReportPdfItem", "Сохранить отчёт в PDF…", &TMainForm::SaveReportPdf);
+    // Like the file items, on once the page shown has something to report.
+    for (QAction *report : {PrintItem, PreviewItem, ReportPdfItem})
+        report->setEnabled(false);
     N3 = separator(N1, "N3");
     N4 = item(N1, "N4", "&Выход", &TMainForm::N4Click);
 
