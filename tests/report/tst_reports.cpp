@@ -44,6 +44,17 @@ QByteArray archiveFile(int records)
     return text;
 }
 
+// The report of every record of an archive file's text, written as PDF.
+TReportResult writeReportOf(const QByteArray &fileText, const QString &pdf, const TReportProgress &progress = {})
+{
+    TDeviceArchive archive;
+    if (!archive.FromFileText(fileText))
+        return TReportResult::Failed;
+    const TArchiveTable table(archive);
+    TArchiveReportSource source;
+    source.Records = &table;
+    return WriteReportPdf(*BuildArchiveReport(source), pdf, progress);
+}
 } // namespace
 
 class TestReports : public QObject {
@@ -171,23 +182,12 @@ void TestReports::refusals()
 void TestReports::cancelledReportKeepsTheFile()
 {
     QTemporaryDir dir;
-    const QString daf = dir.filePath("a.daf"), pdf = dir.filePath("a.pdf");
+    const QString pdf = dir.filePath("a.pdf");
     QFile file(pdf);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write("earlier") == 7);
     file.close();
-    // 400 records through the archive's own table.
-    QFile(daf).open(QIODevice::WriteOnly);
-    QFile out(daf);
-    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(archiveFile(400)) > 0);
-    out.close();
-    TDeviceArchive archive;
-    QVERIFY(archive.LoadFromFile(daf));
-    const TArchiveTable table(archive);
-    TArchiveReportSource source;
-    source.Records = &table;
-    const auto report = BuildArchiveReport(source);
     QList<int> told;
-    const TReportResult result = WriteReportPdf(*report, pdf, [&](int done, int pages) {
+    const TReportResult result = writeReportOf(archiveFile(400), pdf, [&](int done, int pages) {
         told << done << pages;
         return done < 2;
     });
@@ -205,6 +205,7 @@ void TestReports::cancelledReportKeepsTheFile()
 void TestReports::oddArchivesStillReport()
 {
     QTemporaryDir dir;
+    const QString pdf = dir.filePath("odd.pdf");
     const QList<QByteArray> files{
         "ACTIVITY  \r\n5  \r\n6  \r\n",
         archiveFile(2).replace("  10  ", "  1e308").replace("  17  ", "  -1e308"),
@@ -212,16 +213,7 @@ void TestReports::oddArchivesStillReport()
         "DATETIME  ACTIVITY  \r\n",
     };
     for (const QByteArray &text : files) {
-        const QString daf = dir.filePath("odd.daf"), pdf = dir.filePath("odd.pdf");
-        QFile file(daf);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size());
-        file.close();
-        TDeviceArchive archive;
-        QVERIFY(archive.LoadFromFile(daf));
-        const TArchiveTable table(archive);
-        TArchiveReportSource source;
-        source.Records = &table;
-        QCOMPARE(WriteReportPdf(*BuildArchiveReport(source), pdf), TReportResult::Written);
+        QCOMPARE(writeReportOf(text, pdf), TReportResult::Written);
         QVERIFY2(pageCount(pdf) >= 2, text.constData());
     }
 }
