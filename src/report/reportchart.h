@@ -19,4 +19,5 @@ struct TReportChartSeries {
     QList<QPointF> Alarm[2]; // steps: a point where a threshold starts, two where it changes
 };
 
+// Labels in the painter's font.
 void DrawReportChart(QPainter &painter, const QRectF &area, const TReportChartSeries &series);

@@ -336,6 +336,7 @@ TReportResult TReportDocument::Paint(QPagedPaintDevice &device, const TReportPro
             case Kind::Drawing: {
                 const double height = std::min(layout.page.bottom(), item.heightMm / 25.4 * layout.dpi);
                 painter.save();
+                painter.setFont(layout.text); // drawings label in the text's type
                 item.draw(painter, QRectF(left, placement.y, layout.page.width(), height));
                 painter.restore();
                 break;
