@@ -87,13 +87,14 @@ int RunCliExport(TCliConsole &console, const TCliRequest &r)
         console.Error(error);
         return kCliUsage;
     }
-    // Reading back never makes a database where there was none.
+    // Reading back never makes a database where there was none, and needs
+    // no more than read access.
     if (url->Driver == u"QSQLITE" && !QFileInfo(url->Path).isFile()) {
         console.Error(QStringLiteral("there is no database file %1").arg(url->Path));
         return kCliUsage;
     }
     TSiteStore store(QStringLiteral("kvarnctl-export"));
-    if (store.Open(*url) != TSiteStore::OpenResult::Ok) {
+    if (store.Open(*url, TSiteStore::Access::ReadOnly) != TSiteStore::OpenResult::Ok) {
         console.Error(store.LastError());
         return kCliUsage;
     }
