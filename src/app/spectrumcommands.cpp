@@ -58,11 +58,13 @@ void TMainForm::CmdLoadSpectrumFile()
     if (fileName.isEmpty())
         return;
     // Only the view takes what was loaded; a file that does not load leaves
-    // it as it was, without a word. Nothing reaches the installation.
+    // it as it was, and the operator is told. Nothing reaches the installation.
     TRadiationSpectr loaded;
     if (loaded.LoadFromFile(fileName)) {
         view->ShowSpectrum(loaded);
         NoteOrigin(view, fileName);
+    } else {
+        Prompt().Warning(u8("Чтение спектра из файла не удалось!"));
     }
 }
 

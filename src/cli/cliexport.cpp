@@ -91,13 +91,14 @@ bool openStore(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QS
         console.Error(error);
         return false;
     }
-    // Reading back never makes a database where there was none.
+    // Reading back never makes a database where there was none, and needs
+    // no more than read access.
     if (url->Driver == u"QSQLITE" && !QFileInfo(url->Path).isFile()) {
         console.Error(QStringLiteral("there is no database file %1").arg(url->Path));
         return false;
     }
     display = url->Display();
-    if (store.Open(*url) != TSiteStore::OpenResult::Ok) {
+    if (store.Open(*url, TSiteStore::Access::ReadOnly) != TSiteStore::OpenResult::Ok) {
         console.Error(store.LastError());
         return false;
     }

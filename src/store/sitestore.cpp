@@ -166,8 +166,9 @@ bool TSiteStore::fail(const QString &what)
     return false;
 }
 
-TSiteStore::OpenResult TSiteStore::Open(const TStoreUrl &url)
+TSiteStore::OpenResult TSiteStore::Open(const TStoreUrl &url, Access access)
 {
+    const bool readOnly = access == Access::ReadOnly;
     open_ = false;
     if (QSqlDatabase::contains(connection_)) {
         {
@@ -197,6 +198,9 @@ TSiteStore::OpenResult TSiteStore::Open(const TStoreUrl &url)
     } else {
         db.setDatabaseName(url.Path);
         // Another process writing the same file: wait for it rather than fail.
+        // Not SQLite's read-only flag even when only reading: such a connection
+        // would leave the write-ahead files behind, owned by its user, where
+        // the collector could not write them.
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     }
     if (!db.open()) {
@@ -204,9 +208,11 @@ TSiteStore::OpenResult TSiteStore::Open(const TStoreUrl &url)
         return OpenResult::Unreachable;
     }
     QSqlQuery setup(db);
-    const QStringList settings = postgres_
+    QStringList settings = postgres_
         ? QStringList{"SET client_min_messages TO warning", "SET TIME ZONE 'UTC'"}
         : QStringList{"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA foreign_keys=ON"};
+    if (readOnly)
+        settings = postgres_ ? settings << "SET default_transaction_read_only TO on" : QStringList{};
     for (const QString &statement : settings)
         if (!setup.exec(statement)) {
             fail(QStringLiteral("%1: %2").arg(url.Display(), QueryError(setup)));
@@ -214,7 +220,7 @@ TSiteStore::OpenResult TSiteStore::Open(const TStoreUrl &url)
             return OpenResult::Unreachable;
         }
     OpenResult result = OpenResult::Ok;
-    if (!createOrCheckSchema(&result)) {
+    if (!createOrCheckSchema(&result, !readOnly)) {
         error_ = QStringLiteral("%1: %2").arg(url.Display(), error_);
         db.close();
         return result;
@@ -241,16 +247,26 @@ static const QList<std::pair<QString, QStringList>> &SchemaTables()
     return tables;
 }
 
-bool TSiteStore::createOrCheckSchema(OpenResult *result)
+bool TSiteStore::createOrCheckSchema(OpenResult *result, bool create)
 {
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     QSqlQuery query(db);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const QStringList present = db.tables(QSql::Tables);
-        if (db.lastError().isValid()) {
+        // The catalogue read by hand: unlike QSqlDatabase::tables() it tells
+        // a database that cannot be read from one without tables.
+        if (!query.exec(postgres_ ? QStringLiteral("SELECT table_name FROM information_schema.tables "
+                                                   "WHERE table_schema = current_schema()")
+                                  : QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"))) {
             *result = OpenResult::Unreachable;
-            return fail(db.lastError().text().trimmed());
+            QString why = QueryError(query);
+            if (!postgres_ && !create && why.contains(QLatin1String("readonly")))
+                why += QStringLiteral(" (a SQLite database being collected into is read with write access to its "
+                                      "folder: as its collector's user or group)");
+            return fail(why);
         }
+        QStringList present;
+        while (query.next())
+            present << query.value(0).toString();
         QStringList ours;
         for (const auto &table : SchemaTables())
             if (present.contains(table.first, Qt::CaseInsensitive))
@@ -277,6 +293,10 @@ bool TSiteStore::createOrCheckSchema(OpenResult *result)
                                     .arg(table, QueryError(query)));
                 }
             return true;
+        }
+        if (!create) {
+            *result = OpenResult::BadSchema;
+            return fail(QStringLiteral("it holds no site database (no table schema_version)"));
         }
         if (!ours.isEmpty()) {
             *result = OpenResult::BadSchema;

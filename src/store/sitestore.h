@@ -63,7 +63,12 @@ public:
     enum class OpenResult { Ok, Unreachable, BadSchema, BadUrl };
     // Connects; creates the schema when missing, checks it when present
     // (another schema version: BadSchema, nothing altered).
-    OpenResult Open(const TStoreUrl &url);
+    // ReadOnly (reading back): nothing is created or changed (a database
+    // without the schema is BadSchema); PostgreSQL sessions are read-only.
+    // A SQLite file is still opened for writing: reading its write-ahead log
+    // needs write access to its folder.
+    enum class Access { ReadWrite, ReadOnly };
+    OpenResult Open(const TStoreUrl &url, Access access = Access::ReadWrite);
     bool IsOpen() const;
     QString LastError() const;
     // false: nothing of the batch is written; LastError says why.
@@ -102,7 +107,7 @@ private:
     bool fail(const QString &what);
     // Whether the database is open; LastError says so when not.
     bool ready();
-    bool createOrCheckSchema(OpenResult *result);
+    bool createOrCheckSchema(OpenResult *result, bool create);
     std::optional<qint64> installationId(const QString &name, bool create);
 
     QString connection_;

@@ -21,6 +21,7 @@ class QCheckBox;
 class QComboBox;
 class QSpinBox;
 class QDateTimeAxis;
+class QGraphicsSimpleTextItem;
 class QLabel;
 class QLineSeries;
 class QPushButton;
@@ -76,6 +77,10 @@ public:
     QLineSeries *ValueSeries;
     QLineSeries *Alarm1Series;
     QLineSeries *Alarm2Series;
+    // A threshold beyond the value axis: its name and level at the plot's
+    // top edge (or bottom edge, when below), in place of its line.
+    QGraphicsSimpleTextItem *Alarm1Mark;
+    QGraphicsSimpleTextItem *Alarm2Mark;
     QLabel *CursorReadout;
     QLabel *StatusLine;
     QPushButton *SavePngBtn;
@@ -90,6 +95,10 @@ public:
 
 private:
     void Rethin();
+    // The value axis for the values shown, and each threshold as a line
+    // within it or as a mark at its edge.
+    void FitValueAxis();
+    void PlaceThresholdMarks();
     void ShowCursor(const QPointF &value, bool inPlot);
     QLayout *CreateStatisticsControls();
     void UpdateStatistics();

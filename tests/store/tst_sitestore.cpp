@@ -342,9 +342,10 @@ private slots:
             QVERIFY(store.Write(hall));
             QVERIFY(store.Write(Batch(QStringLiteral("shaft"), 0, 1)));
         }
-        auto run = [&](const QStringList &arguments, QByteArray *out = nullptr) {
+        auto run = [&](const QStringList &arguments, QByteArray *out = nullptr, const QString &db = QString()) {
             QProcess kvarnctl;
-            kvarnctl.start(qEnvironmentVariable("KVARN_CTL"), QStringList{"export", "--db", url} + arguments);
+            kvarnctl.start(qEnvironmentVariable("KVARN_CTL"),
+                           QStringList{"export", "--db", db.isEmpty() ? url : db} + arguments);
             if (!kvarnctl.waitForFinished(60000))
                 return -1;
             if (out)
@@ -380,6 +381,12 @@ private slots:
                  list.constData());
         QVERIFY2(list.contains("\nshaft: 1 record, "), list.constData());
         QCOMPARE(run({"--installation", "nobody", "-o", "-"}), 2);
+        // A database that holds no site database is refused and left empty.
+        const QString empty = freshUrl();
+        if (empty.startsWith(QLatin1String("sqlite:")))
+            QVERIFY(QFile(empty.mid(7)).open(QIODevice::WriteOnly));
+        QCOMPARE(run({"--list"}, nullptr, empty), 2);
+        QVERIFY(execDirect(parse(empty), {"CREATE TABLE schema_version (version INTEGER)"}));
     }
 
     void cleanupTestCase() { QVERIFY2(server_.Stop(), qPrintable(server_.ErrorText())); }
