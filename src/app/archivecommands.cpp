@@ -90,6 +90,7 @@ void TMainForm::CmdReadArchive()
         Device->Archive->SetDescriptions(Device->ArchiveDescriptions.get());
         ArchiveView->SetColumns(Device->ArchiveVars.get(), Device->ArchiveDescriptions.get());
         ArchiveView->ShowArchive(*Device->Archive);
+        NoteOrigin(ArchiveView, QString());
 
         if (Device->ArchiveReadStopped()) {
             const QByteArray line = Cp("Чтение архива остановлено оператором: прочитано ") +
@@ -121,6 +122,7 @@ void TMainForm::CmdLoadArchiveFile()
             throw EInternalError();
         ArchiveView->SetColumns(Device->Archive->Names(), Device->Archive->Descriptions());
         ArchiveView->ShowArchive(*Device->Archive);
+        NoteOrigin(ArchiveView, fileName);
     } catch (...) {
         Prompt().Warning(u8("Чтение архива из файла не удалось!"));
         ArchiveView->Clear();

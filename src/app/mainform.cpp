@@ -208,6 +208,12 @@ void TMainForm::CreateMenu()
     N5->setEnabled(false);
     N6 = item(N1, "N6", "&Сохранить спектр", &TMainForm::N6Click);
     N6->setEnabled(false);
+    PrintItem = item(N1, "PrintItem", "Печать…", &TMainForm::PrintReport);
+    PreviewItem = item(N1, "PreviewItem", "Предварительный просмотр…", &TMainForm::PreviewReport);
+    ReportPdfItem = item(N1, "ReportPdfItem", "Сохранить отчёт в PDF…", &TMainForm::SaveReportPdf);
+    // Like the file items, on once the page shown has something to report.
+    for (QAction *report : {PrintItem, PreviewItem, ReportPdfItem})
+        report->setEnabled(false);
     N3 = separator(N1, "N3");
     N4 = item(N1, "N4", "&Выход", &TMainForm::N4Click);
 
@@ -493,7 +499,7 @@ void TMainForm::MainPageControlChange()
 void TMainForm::ShowPageControls(int page)
 {
     const TPageControls controls = PageControls(page);
-    for (QAction *action : {N5, N6, ToolButton1, ToolButton2})
+    for (QAction *action : {N5, N6, ToolButton1, ToolButton2, PrintItem, PreviewItem, ReportPdfItem})
         action->setEnabled(controls.FileCommandsEnabled);
     DispatchButton->setVisible(controls.ExchangeButtonsShown);
     RequestButton->setVisible(controls.ExchangeButtonsShown);

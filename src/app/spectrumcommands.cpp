@@ -30,6 +30,7 @@ void TMainForm::CmdReadSpectrum(TCommand command)
             BackgroundSpectrView->ShowSpectrum(*Device->BackgroundSpectrum);
         else
             MainSpectrView->ShowSpectrum(*Device->Spectrum);
+        NoteOrigin(background ? BackgroundSpectrView : MainSpectrView, QString());
     } else {
         Prompt().Warning(u8("Спектр считан неудачно. Отображение невозможно"));
     }
@@ -59,10 +60,12 @@ void TMainForm::CmdLoadSpectrumFile()
     // Only the view takes what was loaded; a file that does not load leaves
     // it as it was, and the operator is told. Nothing reaches the installation.
     TRadiationSpectr loaded;
-    if (loaded.LoadFromFile(fileName))
+    if (loaded.LoadFromFile(fileName)) {
         view->ShowSpectrum(loaded);
-    else
+        NoteOrigin(view, fileName);
+    } else {
         Prompt().Warning(u8("Чтение спектра из файла не удалось!"));
+    }
 }
 
 void TMainForm::CmdSaveSpectrumFile()

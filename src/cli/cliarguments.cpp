@@ -1,5 +1,6 @@
 #include "cli/cliarguments.h"
 #include "cli/cliexport.h"
+#include "store/sitestore.h"
 
 #include "instrument/archivesearch.h"
 
@@ -43,6 +44,7 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Convert, "convert", {}},
         {TCliCommand::Ports, "ports", {}},
         {TCliCommand::Passwd, "passwd", {}},
+        {TCliCommand::Report, "report", {"-o", "--since", "--until", "--db", "--installation"}},
         {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o"}},
         {TCliCommand::Help, "help", {}},
     };
@@ -91,6 +93,7 @@ private:
     bool variable(const QString &argument, bool withValue);
     bool outputs(bool required);
     bool archive();
+    bool report(const QStringList &args);
     bool given(const char *name) const;
     bool command();
 
@@ -313,6 +316,30 @@ bool Parser::archive()
     return problem.isEmpty() ? true : fail(problem);
 }
 
+// An archive period as a PDF report: of an archive file, or of the records
+// the site database holds for one installation.
+bool Parser::report(const QStringList &args)
+{
+    if (!r_.Database.isEmpty() || !r_.Installation.isEmpty()) {
+        if (!args.isEmpty())
+            return fail(QStringLiteral("report takes an archive file or --db and --installation, not both"));
+        if (r_.Database.isEmpty() || r_.Installation.isEmpty())
+            return fail(QStringLiteral("report --db URL --installation NAME: give both"));
+        QString error;
+        if (!TStoreUrl::Parse(r_.Database, &error))
+            return fail(error);
+    } else if (args.size() != 1 || QFileInfo(args[0]).suffix().toLower() != u"daf") {
+        return fail(QStringLiteral("report takes one archive file (.daf), or --db URL --installation NAME"));
+    } else {
+        r_.Input = args[0];
+    }
+    if (r_.Since && r_.Until && *r_.Until < *r_.Since)
+        return fail(QStringLiteral("--until is earlier than --since"));
+    if (r_.OutputFile.isEmpty() || QFileInfo(r_.OutputFile).suffix().toLower() != u"pdf")
+        return fail(QStringLiteral("report needs -o REPORT.pdf"));
+    return outputs(true);
+}
+
 bool Parser::command()
 {
     const QString name = CliCommandName(r_.Command);
@@ -394,6 +421,8 @@ bool Parser::command()
             return true;
         }
         return fail(QStringLiteral("passwd takes encode PLAIN OUT or decode FILE"));
+    case TCliCommand::Report:
+        return report(args);
     }
     return true;
 }
@@ -504,6 +533,12 @@ bool TCliRequest::UsesLine() const
 bool ParseCliArguments(const QStringList &arguments, TCliRequest &request, QString *error)
 {
     return Parser(request, error).Run(arguments);
+}
+
+bool CliCommandDrawsPages(const QStringList &arguments)
+{
+    TCliRequest request;
+    return ParseCliArguments(arguments, request, nullptr) && request.Command == TCliCommand::Report;
 }
 
 QString CliCommandName(TCliCommand command)

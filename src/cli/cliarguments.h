@@ -17,7 +17,9 @@
 #include <QtGlobal>
 #include <optional>
 
-enum class TCliCommand { None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Export };
+enum class TCliCommand {
+    None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report, Export
+};
 
 // The variable groups of "read", each one list of the installation's variable set.
 enum class TCliGroup { Common, Alarm, Counter, Service, Records, Test };
@@ -68,7 +70,7 @@ struct TCliRequest {
     int Interval = 10;              // poll --interval, seconds 1..255
     std::optional<int> Count;       // poll --count; none: until interrupted
 
-    QString Input;                  // convert IN, passwd encode PLAIN, passwd decode FILE
+    QString Input;                  // convert IN, passwd encode PLAIN, passwd decode FILE, report FILE.daf
     QString Output;                 // convert OUT, passwd encode OUT
     bool Encode = false;            // passwd encode (else decode)
 
@@ -82,6 +84,11 @@ struct TCliRequest {
 
 // False with a message saying what is wrong; request is then unspecified.
 bool ParseCliArguments(const QStringList &arguments, TCliRequest &request, QString *error);
+
+// Whether the command line asks for a command that draws pages (report):
+// the program then needs a graphical application, on the offscreen platform
+// unless QT_QPA_PLATFORM names another.
+bool CliCommandDrawsPages(const QStringList &arguments);
 
 // The command's name on the command line ("sync-clock").
 QString CliCommandName(TCliCommand command);

@@ -79,45 +79,58 @@ QString CliExportProblem(const TCliRequest &r)
     return CliOutputProblem(r.OutputFile);
 }
 
-int RunCliExport(TCliConsole &console, const TCliRequest &r)
+namespace {
+// The request's database, open, and its installations; false once the
+// console has been told why not.
+bool openStore(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display,
+               QList<TSiteStore::Summary> &installations)
 {
     QString error;
     const std::optional<TStoreUrl> url = TStoreUrl::Parse(r.Database, &error);
     if (!url) {
         console.Error(error);
-        return kCliUsage;
+        return false;
     }
     // Reading back never makes a database where there was none, and needs
     // no more than read access.
     if (url->Driver == u"QSQLITE" && !QFileInfo(url->Path).isFile()) {
         console.Error(QStringLiteral("there is no database file %1").arg(url->Path));
-        return kCliUsage;
+        return false;
     }
-    TSiteStore store(QStringLiteral("kvarnctl-export"));
+    display = url->Display();
     if (store.Open(*url, TSiteStore::Access::ReadOnly) != TSiteStore::OpenResult::Ok) {
         console.Error(store.LastError());
+        return false;
+    }
+    const std::optional<QList<TSiteStore::Summary>> all = store.Installations();
+    if (!all) {
+        console.Error(QStringLiteral("%1: %2").arg(display, store.LastError()));
+        return false;
+    }
+    installations = *all;
+    return true;
+}
+} // namespace
+
+int ReadStoredArchive(TCliConsole &console, const TCliRequest &r, TDeviceArchive &archive, QByteArray *serial)
+{
+    TSiteStore store(QStringLiteral("kvarnctl-export"));
+    QString display;
+    QList<TSiteStore::Summary> installations;
+    if (!openStore(console, r, store, display, installations))
         return kCliUsage;
-    }
-    const std::optional<QList<TSiteStore::Summary>> installations = store.Installations();
-    if (!installations) {
-        console.Error(QStringLiteral("%1: %2").arg(url->Display(), store.LastError()));
-        return kCliUsage;
-    }
-    if (r.ListInstallations) {
-        for (const TSiteStore::Summary &summary : *installations)
-            console.Out(SummaryLine(summary));
-        return kCliOk;
-    }
-    bool known = false;
-    for (const TSiteStore::Summary &summary : *installations)
-        known = known || summary.Installation == r.Installation;
+    const TSiteStore::Summary *known = nullptr;
+    for (const TSiteStore::Summary &summary : installations)
+        if (summary.Installation == r.Installation)
+            known = &summary;
     if (!known) {
         console.Error(QStringLiteral("%1 holds no installation \"%2\" (export --list names them)")
-                          .arg(url->Display(), r.Installation));
+                          .arg(display, r.Installation));
         return kCliUsage;
     }
+    if (serial)
+        *serial = known->Serial;
     // Row by row into the archive, which holds them compactly.
-    TDeviceArchive archive;
     QList<QByteArray> columns;
     const bool read = store.Records(r.Installation, r.Since, r.Until, &columns,
                                     [&](const QList<std::optional<QByteArray>> &values) {
@@ -130,13 +143,32 @@ int RunCliExport(TCliConsole &console, const TCliRequest &r)
                                         return true;
                                     });
     if (!read) {
-        console.Error(QStringLiteral("%1: %2").arg(url->Display(), store.LastError()));
+        console.Error(QStringLiteral("%1: %2").arg(display, store.LastError()));
         return kCliUsage;
     }
     if (!archive.Names()) {
         SetColumns(columns, archive);
         console.Error(QStringLiteral("no stored record of %1 lies in that time").arg(r.Installation));
     }
+    return kCliOk;
+}
+
+int RunCliExport(TCliConsole &console, const TCliRequest &r)
+{
+    if (r.ListInstallations) {
+        TSiteStore store(QStringLiteral("kvarnctl-export"));
+        QString display;
+        QList<TSiteStore::Summary> installations;
+        if (!openStore(console, r, store, display, installations))
+            return kCliUsage;
+        for (const TSiteStore::Summary &summary : installations)
+            console.Out(SummaryLine(summary));
+        return kCliOk;
+    }
+    TDeviceArchive archive;
+    if (const int status = ReadStoredArchive(console, r, archive, nullptr); status != kCliOk)
+        return status;
+    QString error;
     if (QFileInfo(r.OutputFile).suffix().toLower() == u"daf" && r.OutputFile != u"-") {
         if (!archive.SaveToFile(r.OutputFile)) {
             console.Error(QStringLiteral("%1 could not be written").arg(r.OutputFile));

@@ -35,6 +35,7 @@ const char kToolHelp[] =
     "                              only the new ones, into .daf and/or CSV\n"
     "  poll                        the test mode: reading and running mean\n"
     "  convert IN OUT              a .daf or .spc file as CSV\n"
+    "  report FILE.daf -o OUT.pdf  an archive period as a PDF report\n"
     "  ports                       the serial ports of this computer\n"
     "  passwd encode PLAIN OUT     scramble a plain password list\n"
     "  passwd decode FILE          print the plain list of a password file\n"
@@ -176,6 +177,24 @@ const char kConvertHelp[] =
     ".csv, or is - for standard output): the archive's variable names and\n"
     "records, or \"channel,count\" and 1024 rows. Nothing is sent.\n";
 
+const char kReportHelp[] =
+    "Usage: kvarnctl report FILE.daf [--since TIME] [--until TIME] -o REPORT.pdf\n"
+    "       kvarnctl report --db URL --installation NAME [--since TIME] [--until TIME]\n"
+    "                       -o REPORT.pdf\n"
+    "\n"
+    "Writes the report of an archive file's period as PDF (A4 portrait): the\n"
+    "installation's serial number, the period and the variables; the figures of\n"
+    "ACTIVITY (count, least, greatest, mean, standard deviation, mean weighted by\n"
+    "time, time above ALARM1 and ALARM2), its chart with the thresholds and every\n"
+    "exceedance with its start, end and peak; then the period's records, as\n"
+    "many pages as they take. --since and --until (as for archive) bound the\n"
+    "period by the records' DATETIME; without them, every record. Nothing is\n"
+    "sent, and no display is needed (it runs from cron). The file is written\n"
+    "whole or not at all.\n"
+    "  --db URL, --installation NAME\n"
+    "                  the records the site database holds for that installation\n"
+    "                  (as export takes them) instead of an archive file\n";
+
 const char kPortsHelp[] =
     "Usage: kvarnctl ports\n"
     "\n"
@@ -240,6 +259,7 @@ QString CliHelpText(TCliCommand command)
     case TCliCommand::Convert: text = kConvertHelp; break;
     case TCliCommand::Ports: text = kPortsHelp; break;
     case TCliCommand::Passwd: text = kPasswdHelp; break;
+    case TCliCommand::Report: text = kReportHelp; break;
     case TCliCommand::Export: text = kExportHelp; break;
     case TCliCommand::None:
     case TCliCommand::Help: break;

@@ -1,17 +1,32 @@
 // kvarnctl: the installation's exchanges from the command line. See --help.
 
 #include "base/textutils.h"
+#include "cli/cliarguments.h"
 #include "cli/cliconsole.h"
 #include "cli/kvarnctl.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // A report is drawn with the fonts of a graphical application, which
+    // needs no display on the offscreen platform (cron has none). Every
+    // other command runs without one.
+    std::unique_ptr<QCoreApplication> app;
+    if (CliCommandDrawsPages(arguments)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     InitProgramDir();
     PlatformInfo();
     TCliConsole console = TCliConsole::Standard();
     TKvarnCtl tool(console);
-    return tool.Run(app.arguments().mid(1));
+    return tool.Run(app->arguments().mid(1));
 }

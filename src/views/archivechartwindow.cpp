@@ -1,6 +1,7 @@
 #include "views/archivechartwindow.h"
 
 #include "base/cp1251.h"
+#include "report/archivereport.h"
 #include "base/savefile.h"
 #include "ui/operatorprompt.h"
 #include "ui/u8.h"
@@ -8,6 +9,10 @@
 
 #include <QBuffer>
 #include <QChart>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
+#include <QTimeZone>
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QGraphicsSimpleTextItem>
@@ -146,6 +151,7 @@ TArchiveChartWindow::TArchiveChartWindow(OperatorPrompt &prompt, QWidget *parent
     bottom->addWidget(SaveCsvBtn);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(ChartView, 1);
+    layout->addLayout(CreateStatisticsControls());
     layout->addLayout(bottom);
     resize(900, 520);
 }
@@ -204,8 +210,10 @@ void TArchiveChartWindow::Rethin()
     ValueSeries->replace(ThinChartPoints(series_.Points, shownMin_, shownMax_, buckets));
     TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(qint64(shownMin_)),
                        QDateTime::fromMSecsSinceEpoch(qint64(shownMax_)));
+    AverageSeries->replace(ThinChartPoints(average_, shownMin_, shownMax_, buckets));
     rethinning_ = false;
     FitValueAxis();
+    UpdateStatistics();
 }
 
 void TArchiveChartWindow::FitValueAxis()
@@ -285,4 +293,91 @@ void TArchiveChartWindow::ExportCsv()
         return;
     if (!SaveFileAtomically(fileName, ArchiveChartCsv(series_, shownMin_, shownMax_)))
         prompt_.Error(u8(kSaveFailed) + fileName);
+}
+
+// --- the figures of the range shown and the moving average -----------------------
+
+QLayout *TArchiveChartWindow::CreateStatisticsControls()
+{
+    AverageSeries = new QLineSeries;
+    AverageSeries->setName(u8("Скользящее среднее"));
+    AverageSeries->setPen(QPen(QColor(0, 160, 0), 2));
+    AverageSeries->setVisible(false);
+    Chart->addSeries(AverageSeries);
+    AverageSeries->attachAxis(TimeAxis);
+    AverageSeries->attachAxis(ValueAxis);
+
+    StatisticsLine = new QLabel(this);
+    StatisticsLine->setObjectName(QStringLiteral("StatisticsLine"));
+    StatisticsLine->setTextFormat(Qt::PlainText);
+    StatisticsLine->setWordWrap(true);
+    AverageCheck = new QCheckBox(u8("Скользящее среднее по"), this);
+    AverageCheck->setObjectName(QStringLiteral("AverageCheck"));
+    AverageWindow = new QSpinBox(this);
+    AverageWindow->setObjectName(QStringLiteral("AverageWindow"));
+    AverageWindow->setRange(1, 100000);
+    AverageWindow->setValue(10);
+    AverageUnit = new QComboBox(this);
+    AverageUnit->setObjectName(QStringLiteral("AverageUnit"));
+    AverageUnit->addItems({u8("записей"), u8("ч")});
+    connect(AverageCheck, &QCheckBox::toggled, this, &TArchiveChartWindow::ComputeAverage);
+    connect(AverageWindow, &QSpinBox::valueChanged, this, &TArchiveChartWindow::ComputeAverage);
+    connect(AverageUnit, &QComboBox::currentIndexChanged, this, &TArchiveChartWindow::ComputeAverage);
+
+    auto *row = new QHBoxLayout;
+    row->addWidget(StatisticsLine, 1);
+    row->addWidget(AverageCheck);
+    row->addWidget(AverageWindow);
+    row->addWidget(AverageUnit);
+    return row;
+}
+
+void TArchiveChartWindow::SetStatisticsRecords(TStatRecords records)
+{
+    statRecords_ = std::move(records);
+    ComputeAverage();
+}
+
+void TArchiveChartWindow::ComputeAverage()
+{
+    const bool on = AverageCheck->isChecked();
+    if (!on)
+        average_.clear();
+    else if (AverageUnit->currentIndex() == 0)
+        average_ = MovingAverageByCount(series_.Points, AverageWindow->value());
+    else
+        average_ = MovingAverageBySpan(series_.Points, AverageWindow->value() * 3600.0 * 1000);
+    AverageSeries->setVisible(on);
+    Rethin();
+}
+
+TArchiveStats TArchiveChartWindow::ShownStatistics() const
+{
+    // The axis runs in this computer's local time, the records' times are
+    // the installation's wall clock: the same reading on both.
+    auto wallClock = [](double msecs) {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(qint64(std::floor(msecs)));
+        return QDateTime(local.date(), local.time(), QTimeZone::utc()).toMSecsSinceEpoch();
+    };
+    return ComputeArchiveStats(statRecords_, wallClock(shownMin_), wallClock(std::ceil(shownMax_)));
+}
+
+void TArchiveChartWindow::UpdateStatistics()
+{
+    if (statRecords_.Records.empty()) {
+        StatisticsLine->clear();
+        return;
+    }
+    const TArchiveStats stats = ShownStatistics();
+    auto number = [](double v) { return std::isnan(v) ? QStringLiteral("—") : QString::number(v, 'g', 6); };
+    QString text = u8("На графике: значений %1, мин %2, макс %3, среднее %4, ско %5, среднее по времени %6")
+                       .arg(stats.Count)
+                       .arg(number(stats.Min), number(stats.Max), number(stats.Mean), number(stats.StdDev),
+                            number(stats.TimeWeightedMean));
+    for (int level = 0; level < 2; ++level)
+        if (stats.Above[level])
+            text += u8("; выше ALARM%1: %2").arg(level + 1).arg(ReportDuration(*stats.Above[level]));
+    if (statRecords_.HasAlarm[0] || statRecords_.HasAlarm[1])
+        text += u8("; превышений: %1").arg(stats.Exceedances.size());
+    StatisticsLine->setText(text);
 }

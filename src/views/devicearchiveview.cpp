@@ -2,6 +2,7 @@
 
 #include "base/cp1251.h"
 #include "ui/operatorprompt.h"
+#include "instrument/archivetable.h"
 #include "views/archivechart.h"
 #include "views/archivechartwindow.h"
 
@@ -310,6 +311,8 @@ void TDeviceArchiveView::OpenChart(int column)
     TArchiveChartSeries series = BuildArchiveChartSeries(*archiveData_, column);
     series.Description = ColumnReference(column);
     ChartWindow->ShowSeries(std::move(series));
+    ChartWindow->SetStatisticsRecords(
+        CollectStatRecords(TArchiveTable(*archiveData_), ChartWindow->Series().ColumnName));
     ChartWindow->show();
     ChartWindow->raise();
 }

@@ -11,6 +11,9 @@
 
 #include <QAction>
 #include <QChart>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QFile>
@@ -289,6 +292,22 @@ void TestArchiveChart::chartFromTheArchiveView()
     chart->ZoomTo(from, to);
     QCOMPARE(chart->TimeAxis->min().toMSecsSinceEpoch(), qint64(from));
     QCOMPARE(chart->ValueSeries->count(), 13 + 2);
+    // Records 144 .. 156: 144 .. 149 then 100 .. 106; the figures are theirs.
+    QVERIFY2(chart->StatisticsLine->text().startsWith(u8("На графике: значений 13, мин 100, макс 149")),
+             qPrintable(chart->StatisticsLine->text()));
+    QVERIFY(chart->StatisticsLine->text().contains(u8("выше ALARM1: 0 с; выше ALARM2: 0 с; превышений: 0")));
+    // The moving average, off at start: of 2 records at 00.10, of an hour at 02.00.
+    QVERIFY(!chart->AverageCheck->isChecked() && !chart->AverageSeries->isVisible());
+    chart->AverageWindow->setValue(2);
+    chart->AverageCheck->setChecked(true);
+    QVERIFY(chart->AverageSeries->isVisible());
+    QCOMPARE(chart->AverageSeries->count(), 13 + 2);
+    QCOMPARE(chart->AverageSeries->at(2), QPointF(from + 600e3, (144 + 145) / 2.0));
+    chart->AverageWindow->setValue(1);
+    chart->AverageUnit->setCurrentIndex(1);
+    QCOMPARE(chart->AverageSeries->at(13), QPointF(to, (100 + 106) / 2.0));
+    chart->AverageCheck->setChecked(false);
+    QVERIFY(!chart->AverageSeries->isVisible());
     QTemporaryDir dir;
     const QString csvName = dir.filePath("range.csv"), pngName = dir.filePath("chart.png");
     prompt.ExpectSaveFile(csvName);
