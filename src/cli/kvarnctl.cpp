@@ -7,6 +7,7 @@
 #include "cli/archiveappend.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
+#include "cli/clispectrum.h"
 #include "instrument/archivesearch.h"
 #include "instrument/devicearchive.h"
 #include "instrument/ormak.h"
@@ -128,6 +129,7 @@ int TKvarnCtl::runCommand()
     case TCliCommand::Convert: return cmdConvert();
     case TCliCommand::Ports: return cmdPorts();
     case TCliCommand::Passwd: return cmdPasswd();
+    case TCliCommand::Peaks: return CliPeaks(console_, request_);
     case TCliCommand::None:
     case TCliCommand::Help: break;
     }
@@ -542,14 +544,7 @@ int TKvarnCtl::cmdConvert()
         }
         csv = ArchiveCsv(archive);
     } else {
-        TRadiationSpectr spectrum;
-        if (!spectrum.LoadFromFile(in)) {
-            console_.Error(QStringLiteral("%1 cannot be read as a spectrum file (one is %2 bytes long)")
-                               .arg(in)
-                               .arg(TRadiationSpectr::FileSize));
-            return kCliUsage;
-        }
-        csv = SpectrumCsv(spectrum);
+        return CliConvertSpectrum(console_, request_);
     }
     QString error;
     if (!WriteCliOutput(console_, request_.Output, csv, &error)) {

@@ -18,7 +18,7 @@ namespace {
 constexpr int kChannels = TRadiationSpectr::ChannelCount;
 const QString kN42Namespace = QStringLiteral("http://physics.nist.gov/N42/2011/N42");
 // The remark that keeps a .spc header the coefficients alone do not give back.
-const QByteArray kHeaderRemark = "kvarn .spc header (base64): ";
+const QByteArray kHeaderRemark = "kvarn .spc header (base64):";
 
 bool fail(QString *error, const QString &reason)
 {
@@ -38,7 +38,7 @@ QByteArray headerRemark(const TRadiationSpectr &spectrum, const QByteArray &head
     QByteArray trimmed = header;
     while (trimmed.endsWith('\0'))
         trimmed.chop(1);
-    return kHeaderRemark + trimmed.toBase64();
+    return kHeaderRemark + ' ' + trimmed.toBase64();
 }
 
 // The header a remark kept, when it still fits the coefficients the file
