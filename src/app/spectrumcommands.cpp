@@ -7,11 +7,13 @@
 #include "app/waitwindow.h"
 #include "instrument/ormak.h"
 #include "instrument/radiationspectr.h"
+#include "instrument/spectrumformats.h"
 #include "ui/u8.h"
 #include "views/spectrview.h"
 
 namespace {
-constexpr const char *kSpectrumFilter = "Файлы спектральных характеристик|*.spc|Все файлы|*.*";
+constexpr const char *kSpectrumFilter = "Файлы спектральных характеристик|*.spc|ANSI N42.42 (XML)|*.n42|"
+                                       "IAEA SPE|*.spe|CSV (канал, энергия, счёт)|*.csv|Все файлы|*.*";
 constexpr const char *kSpectrumSuffix = "spc";
 } // namespace
 
@@ -58,9 +60,22 @@ void TMainForm::CmdLoadSpectrumFile()
         return;
     // Only the view takes what was loaded; a file that does not load leaves
     // it as it was, without a word. Nothing reaches the installation.
-    TRadiationSpectr loaded;
-    if (loaded.LoadFromFile(fileName))
-        view->ShowSpectrum(loaded);
+    const std::optional<TSpectrumFormat> format = SpectrumFormatOf(fileName);
+    if (!format || format == TSpectrumFormat::Spc) {
+        TRadiationSpectr loaded;
+        if (loaded.LoadFromFile(fileName))
+            view->ShowSpectrum(loaded);
+        return;
+    }
+    // The other formats are read strictly, and a refusal says why. The
+    // background view takes a file's background spectrum when it has one.
+    TSpectrumFile file;
+    QString error;
+    if (!ReadSpectrumFile(fileName, file, &error)) {
+        Prompt().Warning(u8("Спектр из файла не прочитан: ") + error);
+        return;
+    }
+    view->ShowSpectrum(view == BackgroundSpectrView && file.Background ? *file.Background : file.Main);
 }
 
 void TMainForm::CmdSaveSpectrumFile()
@@ -74,6 +89,21 @@ void TMainForm::CmdSaveSpectrumFile()
     // What the view shows, with its own calibration. The save replaces the
     // file only once it is written whole; when it cannot, the operator must
     // know that the spectrum is not in the file.
-    if (!view->ViewSpectrum()->SaveToFile(fileName))
+    const std::optional<TSpectrumFormat> format = SpectrumFormatOf(fileName);
+    bool saved = false;
+    if (!format || format == TSpectrumFormat::Spc) {
+        saved = view->ViewSpectrum()->SaveToFile(fileName);
+    } else {
+        // An N42 file holds both spectra once the background view has one.
+        TSpectrumFile file;
+        const TRadiationSpectr *background = BackgroundSpectrView->ViewSpectrum();
+        const bool both = format == TSpectrumFormat::N42 && background && background->SumCounts(0, 1023) != 0 &&
+                          MainSpectrView->ViewSpectrum();
+        file.Main = both ? *MainSpectrView->ViewSpectrum() : *view->ViewSpectrum();
+        if (both)
+            file.Background = *background;
+        saved = WriteSpectrumFile(fileName, file, nullptr);
+    }
+    if (!saved)
         Prompt().Warning(u8("Сохранить спектр в файле не удалось"));
 }
