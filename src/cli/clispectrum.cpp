@@ -98,21 +98,23 @@ int CliPeaks(TCliConsole &console, const TCliRequest &request)
                    '\n';
     } else {
         // The table in the terminal's encoding, as every result of the tool.
-        QString table = QStringLiteral("%1 %2 %3 %4 %5  %6\n")
+        QString table = QStringLiteral("%1 %2 %3 %4 %5 %6  %7\n")
                             .arg(u"#", 3)
                             .arg(u"channel", 9)
                             .arg(u"keV", 9)
                             .arg(u"FWHM", 7)
                             .arg(u"net area ± sigma", 22)
+                            .arg(u"region", 10)
                             .arg(u"nuclide");
         int number = 0;
         for (const TPeak &p : peaks)
-            table += QStringLiteral("%1 %2 %3 %4 %5  %6\n")
+            table += QStringLiteral("%1 %2 %3 %4 %5 %6  %7\n")
                          .arg(++number, 3)
                          .arg(fixed(p.Channel, 2), 9)
                          .arg(fixed(p.EnergyKeV, 1), 9)
                          .arg(fixed(p.FwhmChannels, 2), 7)
                          .arg(fixed(p.NetArea, 0) + QStringLiteral(" ± ") + fixed(p.NetAreaSigma, 0), 22)
+                         .arg(QStringLiteral("%1-%2").arg(p.RegionFirst).arg(p.RegionLast), 10)
                          .arg(p.Nuclide.isEmpty() ? QStringLiteral("-") : p.Nuclide);
         out = table.toLocal8Bit();
     }
