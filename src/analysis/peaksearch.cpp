@@ -443,6 +443,15 @@ TNetSpectrum SubtractBackground(std::span<const double> counts, std::span<const 
     return net;
 }
 
+std::vector<TPeak> FindNetPeaks(std::span<const double> counts, std::span<const double> background, double coefA,
+                                double coefB, const TPeakSearchOptions &options)
+{
+    if (background.empty())
+        return FindPeaks(counts, coefA, coefB, options);
+    const TNetSpectrum net = SubtractBackground(counts, background);
+    return FindPeaks(net.Counts, coefA, coefB, options, net.ExtraVariance);
+}
+
 std::vector<TPeak> FindPeaks(std::span<const double> counts, double coefA, double coefB,
                              const TPeakSearchOptions &options, std::span<const double> extraVariance)
 {

@@ -66,6 +66,9 @@ struct TNetSpectrum {
     std::vector<double> ExtraVariance;
 };
 TNetSpectrum SubtractBackground(std::span<const double> counts, std::span<const double> background);
+// The peaks of counts less a background (none when empty).
+std::vector<TPeak> FindNetPeaks(std::span<const double> counts, std::span<const double> background, double coefA,
+                                double coefB, const TPeakSearchOptions &options = {});
 
 // One region fitted with given starting peaks (centroids in channels, and a
 // common sigma). Exposed for the comparison with other fitters; FindPeaks is

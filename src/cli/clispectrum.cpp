@@ -27,14 +27,6 @@ bool readSpectrum(TCliConsole &console, const QString &fileName, TSpectrumFile &
     return true;
 }
 
-std::vector<double> countsOf(const TRadiationSpectr &spectrum)
-{
-    std::vector<double> counts(TRadiationSpectr::ChannelCount);
-    for (int c = 0; c < TRadiationSpectr::ChannelCount; ++c)
-        counts[size_t(c)] = spectrum.GetCount(c);
-    return counts;
-}
-
 QString fixed(double value, int decimals)
 {
     return QString::number(value, 'f', decimals);
@@ -72,20 +64,17 @@ int CliPeaks(TCliConsole &console, const TCliRequest &request)
     TSpectrumFile file;
     if (!readSpectrum(console, request.Input, file))
         return kCliUsage;
-    std::vector<double> counts = countsOf(file.Main);
-    std::vector<double> extraVariance;
+    std::vector<double> background;
     if (!request.BackgroundFile.isEmpty()) {
-        TSpectrumFile background;
-        if (!readSpectrum(console, request.BackgroundFile, background))
+        TSpectrumFile other;
+        if (!readSpectrum(console, request.BackgroundFile, other))
             return kCliUsage;
-        TNetSpectrum net = SubtractBackground(counts, countsOf(background.Main));
-        counts = std::move(net.Counts);
-        extraVariance = std::move(net.ExtraVariance);
+        background = SpectrumCountsOf(other.Main);
     }
     TPeakSearchOptions options;
     options.Threshold = request.Threshold;
-    const std::vector<TPeak> peaks =
-        FindPeaks(counts, double(file.Main.CoefA), double(file.Main.CoefB), options, extraVariance);
+    const std::vector<TPeak> peaks = FindNetPeaks(SpectrumCountsOf(file.Main), background, double(file.Main.CoefA),
+                                                  double(file.Main.CoefB), options);
 
     QByteArray out;
     if (request.PeaksCsv) {

@@ -481,6 +481,14 @@ std::optional<TSpectrumFormat> SpectrumFormatOf(const QString &fileName)
     return std::nullopt;
 }
 
+std::vector<double> SpectrumCountsOf(const TRadiationSpectr &spectrum)
+{
+    std::vector<double> counts(kChannels);
+    for (int c = 0; c < kChannels; ++c)
+        counts[size_t(c)] = spectrum.GetCount(c);
+    return counts;
+}
+
 QByteArray SpectrumCsvImage(const TRadiationSpectr &spectrum, bool withEnergy)
 {
     QByteArray csv = withEnergy ? "channel,energy_kev,count\n" : "channel,count\n";

@@ -25,6 +25,7 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <vector>
 
 enum class TSpectrumFormat { Spc, N42, Spe, Csv };
 
@@ -49,6 +50,9 @@ bool ParseSpectrumFile(const QByteArray &bytes, TSpectrumFormat format, TSpectru
 // The same on files, by suffix. Writing is all or nothing.
 bool ReadSpectrumFile(const QString &fileName, TSpectrumFile &file, QString *error);
 bool WriteSpectrumFile(const QString &fileName, const TSpectrumFile &file, QString *error);
+
+// The 1024 counts as numbers, channel 0 first, for the analyses.
+std::vector<double> SpectrumCountsOf(const TRadiationSpectr &spectrum);
 
 // "channel,count" rows, or "channel,energy_kev,count" with the energies.
 QByteArray SpectrumCsvImage(const TRadiationSpectr &spectrum, bool withEnergy);

@@ -1,6 +1,7 @@
 #include "views/spectrpeaks.h"
 
 #include "instrument/radiationspectr.h"
+#include "instrument/spectrumformats.h"
 #include "ui/u8.h"
 
 #include <QHBoxLayout>
@@ -15,14 +16,6 @@
 #include <cmath>
 
 namespace {
-
-std::vector<double> countsOf(const TRadiationSpectr &spectrum)
-{
-    std::vector<double> counts(TRadiationSpectr::ChannelCount);
-    for (int c = 0; c < TRadiationSpectr::ChannelCount; ++c)
-        counts[size_t(c)] = spectrum.GetCount(c);
-    return counts;
-}
 
 QTableWidgetItem *readOnly(const QString &text)
 {
@@ -53,12 +46,8 @@ std::optional<double> typedNumber(const QTableWidgetItem *item)
 
 std::vector<TPeak> FindSpectrumPeaks(const TRadiationSpectr &spectrum, const TRadiationSpectr *background)
 {
-    const std::vector<double> counts = countsOf(spectrum);
-    const double a = double(spectrum.CoefA), b = double(spectrum.CoefB);
-    if (!background)
-        return FindPeaks(counts, a, b);
-    const TNetSpectrum net = SubtractBackground(counts, countsOf(*background));
-    return FindPeaks(net.Counts, a, b, {}, net.ExtraVariance);
+    return FindNetPeaks(SpectrumCountsOf(spectrum), background ? SpectrumCountsOf(*background) : std::vector<double>{},
+                        double(spectrum.CoefA), double(spectrum.CoefB));
 }
 
 std::optional<QPoint> SpectrPeakMarkPoint(const QList<TSpectrPlotPoint> &plotPoints, double channel,
