@@ -455,8 +455,11 @@ bool parseCsv(const QByteArray &bytes, TSpectrumFile &file, QString *error)
         // The energies are printed to 15 digits: the line through the ends
         // gives every other one to within that.
         const long double b = keV.first(), a = (keV.last() - keV.first()) / (kChannels - 1);
+        const long double tolerance = 1e-9L * (std::fabs(keV.first()) + std::fabs(keV.last())) + 1e-12L;
+        if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(tolerance))
+            return fail(error, QStringLiteral("the CSV energies are beyond any calibration"));
         for (int c = 0; c < kChannels; ++c)
-            if (std::abs(double(keV[c] - (a * c + b))) > 1e-9 * (std::abs(double(keV.first())) + std::abs(double(keV.last()))) + 1e-12)
+            if (!(std::fabs(keV[c] - (a * c + b)) <= tolerance))
                 return fail(error, QStringLiteral("the CSV energies do not lie on a straight line (row %1)").arg(c + 2));
         read.Main.CoefA = a;
         read.Main.CoefB = b;
