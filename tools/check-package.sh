@@ -42,7 +42,7 @@ done
 
 # Dependencies from the libraries the programs link.
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 libjpeg62-turbo qt6-qpa-plugins; do
+for lib in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 libjpeg62-turbo qt6-qpa-plugins qt6-translations-l10n; do
   case ", $depends" in
     *", $lib"*) ;;
     *) fail "Depends lacks $lib: $depends" ;;

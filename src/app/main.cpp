@@ -3,12 +3,14 @@
 #include "app/mainform.h"
 #include "base/textutils.h"
 #include "ui/fonts.h"
+#include "ui/qttranslations.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    InstallQtTranslations(app);
     // The application's own title, which the window system shows where a
     // window has no title of its own (message boxes among them).
     QApplication::setApplicationName(QString::fromUtf8(kProgramTitle));

@@ -78,6 +78,7 @@ public:
     void Information(const QString &text) override { form_->Prompt().Information(text); }
     void Error(const QString &text) override { form_->Prompt().Error(text); }
     bool Confirm(const QString &text) override { return form_->Prompt().Confirm(text); }
+    void Notice(const QString &text) override { form_->Prompt().Notice(text); }
     int Exec(QDialog &dialog) override { return form_->Prompt().Exec(dialog); }
     QString OpenFileName(const QString &filter, const QString &suffix) override
     {
@@ -269,6 +270,7 @@ void TMainForm::CreatePages()
     MenuItem1 = TerminalPopupMenu->addAction(u8("Очистить окно терминала"));
     MenuItem1->setObjectName(QStringLiteral("MenuItem1"));
     connect(MenuItem1, &QAction::triggered, this, &TMainForm::MenuItem1Click);
+    CommTerminalLB->AddLogItems(*TerminalPopupMenu, *forwardingPrompt_);
     connect(CommTerminalLB, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         TerminalPopupMenu->popup(CommTerminalLB->viewport()->mapToGlobal(pos));
     });
@@ -311,6 +313,14 @@ void TMainForm::CreateStatusBar()
         clockWidth = qMax(clockWidth, metrics.horizontalAdvance(ClockText(t)) + 12);
     StatusBarPanel0 = panel("MainStatusBarPanel0", clockWidth, Qt::AlignCenter);
     StatusBarPanel1 = panel("MainStatusBarPanel1", kSecondPanelWidth, Qt::AlignLeft | Qt::AlignVCenter);
+    // What the archive page holds when it is not what was asked for; shown
+    // with that page only, and never widening the window.
+    ArchiveNotePanel = new QLabel(MainStatusBar);
+    ArchiveNotePanel->setObjectName(QStringLiteral("ArchiveNotePanel"));
+    ArchiveNotePanel->setTextFormat(Qt::PlainText);
+    ArchiveNotePanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    MainStatusBar->addWidget(ArchiveNotePanel, 1);
+    ArchiveNotePanel->hide();
     MainStatusBar->setFixedHeight(qMax(kStatusBarHeight, StatusBarPanel0->sizeHint().height() + 2));
 }
 
@@ -490,6 +500,8 @@ void TMainForm::ShowPageControls(int page)
     DispatchButton->setVisible(controls.ExchangeButtonsShown);
     RequestButton->setVisible(controls.ExchangeButtonsShown);
     TestModeButton->setVisible(controls.TestModeButtonShown);
+    TidyToolBarSeparators(*MainToolBar);
+    ArchiveNotePanel->setVisible(page == pgArchive && !ArchiveNotePanel->text().isEmpty());
     // Buttons appear and go at once, not with the next layout pass.
     MainToolBar->layout()->activate();
 }

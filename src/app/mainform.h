@@ -205,6 +205,8 @@ private:
     void CmdReadArchive();
     void CmdLoadArchiveFile();
     void CmdSaveArchiveFile();
+    // The note beside the archive page until the next read or load; empty: none.
+    void ShowArchiveNote(const QString &note);
     void CmdSetupSerialPort();
     // One line of the program's own on the terminal page, within its limit.
     void LogOnTerminal(const QByteArray &line);
@@ -371,6 +373,7 @@ private:
     QStatusBar *MainStatusBar = nullptr;
     QLabel *StatusBarPanel0 = nullptr; // the clock
     QLabel *StatusBarPanel1 = nullptr;
+    QLabel *ArchiveNotePanel = nullptr; // e.g. a read the operator stopped
 
     QTimer *ClockTimer = nullptr;
     QTimer *TestModeRequestTimer = nullptr;

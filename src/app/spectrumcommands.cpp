@@ -15,6 +15,20 @@ namespace {
 constexpr const char *kSpectrumFilter = "Файлы спектральных характеристик|*.spc|ANSI N42.42 (XML)|*.n42|"
                                        "IAEA SPE|*.spe|CSV (канал, энергия, счёт)|*.csv|Все файлы|*.*";
 constexpr const char *kSpectrumSuffix = "spc";
+
+// The reason a spectrum file is refused, in the window's words.
+QString SpectrumProblemText(TSpectrumFileProblem problem)
+{
+    switch (problem) {
+    case TSpectrumFileProblem::ChannelCount: return u8("В файле не 1024 канала.");
+    case TSpectrumFileProblem::Counts: return u8("Счёт канала в файле — не целое число допустимой величины.");
+    case TSpectrumFileProblem::Calibration: return u8("Калибровка по энергии в файле — не прямая линия.");
+    case TSpectrumFileProblem::Layout: return u8("Файл не соответствует своему формату.");
+    case TSpectrumFileProblem::File:
+    case TSpectrumFileProblem::None: break;
+    }
+    return u8("Файл не удаётся прочитать.");
+}
 } // namespace
 
 void TMainForm::CmdReadSpectrum(TCommand command)
@@ -59,20 +73,22 @@ void TMainForm::CmdLoadSpectrumFile()
     if (fileName.isEmpty())
         return;
     // Only the view takes what was loaded; a file that does not load leaves
-    // it as it was, without a word. Nothing reaches the installation.
+    // it as it was, and the operator is told. Nothing reaches the installation.
     const std::optional<TSpectrumFormat> format = SpectrumFormatOf(fileName);
     if (!format || format == TSpectrumFormat::Spc) {
         TRadiationSpectr loaded;
         if (loaded.LoadFromFile(fileName))
             view->ShowSpectrum(loaded);
+        else
+            Prompt().Warning(u8("Чтение спектра из файла не удалось!"));
         return;
     }
-    // The other formats are read strictly, and a refusal says why. The
+    // The other formats are read strictly, and the warning says why. The
     // background view takes a file's background spectrum when it has one.
     TSpectrumFile file;
-    QString error;
-    if (!ReadSpectrumFile(fileName, file, &error)) {
-        Prompt().Warning(u8("Спектр из файла не прочитан: ") + error);
+    TSpectrumFileProblem problem;
+    if (!ReadSpectrumFile(fileName, file, nullptr, &problem)) {
+        Prompt().Warning(u8("Чтение спектра из файла не удалось! ") + SpectrumProblemText(problem));
         return;
     }
     view->ShowSpectrum(view == BackgroundSpectrView && file.Background ? *file.Background : file.Main);

@@ -1,4 +1,5 @@
 #include "cli/cliarguments.h"
+#include "cli/cliexport.h"
 
 #include "instrument/archivesearch.h"
 #include "instrument/spectrumformats.h"
@@ -43,6 +44,7 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Convert, "convert", {}},
         {TCliCommand::Ports, "ports", {}},
         {TCliCommand::Passwd, "passwd", {}},
+        {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o"}},
         {TCliCommand::Peaks, "peaks", {"--background", "--threshold", "--csv"}},
         {TCliCommand::Help, "help", {}},
     };
@@ -52,10 +54,10 @@ const QList<CommandInfo> &commands()
 const QStringList kLineOptions = {"--port", "--baud", "--config", "--device"};
 const QStringList kValueOptions = kLineOptions + QStringList{"-o", "--csv", "--vars", "--step", "--from", "--to",
                                                               "--interval", "--count", "--since", "--until",
-                                                              "--append", "--append-csv", "--background",
-                                                              "--threshold"};
+                                                              "--append", "--append-csv", "--db", "--installation",
+                                                              "--background", "--threshold"};
 // Options of a command that take no value.
-const QStringList kFlagOptions = {"--dry-run"};
+const QStringList kFlagOptions = {"--dry-run", "--list"};
 
 const QList<QPair<TCliGroup, const char *>> kGroups = {
     {TCliGroup::Common, "common"},   {TCliGroup::Alarm, "alarm"},     {TCliGroup::Counter, "counter"},
@@ -196,6 +198,12 @@ bool Parser::commandOption(const Option &o)
         r_.AppendCsv = o.Name == u"--append-csv";
     } else if (o.Name == u"--dry-run") {
         r_.DryRun = true;
+    } else if (o.Name == u"--db") {
+        r_.Database = o.Value;
+    } else if (o.Name == u"--installation") {
+        r_.Installation = o.Value;
+    } else if (o.Name == u"--list") {
+        r_.ListInstallations = true;
     } else if (o.Name == u"--step" || o.Name == u"--from" || o.Name == u"--to") {
         // Out-of-range values are clamped to the archive as the window does.
         if (!number(o, intMin, intMax, n))
@@ -393,6 +401,12 @@ bool Parser::command()
         (r_.Output == u"-" || out == TSpectrumFormat::Csv ? r_.CsvFile : r_.OutputFile) = r_.Output;
         return outputs(false);
     }
+    case TCliCommand::Export:
+        if (!noArguments())
+            return false;
+        if (const QString problem = CliExportProblem(r_); !problem.isEmpty())
+            return fail(problem);
+        return true;
     case TCliCommand::Peaks:
         if (args.size() != 1)
             return fail(QStringLiteral("peaks takes one spectrum file (.spc, .n42, .spe or .csv)"));

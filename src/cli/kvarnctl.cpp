@@ -7,6 +7,7 @@
 #include "cli/archiveappend.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
+#include "cli/cliexport.h"
 #include "cli/clispectrum.h"
 #include "instrument/archivesearch.h"
 #include "instrument/devicearchive.h"
@@ -129,6 +130,7 @@ int TKvarnCtl::runCommand()
     case TCliCommand::Convert: return cmdConvert();
     case TCliCommand::Ports: return cmdPorts();
     case TCliCommand::Passwd: return cmdPasswd();
+    case TCliCommand::Export: return RunCliExport(console_, request_);
     case TCliCommand::Peaks: return CliPeaks(console_, request_);
     case TCliCommand::None:
     case TCliCommand::Help: break;

@@ -20,6 +20,21 @@ const QString kN42Namespace = QStringLiteral("http://physics.nist.gov/N42/2011/N
 // The remark that keeps a .spc header the coefficients alone do not give back.
 const QByteArray kHeaderRemark = "kvarn .spc header (base64):";
 
+using K = TSpectrumFileProblem;
+
+// Why a file is refused: the words for kvarnctl and the kind for a window.
+struct Problem {
+    QString text;
+    K kind = K::None;
+};
+
+bool fail(Problem *problem, K kind, const QString &reason)
+{
+    if (problem)
+        *problem = {reason, kind};
+    return false;
+}
+
 bool fail(QString *error, const QString &reason)
 {
     if (error)
@@ -97,14 +112,14 @@ bool parseCount(QByteArrayView token, qint32 &count)
     return true;
 }
 
-bool parseCounts(const QList<QByteArray> &tokens, TRadiationSpectr &spectrum, const QString &where, QString *error)
+bool parseCounts(const QList<QByteArray> &tokens, TRadiationSpectr &spectrum, const QString &where, Problem *error)
 {
     if (tokens.size() != kChannels)
-        return fail(error, QStringLiteral("%1 holds %2 channels; a spectrum has %3").arg(where).arg(tokens.size()).arg(kChannels));
+        return fail(error, K::ChannelCount, QStringLiteral("%1 holds %2 channels; a spectrum has %3").arg(where).arg(tokens.size()).arg(kChannels));
     for (int c = 0; c < kChannels; ++c) {
         qint32 count = 0;
         if (!parseCount(tokens[c], count))
-            return fail(error, QStringLiteral("%1: the count of channel %2 (\"%3\") is no whole number of the range a "
+            return fail(error, K::Counts, QStringLiteral("%1: the count of channel %2 (\"%3\") is no whole number of the range a "
                                               "spectrum keeps")
                                    .arg(where)
                                    .arg(c)
@@ -116,21 +131,21 @@ bool parseCounts(const QList<QByteArray> &tokens, TRadiationSpectr &spectrum, co
 
 // Calibration coefficients a0 a1 [a2 ...]: a straight line, higher terms 0.
 bool parseCoefficients(const QList<QByteArray> &tokens, TRadiationSpectr &spectrum, const QString &where,
-                       QString *error)
+                       Problem *error)
 {
     if (tokens.size() < 2)
-        return fail(error, QStringLiteral("%1: the energy calibration needs an offset and a slope").arg(where));
+        return fail(error, K::Calibration, QStringLiteral("%1: the energy calibration needs an offset and a slope").arg(where));
     long double values[2];
     for (int i = 0; i < tokens.size(); ++i) {
         bool ok = false;
         const long double value = StrToFloatDot(tokens[i], &ok);
         if (!ok || !std::isfinite(double(value)))
-            return fail(error, QStringLiteral("%1: the calibration coefficient \"%2\" is no number")
+            return fail(error, K::Calibration, QStringLiteral("%1: the calibration coefficient \"%2\" is no number")
                                    .arg(where, QString::fromLatin1(tokens[i].left(40))));
         if (i < 2)
             values[i] = value;
         else if (value != 0)
-            return fail(error, QStringLiteral("%1: the energy calibration is not a straight line; a spectrum keeps "
+            return fail(error, K::Calibration, QStringLiteral("%1: the energy calibration is not a straight line; a spectrum keeps "
                                               "two coefficients")
                                    .arg(where));
     }
@@ -225,13 +240,13 @@ struct N42Spectrum {
 };
 
 // Channel data, expanding the zero runs of "CountedZeroes" ("0 n" is n zeros).
-QList<QByteArray> n42Channels(const N42Spectrum &s, QString *error)
+QList<QByteArray> n42Channels(const N42Spectrum &s, Problem *error)
 {
     QList<QByteArray> tokens = tokensOf(s.channelData);
     if (s.compression.isEmpty() || s.compression == u"None")
         return tokens;
     if (s.compression != u"CountedZeroes") {
-        fail(error, QStringLiteral("channel data compressed as \"%1\" cannot be read").arg(s.compression));
+        fail(error, K::Layout, QStringLiteral("channel data compressed as \"%1\" cannot be read").arg(s.compression));
         return {};
     }
     QList<QByteArray> expanded;
@@ -239,7 +254,7 @@ QList<QByteArray> n42Channels(const N42Spectrum &s, QString *error)
         if (tokens[i].toDouble() == 0 && i + 1 < tokens.size()) {
             const double run = tokens[++i].toDouble();
             if (run < 0 || run > kChannels || run != std::floor(run)) {
-                fail(error, QStringLiteral("a run of zeroes in the channel data is no count of channels"));
+                fail(error, K::Layout, QStringLiteral("a run of zeroes in the channel data is no count of channels"));
                 return {};
             }
             for (int k = 0; k < int(run); ++k)
@@ -253,7 +268,7 @@ QList<QByteArray> n42Channels(const N42Spectrum &s, QString *error)
     return expanded;
 }
 
-bool parseN42(const QByteArray &bytes, TSpectrumFile &file, QString *error)
+bool parseN42(const QByteArray &bytes, TSpectrumFile &file, Problem *error)
 {
     QXmlStreamReader xml(bytes);
     QHash<QString, QByteArray> calibrations;
@@ -267,7 +282,7 @@ bool parseN42(const QByteArray &bytes, TSpectrumFile &file, QString *error)
         const QStringView name = xml.name();
         if (!root) {
             if (name != u"RadInstrumentData" || xml.namespaceUri() != kN42Namespace)
-                return fail(error, QStringLiteral("not an N42 document: the root is not RadInstrumentData in %1")
+                return fail(error, K::Layout, QStringLiteral("not an N42 document: the root is not RadInstrumentData in %1")
                                        .arg(kN42Namespace));
             root = true;
         } else if (xml.namespaceUri() != kN42Namespace) {
@@ -302,23 +317,23 @@ bool parseN42(const QByteArray &bytes, TSpectrumFile &file, QString *error)
         }
     }
     if (xml.hasError())
-        return fail(error, QStringLiteral("not well-formed XML: %1 (line %2)").arg(xml.errorString()).arg(xml.lineNumber()));
+        return fail(error, K::Layout, QStringLiteral("not well-formed XML: %1 (line %2)").arg(xml.errorString()).arg(xml.lineNumber()));
     if (!root)
-        return fail(error, QStringLiteral("not an N42 document"));
+        return fail(error, K::Layout, QStringLiteral("not an N42 document"));
     if (spectra.isEmpty())
-        return fail(error, QStringLiteral("the N42 document holds no spectrum"));
+        return fail(error, K::Layout, QStringLiteral("the N42 document holds no spectrum"));
 
     auto take = [&](const N42Spectrum &s, TRadiationSpectr &spectrum, QByteArray &header) {
         const QString where = QStringLiteral("the %1 spectrum").arg(s.kind.isEmpty() ? QStringLiteral("first") : s.kind);
-        QString reason;
+        Problem reason;
         const QList<QByteArray> channels = n42Channels(s, &reason);
-        if (!reason.isEmpty())
-            return fail(error, where + QStringLiteral(": ") + reason);
+        if (reason.kind != K::None)
+            return fail(error, reason.kind, where + QStringLiteral(": ") + reason.text);
         if (!parseCounts(channels, spectrum, where, error))
             return false;
         if (!s.calibration.isEmpty()) {
             if (!calibrations.contains(s.calibration))
-                return fail(error, QStringLiteral("%1 names the energy calibration \"%2\", which the document lacks")
+                return fail(error, K::Calibration, QStringLiteral("%1 names the energy calibration \"%2\", which the document lacks")
                                        .arg(where, s.calibration));
             if (!parseCoefficients(tokensOf(calibrations.value(s.calibration)), spectrum, where, error))
                 return false;
@@ -366,7 +381,7 @@ QByteArray speImage(const TSpectrumFile &file)
     return text;
 }
 
-bool parseSpe(const QByteArray &bytes, TSpectrumFile &file, QString *error)
+bool parseSpe(const QByteArray &bytes, TSpectrumFile &file, Problem *error)
 {
     QHash<QByteArray, QList<QByteArray>> sections;
     QByteArray section;
@@ -375,25 +390,25 @@ bool parseSpe(const QByteArray &bytes, TSpectrumFile &file, QString *error)
         if (line.startsWith('$') && line.endsWith(':')) {
             section = line.toUpper();
             if (sections.contains(section))
-                return fail(error, QStringLiteral("the SPE section %1 appears twice").arg(QString::fromLatin1(section)));
+                return fail(error, K::Layout, QStringLiteral("the SPE section %1 appears twice").arg(QString::fromLatin1(section)));
             sections.insert(section, {});
         } else if (!section.isEmpty()) {
             sections[section].append(line);
         } else if (!line.isEmpty()) {
-            return fail(error, QStringLiteral("not an SPE file: text before the first $ section"));
+            return fail(error, K::Layout, QStringLiteral("not an SPE file: text before the first $ section"));
         }
     }
     if (!sections.contains("$DATA:"))
-        return fail(error, QStringLiteral("the SPE file has no $DATA: section"));
+        return fail(error, K::Layout, QStringLiteral("the SPE file has no $DATA: section"));
     const QList<QByteArray> data = sections.value("$DATA:");
     const QList<QByteArray> range = data.isEmpty() ? QList<QByteArray>{} : tokensOf(data.first());
     bool firstOk = false, lastOk = false;
     const int first = range.size() == 2 ? range[0].toInt(&firstOk) : -1;
     const int last = range.size() == 2 ? range[1].toInt(&lastOk) : -1;
     if (!firstOk || !lastOk)
-        return fail(error, QStringLiteral("the SPE $DATA: section does not begin with its first and last channel"));
+        return fail(error, K::Layout, QStringLiteral("the SPE $DATA: section does not begin with its first and last channel"));
     if (first != 0 || last != kChannels - 1)
-        return fail(error, QStringLiteral("the SPE file holds channels %1 to %2; a spectrum has channels 0 to %3")
+        return fail(error, K::ChannelCount, QStringLiteral("the SPE file holds channels %1 to %2; a spectrum has channels 0 to %3")
                                .arg(first)
                                .arg(last)
                                .arg(kChannels - 1));
@@ -405,7 +420,7 @@ bool parseSpe(const QByteArray &bytes, TSpectrumFile &file, QString *error)
         bool ok = false;
         const int n = cal[0].trimmed().toInt(&ok);
         if (!ok || n < 1 || tokens.size() < n)
-            return fail(error, QStringLiteral("the SPE $MCA_CAL: section does not give its coefficients"));
+            return fail(error, K::Layout, QStringLiteral("the SPE $MCA_CAL: section does not give its coefficients"));
         if (!parseCoefficients(tokens.mid(0, n), read.Main, QStringLiteral("the SPE $MCA_CAL: section"), error))
             return false;
     } else if (const QList<QByteArray> fit = sections.value("$ENER_FIT:"); !fit.isEmpty()) {
@@ -419,7 +434,7 @@ bool parseSpe(const QByteArray &bytes, TSpectrumFile &file, QString *error)
 
 // --- CSV ----------------------------------------------------------------------------------
 
-bool parseCsv(const QByteArray &bytes, TSpectrumFile &file, QString *error)
+bool parseCsv(const QByteArray &bytes, TSpectrumFile &file, Problem *error)
 {
     QList<QByteArray> lines = bytes.split('\n');
     for (QByteArray &line : lines)
@@ -427,13 +442,13 @@ bool parseCsv(const QByteArray &bytes, TSpectrumFile &file, QString *error)
     while (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     if (lines.isEmpty())
-        return fail(error, QStringLiteral("the CSV file is empty"));
+        return fail(error, K::Layout, QStringLiteral("the CSV file is empty"));
     const QByteArray head = lines.takeFirst().toLower();
     const bool energies = head == "channel,energy_kev,count";
     if (!energies && head != "channel,count")
-        return fail(error, QStringLiteral("the CSV header is not \"channel,energy_kev,count\" or \"channel,count\""));
+        return fail(error, K::Layout, QStringLiteral("the CSV header is not \"channel,energy_kev,count\" or \"channel,count\""));
     if (lines.size() != kChannels)
-        return fail(error, QStringLiteral("the CSV file holds %1 rows; a spectrum has %2 channels").arg(lines.size()).arg(kChannels));
+        return fail(error, K::ChannelCount, QStringLiteral("the CSV file holds %1 rows; a spectrum has %2 channels").arg(lines.size()).arg(kChannels));
     TSpectrumFile read;
     QList<QByteArray> counts;
     QList<long double> keV;
@@ -441,11 +456,11 @@ bool parseCsv(const QByteArray &bytes, TSpectrumFile &file, QString *error)
         const QList<QByteArray> fields = lines[c].split(',');
         bool ok = false;
         if (fields.size() != (energies ? 3 : 2) || fields[0].trimmed().toInt(&ok) != c || !ok)
-            return fail(error, QStringLiteral("CSV row %1 is not channel %2 with its values").arg(c + 2).arg(c));
+            return fail(error, K::Layout, QStringLiteral("CSV row %1 is not channel %2 with its values").arg(c + 2).arg(c));
         if (energies) {
             keV.append(StrToFloatDot(fields[1].trimmed(), &ok));
             if (!ok)
-                return fail(error, QStringLiteral("CSV row %1: the energy is no number").arg(c + 2));
+                return fail(error, K::Layout, QStringLiteral("CSV row %1: the energy is no number").arg(c + 2));
         }
         counts.append(fields.last().trimmed());
     }
@@ -457,15 +472,35 @@ bool parseCsv(const QByteArray &bytes, TSpectrumFile &file, QString *error)
         const long double b = keV.first(), a = (keV.last() - keV.first()) / (kChannels - 1);
         const long double tolerance = 1e-9L * (std::fabs(keV.first()) + std::fabs(keV.last())) + 1e-12L;
         if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(tolerance))
-            return fail(error, QStringLiteral("the CSV energies are beyond any calibration"));
+            return fail(error, K::Calibration, QStringLiteral("the CSV energies are beyond any calibration"));
         for (int c = 0; c < kChannels; ++c)
             if (!(std::fabs(keV[c] - (a * c + b)) <= tolerance))
-                return fail(error, QStringLiteral("the CSV energies do not lie on a straight line (row %1)").arg(c + 2));
+                return fail(error, K::Calibration, QStringLiteral("the CSV energies do not lie on a straight line (row %1)").arg(c + 2));
         read.Main.CoefA = a;
         read.Main.CoefB = b;
     }
     file = read;
     return true;
+}
+
+bool parseAs(const QByteArray &bytes, TSpectrumFormat format, TSpectrumFile &file, Problem *error)
+{
+    switch (format) {
+    case TSpectrumFormat::Spc: {
+        TSpectrumFile read;
+        if (!read.Main.LoadFromFileImage(bytes))
+            return fail(error, K::ChannelCount, QStringLiteral("a spectrum file is %1 bytes long, this one %2")
+                                   .arg(TRadiationSpectr::FileSize)
+                                   .arg(bytes.size()));
+        read.MainHeader = bytes.left(TRadiationSpectr::HeaderSize);
+        file = read;
+        return true;
+    }
+    case TSpectrumFormat::N42: return parseN42(bytes, file, error);
+    case TSpectrumFormat::Spe: return parseSpe(bytes, file, error);
+    case TSpectrumFormat::Csv: return parseCsv(bytes, file, error);
+    }
+    return false;
 }
 
 } // namespace
@@ -516,28 +551,24 @@ QByteArray SpectrumFileImage(const TSpectrumFile &file, TSpectrumFormat format)
     return {};
 }
 
-bool ParseSpectrumFile(const QByteArray &bytes, TSpectrumFormat format, TSpectrumFile &file, QString *error)
+bool ParseSpectrumFile(const QByteArray &bytes, TSpectrumFormat format, TSpectrumFile &file, QString *error,
+                       TSpectrumFileProblem *kind)
 {
-    switch (format) {
-    case TSpectrumFormat::Spc: {
-        TSpectrumFile read;
-        if (!read.Main.LoadFromFileImage(bytes))
-            return fail(error, QStringLiteral("a spectrum file is %1 bytes long, this one %2")
-                                   .arg(TRadiationSpectr::FileSize)
-                                   .arg(bytes.size()));
-        read.MainHeader = bytes.left(TRadiationSpectr::HeaderSize);
-        file = read;
-        return true;
+    Problem problem;
+    const bool parsed = parseAs(bytes, format, file, &problem);
+    if (!parsed) {
+        if (error)
+            *error = problem.text;
+        if (kind)
+            *kind = problem.kind;
     }
-    case TSpectrumFormat::N42: return parseN42(bytes, file, error);
-    case TSpectrumFormat::Spe: return parseSpe(bytes, file, error);
-    case TSpectrumFormat::Csv: return parseCsv(bytes, file, error);
-    }
-    return false;
+    return parsed;
 }
 
-bool ReadSpectrumFile(const QString &fileName, TSpectrumFile &file, QString *error)
+bool ReadSpectrumFile(const QString &fileName, TSpectrumFile &file, QString *error, TSpectrumFileProblem *kind)
 {
+    if (kind)
+        *kind = K::File;
     const std::optional<TSpectrumFormat> format = SpectrumFormatOf(fileName);
     if (!format)
         return fail(error, QStringLiteral("%1 is none of .spc, .n42, .spe, .csv").arg(fileName));
@@ -553,8 +584,10 @@ bool ReadSpectrumFile(const QString &fileName, TSpectrumFile &file, QString *err
         return fail(error, QStringLiteral("%1 cannot be read: %2").arg(fileName, in.errorString()));
     const QByteArray bytes = in.read(kLargest + 1);
     QString reason;
-    if (!ParseSpectrumFile(bytes, *format, file, &reason))
+    if (!ParseSpectrumFile(bytes, *format, file, &reason, kind))
         return fail(error, QStringLiteral("%1: %2").arg(fileName, reason));
+    if (kind)
+        *kind = K::None;
     return true;
 }
 

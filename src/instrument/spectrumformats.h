@@ -42,13 +42,21 @@ struct TSpectrumFile {
     QByteArray BackgroundHeader;
 };
 
+// What kind of fault a refused file has, for a window to say in its own
+// words: not a readable file, not laid out as its format, not 1024 channels,
+// a count that is no whole number in range, a calibration that is no
+// straight line.
+enum class TSpectrumFileProblem { None, File, Layout, ChannelCount, Counts, Calibration };
+
 // The file's bytes in each format. Formats of one spectrum take the main one.
 QByteArray SpectrumFileImage(const TSpectrumFile &file, TSpectrumFormat format);
 // False with the reason when the bytes are not a spectrum of that format.
-bool ParseSpectrumFile(const QByteArray &bytes, TSpectrumFormat format, TSpectrumFile &file, QString *error);
+bool ParseSpectrumFile(const QByteArray &bytes, TSpectrumFormat format, TSpectrumFile &file, QString *error,
+                       TSpectrumFileProblem *kind = nullptr);
 
 // The same on files, by suffix. Writing is all or nothing.
-bool ReadSpectrumFile(const QString &fileName, TSpectrumFile &file, QString *error);
+bool ReadSpectrumFile(const QString &fileName, TSpectrumFile &file, QString *error,
+                      TSpectrumFileProblem *kind = nullptr);
 bool WriteSpectrumFile(const QString &fileName, const TSpectrumFile &file, QString *error);
 
 // The 1024 counts as numbers, channel 0 first, for the analyses.

@@ -4,11 +4,13 @@
 #include "base/savefile.h"
 #include "ui/operatorprompt.h"
 #include "ui/u8.h"
+#include "views/chartvalueaxis.h"
 
 #include <QBuffer>
 #include <QChart>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QGraphicsSimpleTextItem>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -36,6 +38,27 @@ QLineSeries *thresholdSeries(const char *name, const QColor &colour)
     pen.setStyle(Qt::DashLine);
     series->setPen(pen);
     return series;
+}
+
+QGraphicsSimpleTextItem *thresholdMark(QGraphicsItem *chart, const QColor &colour)
+{
+    auto *mark = new QGraphicsSimpleTextItem(chart);
+    mark->setBrush(colour);
+    mark->setZValue(10);
+    mark->hide();
+    return mark;
+}
+
+// "ALARM2 = 6000 ▲": the threshold's level (or its lowest and highest, when
+// it changed) and which way the axis would have to go to show it.
+QString thresholdMarkText(const char *name, const QList<QPointF> &levels, TThresholdPlace place)
+{
+    const auto [low, high] = std::minmax_element(levels.begin(), levels.end(),
+                                                 [](const QPointF &a, const QPointF &b) { return a.y() < b.y(); });
+    QString text = QLatin1String(name) + QStringLiteral(" = ") + QString::number(low->y(), 'g', 8);
+    if (high->y() != low->y())
+        text += QStringLiteral("…") + QString::number(high->y(), 'g', 8);
+    return text + (place == TThresholdPlace::Above ? QStringLiteral(" ▲") : QStringLiteral(" ▼"));
 }
 } // namespace
 
@@ -88,6 +111,9 @@ TArchiveChartWindow::TArchiveChartWindow(OperatorPrompt &prompt, QWidget *parent
         series->attachAxis(TimeAxis);
         series->attachAxis(ValueAxis);
     }
+    Alarm1Mark = thresholdMark(Chart, Alarm1Series->pen().color());
+    Alarm2Mark = thresholdMark(Chart, Alarm2Series->pen().color());
+    connect(Chart, &QChart::plotAreaChanged, this, &TArchiveChartWindow::PlaceThresholdMarks);
     connect(TimeAxis, &QDateTimeAxis::rangeChanged, this, [this](const QDateTime &min, const QDateTime &max) {
         if (rethinning_)
             return;
@@ -131,36 +157,25 @@ void TArchiveChartWindow::ShowSeries(TArchiveChartSeries series)
     setWindowTitle(u8("График: ") + name);
     ValueSeries->setName(name);
 
-    // The whole time span, and every value and threshold within the value axis.
-    double xMin = 0, xMax = 0, yMin = 0, yMax = 1;
+    ValueAxis->setTitleText(series_.Description.isEmpty() ? name : FromCp1251(series_.Description));
+
+    // The whole time span of the values and thresholds.
+    double xMin = 0, xMax = 0;
     bool any = false;
     for (const QList<QPointF> *line : {&series_.Points, &series_.Alarm1, &series_.Alarm2}) {
         for (const QPointF &p : *line) {
-            if (!any) {
-                xMin = xMax = p.x();
-                yMin = yMax = p.y();
-                any = true;
-            }
-            xMin = std::min(xMin, p.x());
-            xMax = std::max(xMax, p.x());
-            yMin = std::min(yMin, p.y());
-            yMax = std::max(yMax, p.y());
+            xMin = any ? std::min(xMin, p.x()) : p.x();
+            xMax = any ? std::max(xMax, p.x()) : p.x();
+            any = true;
         }
     }
     if (xMax <= xMin)
         xMax = xMin + 60 * 1000; // a single time: a minute around it
-    const double margin = yMax > yMin ? (yMax - yMin) * 0.05 : std::max(1.0, std::abs(yMax) * 0.05);
-    // Activities are never negative: the axis then starts at zero, not below.
-    ValueAxis->setRange(yMin >= 0 ? std::max(0.0, yMin - margin) : yMin - margin, yMax + margin);
-    ValueAxis->applyNiceNumbers();
     fullMin_ = xMin;
     fullMax_ = xMax;
 
     Alarm1Series->replace(series_.Alarm1);
     Alarm2Series->replace(series_.Alarm2);
-    // A threshold the archive does not record is not drawn, nor named in the legend.
-    Alarm1Series->setVisible(series_.HasAlarm1 && !series_.Alarm1.isEmpty());
-    Alarm2Series->setVisible(series_.HasAlarm2 && !series_.Alarm2.isEmpty());
 
     StatusLine->setText(u8("Записей на графике: %1; пропущено (время или значение не читается): %2")
                             .arg(series_.Points.size())
@@ -190,6 +205,55 @@ void TArchiveChartWindow::Rethin()
     TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(qint64(shownMin_)),
                        QDateTime::fromMSecsSinceEpoch(qint64(shownMax_)));
     rethinning_ = false;
+    FitValueAxis();
+}
+
+void TArchiveChartWindow::FitValueAxis()
+{
+    const TChartValueRange fitted = FitChartValueAxis(ValueSeries->points(), {&series_.Alarm1, &series_.Alarm2});
+    ValueAxis->setRange(fitted.Min, fitted.Max);
+    ValueAxis->applyNiceNumbers();
+    const TChartValueRange axis{ValueAxis->min(), ValueAxis->max()};
+    const struct {
+        const char *name;
+        bool recorded;
+        const QList<QPointF> &levels;
+        QLineSeries *line;
+        QGraphicsSimpleTextItem *mark;
+    } thresholds[] = {{"ALARM1", series_.HasAlarm1, series_.Alarm1, Alarm1Series, Alarm1Mark},
+                      {"ALARM2", series_.HasAlarm2, series_.Alarm2, Alarm2Series, Alarm2Mark}};
+    for (const auto &t : thresholds) {
+        // A threshold the archive does not record is not drawn, nor named in the legend.
+        const bool shown = t.recorded && !t.levels.isEmpty();
+        const TThresholdPlace place = ChartThresholdPlace(t.levels, axis);
+        t.line->setVisible(shown && place == TThresholdPlace::Inside);
+        t.mark->setVisible(shown && place != TThresholdPlace::Inside);
+        if (t.mark->isVisible())
+            t.mark->setText(thresholdMarkText(t.name, t.levels, place));
+        t.mark->setData(0, place == TThresholdPlace::Below);
+    }
+    PlaceThresholdMarks();
+}
+
+void TArchiveChartWindow::PlaceThresholdMarks()
+{
+    // Inside the plot's corner on the side the threshold lies, one under the
+    // other when both lie there.
+    const QRectF plot = Chart->plotArea();
+    double top = plot.top() + 2, bottom = plot.bottom() - 2;
+    for (QGraphicsSimpleTextItem *mark : {Alarm1Mark, Alarm2Mark}) {
+        if (!mark->isVisible())
+            continue;
+        const QRectF box = mark->boundingRect();
+        const double x = plot.right() - box.width() - 6;
+        if (mark->data(0).toBool()) {
+            bottom -= box.height();
+            mark->setPos(x, bottom);
+        } else {
+            mark->setPos(x, top);
+            top += box.height();
+        }
+    }
 }
 
 void TArchiveChartWindow::ShowCursor(const QPointF &value, bool inPlot)

@@ -17,6 +17,7 @@
 class OperatorPrompt;
 class QChart;
 class QDateTimeAxis;
+class QGraphicsSimpleTextItem;
 class QLabel;
 class QLineSeries;
 class QPushButton;
@@ -65,6 +66,10 @@ public:
     QLineSeries *ValueSeries;
     QLineSeries *Alarm1Series;
     QLineSeries *Alarm2Series;
+    // A threshold beyond the value axis: its name and level at the plot's
+    // top edge (or bottom edge, when below), in place of its line.
+    QGraphicsSimpleTextItem *Alarm1Mark;
+    QGraphicsSimpleTextItem *Alarm2Mark;
     QLabel *CursorReadout;
     QLabel *StatusLine;
     QPushButton *SavePngBtn;
@@ -72,6 +77,10 @@ public:
 
 private:
     void Rethin();
+    // The value axis for the values shown, and each threshold as a line
+    // within it or as a mark at its edge.
+    void FitValueAxis();
+    void PlaceThresholdMarks();
     void ShowCursor(const QPointF &value, bool inPlot);
 
     OperatorPrompt &prompt_;

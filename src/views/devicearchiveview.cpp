@@ -258,6 +258,11 @@ void TDeviceArchiveView::BuildColumnDescriptions()
 
 void TDeviceArchiveView::ShowColumnReference(int column)
 {
+    ReferencePanel->setText(FromCp1251(ColumnReference(column)));
+}
+
+QByteArray TDeviceArchiveView::ColumnReference(int column) const
+{
     QByteArray text;
     if (column >= 0 && column < Model->columnCount()) {
         if (varNames_ && varDescriptions_) {
@@ -269,7 +274,7 @@ void TDeviceArchiveView::ShowColumnReference(int column)
                 text = item->Name;
         }
     }
-    ReferencePanel->setText(FromCp1251(text));
+    return text;
 }
 
 int TDeviceArchiveView::CurrentColumn() const
@@ -302,7 +307,9 @@ void TDeviceArchiveView::OpenChart(int column)
     }
     if (!ChartWindow)
         ChartWindow = new TArchiveChartWindow(*prompt_, this);
-    ChartWindow->ShowSeries(BuildArchiveChartSeries(*archiveData_, column));
+    TArchiveChartSeries series = BuildArchiveChartSeries(*archiveData_, column);
+    series.Description = ColumnReference(column);
+    ChartWindow->ShowSeries(std::move(series));
     ChartWindow->show();
     ChartWindow->raise();
 }

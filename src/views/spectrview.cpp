@@ -427,7 +427,7 @@ void TSpectrView::OnPopupMenu1ClickCalculate()
     AreaWindow->SetNetArea(background ? std::optional<qint64>(area - background->SumCounts(MarkerLow, MarkerHigh))
                                       : std::nullopt);
     prompt_.Exec(*AreaWindow);
-    prompt_.Information(u8(kAreaTotal) + QString::number(area));
+    prompt_.Notice(u8(kAreaTotal) + QString::number(area));
 }
 
 void TSpectrView::OnPopupMenu1Click()

@@ -130,32 +130,34 @@ void TestSpectrumFormats::refused_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("kind");
+    using K = TSpectrumFileProblem;
     QTest::newRow("n42 short") << int(TSpectrumFormat::N42) << QByteArray(n42).replace(firstCounts, firstCounts.split(' ')[1])
-                               << "holds 1023 channels";
+                               << "holds 1023 channels" << int(K::ChannelCount);
     QTest::newRow("n42 letters") << int(TSpectrumFormat::N42) << QByteArray(n42).replace(firstCounts, "12x " + firstCounts.split(' ')[1])
-                                 << "channel 0 (\"12x\")";
+                                 << "channel 0 (\"12x\")" << int(K::Counts);
     QTest::newRow("n42 too many counts") << int(TSpectrumFormat::N42) << QByteArray(n42).replace(firstCounts, "2147483648 " + firstCounts.split(' ')[1])
-                                         << "no whole number";
+                                         << "no whole number" << int(K::Counts);
     QTest::newRow("n42 other namespace") << int(TSpectrumFormat::N42) << QByteArray(n42).replace("N42/2011/N42", "N42/2006/N42")
-                                         << "not an N42 document";
-    QTest::newRow("n42 cut") << int(TSpectrumFormat::N42) << n42.left(n42.size() / 2) << "not well-formed XML";
-    QTest::newRow("n42 bent calibration") << int(TSpectrumFormat::N42) << calibration << "not a straight line";
+                                         << "not an N42 document" << int(K::Layout);
+    QTest::newRow("n42 cut") << int(TSpectrumFormat::N42) << n42.left(n42.size() / 2) << "not well-formed XML" << int(K::Layout);
+    QTest::newRow("n42 bent calibration") << int(TSpectrumFormat::N42) << calibration << "not a straight line" << int(K::Calibration);
     QTest::newRow("n42 no spectrum") << int(TSpectrumFormat::N42)
                                      << QByteArray("<RadInstrumentData xmlns=\"http://physics.nist.gov/N42/2011/N42\"/>")
-                                     << "holds no spectrum";
-    QTest::newRow("spe half") << int(TSpectrumFormat::Spe) << QByteArray(spe).replace("0 1023", "0 511") << "channels 0 to 511";
+                                     << "holds no spectrum" << int(K::Layout);
+    QTest::newRow("spe half") << int(TSpectrumFormat::Spe) << QByteArray(spe).replace("0 1023", "0 511") << "channels 0 to 511" << int(K::ChannelCount);
     QTest::newRow("spe extra count") << int(TSpectrumFormat::Spe) << QByteArray(spe).replace("$ENER_FIT:", "7\r\n$ENER_FIT:")
-                                     << "holds 1025 channels";
-    QTest::newRow("spe no data") << int(TSpectrumFormat::Spe) << QByteArray("$SPEC_ID:\r\nx\r\n") << "no $DATA:";
+                                     << "holds 1025 channels" << int(K::ChannelCount);
+    QTest::newRow("spe no data") << int(TSpectrumFormat::Spe) << QByteArray("$SPEC_ID:\r\nx\r\n") << "no $DATA:" << int(K::Layout);
     QTest::newRow("spe bad slope") << int(TSpectrumFormat::Spe) << QByteArray(spe).replace("1 2 keV", "1 two keV")
-                                   << "\"two\" is no number";
+                                   << "\"two\" is no number" << int(K::Calibration);
     QTest::newRow("csv header") << int(TSpectrumFormat::Csv) << QByteArray(csv).replace("channel,energy_kev,count", "a,b,c")
-                                << "CSV header";
+                                << "CSV header" << int(K::Layout);
     QTest::newRow("csv bent") << int(TSpectrumFormat::Csv) << QByteArray(csv).replace("\n10,21,", "\n10,21.5,")
-                              << "straight line (row 12)";
+                              << "straight line (row 12)" << int(K::Calibration);
     QTest::newRow("csv row order") << int(TSpectrumFormat::Csv) << QByteArray(csv).replace("\n10,21,", "\n11,21,")
-                                   << "row 12 is not channel 10";
-    QTest::newRow("spc short") << int(TSpectrumFormat::Spc) << QByteArray(4607, '\0') << "this one 4607";
+                                   << "row 12 is not channel 10" << int(K::Layout);
+    QTest::newRow("spc short") << int(TSpectrumFormat::Spc) << QByteArray(4607, '\0') << "this one 4607" << int(K::ChannelCount);
 }
 
 void TestSpectrumFormats::refused()
@@ -163,11 +165,14 @@ void TestSpectrumFormats::refused()
     QFETCH(int, format);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, reason);
+    QFETCH(int, kind);
     TSpectrumFile file;
     file.Main.SetCount(0, 77);
     QString error;
-    QVERIFY(!ParseSpectrumFile(bytes, TSpectrumFormat(format), file, &error));
+    TSpectrumFileProblem problem = TSpectrumFileProblem::None;
+    QVERIFY(!ParseSpectrumFile(bytes, TSpectrumFormat(format), file, &error, &problem));
     QVERIFY2(error.contains(reason), qPrintable(error));
+    QCOMPARE(int(problem), kind);
     QCOMPARE(file.Main.GetCount(0), 77); // nothing taken from a refused file
 }
 

@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QFile>
+#include <QGraphicsSimpleTextItem>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QValueAxis>
 #include <QTest>
 #include <algorithm>
 
@@ -271,7 +273,14 @@ void TestArchiveChart::chartFromTheArchiveView()
     QCOMPARE(chart->Series().ColumnName, QByteArray("ACTIVITY"));
     QCOMPARE(chart->Series().Points.size(), 1998);
     QVERIFY(chart->StatusLine->text().contains(u8("пропущено (время или значение не читается): 2")));
-    QVERIFY(chart->Alarm1Series->isVisible() && chart->Alarm2Series->isVisible());
+    // The value axis fits the values (100 to 149): ALARM1 at 200 is near
+    // enough to draw, ALARM2 far above is a mark at the top edge.
+    QVERIFY(chart->ValueAxis->min() >= 0 && chart->ValueAxis->min() <= 100);
+    QVERIFY(chart->ValueAxis->max() >= 200 && chart->ValueAxis->max() < 400);
+    QVERIFY(chart->Alarm1Series->isVisible() && !chart->Alarm1Mark->isVisible());
+    QVERIFY(!chart->Alarm2Series->isVisible() && chart->Alarm2Mark->isVisible());
+    QCOMPARE(chart->Alarm2Mark->text(), u8("ALARM2 = 1000…1200 ▲"));
+    QVERIFY(chart->Chart->plotArea().contains(chart->Alarm2Mark->mapToParent(chart->Alarm2Mark->boundingRect().topLeft())));
     QCOMPARE(chart->Alarm2Series->count(), 4); // 1000, raised to 1200 once, to the end
     QVERIFY(chart->ValueSeries->count() <= 4 * std::max(200, int(chart->Chart->plotArea().width())) + 8);
 
