@@ -9,6 +9,7 @@
 #include <gsl/gsl_vector.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -44,49 +45,80 @@ struct FitData {
     size_t n = 0;
     size_t peaks = 0;
     double middle = 0;
+    // The unit-area Gaussians of the last parameters the residuals were
+    // computed for, channel by channel: the solver asks for the Jacobian at
+    // the point it has just evaluated, and the exponentials are most of the work.
+    std::vector<double> shapes;
+    std::vector<double> shapesAt;
 };
 
-double gaussian(double x, double area, double centroid, double sigma, double *u)
+// The parameters as a plain array (the solver's vectors may have a stride).
+using Parameters = std::array<double, kShared + 2 * kMaxPeaksPerRegion>;
+Parameters valuesOf(const gsl_vector *p)
 {
-    *u = (x - centroid) / sigma;
-    return area / (std::sqrt(2 * std::numbers::pi) * std::abs(sigma)) * std::exp(-0.5 * *u * *u);
+    Parameters v{};
+    for (size_t i = 0; i < p->size && i < v.size(); ++i)
+        v[i] = gsl_vector_get(p, i);
+    return v;
 }
 
-double modelAt(const gsl_vector *p, const FitData &d, double x)
+// The unit-area Gaussian of every peak at every channel, for parameters p.
+const std::vector<double> &shapesFor(const gsl_vector *p, FitData &d)
 {
-    double value = gsl_vector_get(p, 0) + gsl_vector_get(p, 1) * (x - d.middle);
-    const double sigma = gsl_vector_get(p, 2);
-    for (size_t k = 0; k < d.peaks; ++k) {
-        double u;
-        value += gaussian(x, gsl_vector_get(p, kShared + 2 * k), gsl_vector_get(p, kShared + 2 * k + 1), sigma, &u);
+    const Parameters v = valuesOf(p);
+    const size_t count = kShared + 2 * d.peaks;
+    if (d.shapesAt.size() == count && std::equal(d.shapesAt.begin(), d.shapesAt.end(), v.begin()))
+        return d.shapes;
+    d.shapesAt.assign(v.begin(), v.begin() + std::ptrdiff_t(count));
+    d.shapes.resize(d.n * d.peaks);
+    const double sigma = v[2];
+    const double norm = 1 / (std::sqrt(2 * std::numbers::pi) * std::abs(sigma));
+    for (size_t i = 0; i < d.n; ++i) {
+        const double x = double(d.first) + double(i);
+        for (size_t k = 0; k < d.peaks; ++k) {
+            const double u = (x - v[kShared + 2 * k + 1]) / sigma;
+            d.shapes[i * d.peaks + k] = norm * std::exp(-0.5 * u * u);
+        }
     }
+    return d.shapes;
+}
+
+// The model at the region's channel i: the continuum and the peaks.
+double modelAt(const Parameters &v, const std::vector<double> &shapes, const FitData &d, size_t i)
+{
+    double value = v[0] + v[1] * (double(d.first) + double(i) - d.middle);
+    for (size_t k = 0; k < d.peaks; ++k)
+        value += v[kShared + 2 * k] * shapes[i * d.peaks + k];
     return value;
 }
 
 int residuals(const gsl_vector *p, void *params, gsl_vector *f)
 {
-    const auto &d = *static_cast<const FitData *>(params);
+    auto &d = *static_cast<FitData *>(params);
+    const Parameters v = valuesOf(p);
+    const std::vector<double> &shapes = shapesFor(p, d);
     for (size_t i = 0; i < d.n; ++i)
-        gsl_vector_set(f, i, modelAt(p, d, double(d.first) + double(i)) - d.y[i]);
+        gsl_vector_set(f, i, modelAt(v, shapes, d, i) - d.y[i]);
     return GSL_SUCCESS;
 }
 
 int jacobian(const gsl_vector *p, void *params, gsl_matrix *J)
 {
-    const auto &d = *static_cast<const FitData *>(params);
-    const double sigma = gsl_vector_get(p, 2);
+    auto &d = *static_cast<FitData *>(params);
+    const Parameters v = valuesOf(p);
+    const std::vector<double> &shapes = shapesFor(p, d);
+    const double sigma = v[2];
     for (size_t i = 0; i < d.n; ++i) {
         const double x = double(d.first) + double(i);
         gsl_matrix_set(J, i, 0, 1.0);
         gsl_matrix_set(J, i, 1, x - d.middle);
         double dSigma = 0;
         for (size_t k = 0; k < d.peaks; ++k) {
-            const double area = gsl_vector_get(p, kShared + 2 * k);
-            const double centroid = gsl_vector_get(p, kShared + 2 * k + 1);
-            double u;
-            const double g = gaussian(x, area, centroid, sigma, &u);
+            const double shape = shapes[i * d.peaks + k];
+            const double g = v[kShared + 2 * k] * shape;
+            const double u = (x - v[kShared + 2 * k + 1]) / sigma;
             dSigma += g * (u * u - 1) / sigma;
-            gsl_matrix_set(J, i, kShared + 2 * k, area != 0 ? g / area : gaussian(x, 1, centroid, sigma, &u));
+            gsl_matrix_set(J, i, kShared + 2 * k, shape);
             gsl_matrix_set(J, i, kShared + 2 * k + 1, g * u / sigma);
         }
         gsl_matrix_set(J, i, 2, dSigma);
@@ -202,7 +234,7 @@ std::vector<Candidate> findCandidates(std::span<const double> y, std::span<const
 
 bool fitOnce(std::span<const double> counts, std::span<const double> extraVariance, int first, int last,
              std::vector<double> &start, const std::vector<double> &weights, TRegionFit &fit,
-             std::vector<double> &model)
+             std::vector<double> &variance)
 {
     FitData data;
     data.y = counts.data() + first;
@@ -271,13 +303,15 @@ bool fitOnce(std::span<const double> counts, std::span<const double> extraVarian
         peak.RegionLast = last;
         fit.Peaks.push_back(peak);
     }
-    model.resize(data.n);
+    // The Poisson variance of each channel by the fitted model, for the next pass.
+    variance.resize(data.n);
+    const Parameters v = valuesOf(solution);
+    const std::vector<double> &shapes = shapesFor(solution, data);
     for (size_t i = 0; i < data.n; ++i)
-        model[i] = modelAt(solution, data, double(first) + double(i)) +
+        variance[i] = modelAt(v, shapes, data, i) +
                    (extraVariance.empty() ? 0.0 : extraVariance[size_t(first) + i]);
     return true;
 }
-
 
 // The channels of a group's region: the candidates' centroids and a few
 // widths beyond, but not into the lines of candidates outside the group.
@@ -348,8 +382,8 @@ bool fitGroup(std::span<const double> counts, std::span<const double> extra, int
             wide = std::max(wide, c.sigma);
         }
         // Neighbours start from the narrowest width (a wide candidate may be
-        // two lines seen as one) and from the widest; the better fit wins.
-        // The wide start only when the narrow one fits badly.
+        // two lines seen as one); when that fits badly, from the widest too,
+        // and the better fit wins.
         fitted = FitRegion(counts, extra, first, last, centroids, narrow, fit);
         TRegionFit other;
         if (group.size() > 1 && (!fitted || fit.ReducedChi2 > 1.5) &&
@@ -391,6 +425,7 @@ bool fitGroup(std::span<const double> counts, std::span<const double> extra, int
     }
     return fitted && !fit.Peaks.empty();
 }
+
 } // namespace
 
 bool FitRegion(std::span<const double> counts, std::span<const double> extraVariance, int first, int last,
@@ -416,15 +451,15 @@ bool FitRegion(std::span<const double> counts, std::span<const double> extraVari
         start.push_back(c);
     }
     const size_t n = size_t(last - first + 1);
-    std::vector<double> weights(n), model;
+    std::vector<double> weights(n), variance;
     for (size_t i = 0; i < n; ++i)
         weights[i] = 1.0 / (std::max(counts[size_t(first) + i], 1.0) +
                             (extraVariance.empty() ? 0.0 : extraVariance[size_t(first) + i]));
     for (int pass = 0; pass < kPasses; ++pass) {
-        if (!fitOnce(counts, extraVariance, first, last, start, weights, fit, model))
+        if (!fitOnce(counts, extraVariance, first, last, start, weights, fit, variance))
             return false;
         for (size_t i = 0; i < n; ++i)
-            weights[i] = 1.0 / std::max(model[i], 1.0);
+            weights[i] = 1.0 / std::max(variance[i], 1.0);
     }
     return true;
 }

@@ -70,9 +70,9 @@ TNetSpectrum SubtractBackground(std::span<const double> counts, std::span<const 
 std::vector<TPeak> FindNetPeaks(std::span<const double> counts, std::span<const double> background, double coefA,
                                 double coefB, const TPeakSearchOptions &options = {});
 
-// One region fitted with given starting peaks (centroids in channels, and a
-// common sigma). Exposed for the comparison with other fitters; FindPeaks is
-// built on it. Empty when the fit does not converge.
+// One region, channels first to last, fitted from given starting peaks
+// (centroids in channels, and a common sigma); FindPeaks is built on it.
+// False when the fit does not converge.
 struct TRegionFit {
     std::vector<TPeak> Peaks;
     double Sigma = 0;
