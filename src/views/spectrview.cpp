@@ -475,15 +475,19 @@ void TSpectrView::EnablePeakItems()
         Repaint();
     });
     PeakCalibrationWindow = new TPeakCalibrationWindow(this);
-    // Peaks of a spectrum no longer shown are no peaks of this one.
-    connect(this, &TSpectrView::SpectrumChanged, this, [this] {
+    // Peaks of a spectrum no longer shown, or found with or without the
+    // background as it is no longer used, are no peaks of this one.
+    auto refresh = [this] {
         if (ShowPeaksItem->isChecked() || PeaksWindow->isVisible()) {
             SearchPeaks();
             Repaint();
         } else {
             Peaks.clear();
         }
-    });
+    };
+    connect(this, &TSpectrView::SpectrumChanged, this, refresh);
+    if (SubtractBackgroundItem)
+        connect(SubtractBackgroundItem, &QAction::toggled, this, refresh);
 }
 
 void TSpectrView::SearchPeaks()
