@@ -343,6 +343,8 @@ void TMainForm::FormCreate()
     BackgroundSpectrView = new TSpectrView(*forwardingPrompt_, SpectrTabSheet2);
     BackgroundSpectrView->setObjectName(QStringLiteral("BackgroundSpectrView"));
     MainSpectrView->SetBackgroundView(BackgroundSpectrView);
+    MainSpectrView->EnablePeakItems();
+    BackgroundSpectrView->EnablePeakItems();
     ArchiveView = new TDeviceArchiveView(TabSheet6);
     ArchiveView->setObjectName(QStringLiteral("ArchiveView"));
     ArchiveView->SetPrompt(forwardingPrompt_.get());

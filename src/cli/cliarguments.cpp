@@ -3,6 +3,7 @@
 #include "store/sitestore.h"
 
 #include "instrument/archivesearch.h"
+#include "instrument/spectrumformats.h"
 
 #include "base/cp1251.h"
 #include "base/textutils.h"
@@ -46,6 +47,7 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Passwd, "passwd", {}},
         {TCliCommand::Report, "report", {"-o", "--since", "--until", "--db", "--installation"}},
         {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o"}},
+        {TCliCommand::Peaks, "peaks", {"--background", "--threshold", "--csv"}},
         {TCliCommand::Help, "help", {}},
     };
     return list;
@@ -54,7 +56,8 @@ const QList<CommandInfo> &commands()
 const QStringList kLineOptions = {"--port", "--baud", "--config", "--device"};
 const QStringList kValueOptions = kLineOptions + QStringList{"-o", "--csv", "--vars", "--step", "--from", "--to",
                                                               "--interval", "--count", "--since", "--until",
-                                                              "--append", "--append-csv", "--db", "--installation"};
+                                                              "--append", "--append-csv", "--db", "--installation",
+                                                              "--background", "--threshold"};
 // Options of a command that take no value.
 const QStringList kFlagOptions = {"--dry-run", "--list"};
 
@@ -152,6 +155,20 @@ bool Parser::commandOption(const Option &o)
         if (o.Value.isEmpty())
             return fail(QStringLiteral("-o needs a file name"));
         r_.OutputFile = o.Value;
+    } else if (o.Name == u"--csv" && r_.Command == TCliCommand::Peaks) {
+        if (!o.Value.isEmpty())
+            return fail(QStringLiteral("peaks --csv takes no value: the table goes to standard output"));
+        r_.PeaksCsv = true;
+    } else if (o.Name == u"--background") {
+        if (o.Value.isEmpty())
+            return fail(QStringLiteral("--background needs a spectrum file"));
+        r_.BackgroundFile = o.Value;
+    } else if (o.Name == u"--threshold") {
+        bool ok = false;
+        r_.Threshold = o.Value.toDouble(&ok);
+        if (!ok || !(r_.Threshold >= 1 && r_.Threshold <= 100))
+            return fail(QStringLiteral("--threshold takes a number of standard deviations from 1 to 100, not \"%1\"")
+                            .arg(o.Value));
     } else if (o.Name == u"--csv") {
         if (o.Value.isEmpty())
             return fail(QStringLiteral("--csv needs a file name (- for standard output)"));
@@ -391,15 +408,24 @@ bool Parser::command()
         return noArguments();
     case TCliCommand::Convert: {
         if (args.size() != 2)
-            return fail(QStringLiteral("convert takes IN OUT: an archive (.daf) or spectrum (.spc) file and a .csv"));
+            return fail(QStringLiteral("convert takes IN OUT: an archive (.daf) and a .csv, or a spectrum (.spc, .n42, "
+                                       ".spe, .csv) and another"));
         r_.Input = args[0];
         r_.Output = args[1];
-        const QString suffix = QFileInfo(r_.Input).suffix().toLower();
-        if (suffix != u"daf" && suffix != u"spc")
-            return fail(QStringLiteral("convert reads .daf and .spc files, not \"%1\"").arg(r_.Input));
-        if (r_.Output != u"-" && QFileInfo(r_.Output).suffix().toLower() != u"csv")
-            return fail(QStringLiteral("convert writes CSV: OUT ends with .csv (or is - for standard output)"));
-        r_.CsvFile = r_.Output;
+        const bool archive = QFileInfo(r_.Input).suffix().toLower() == u"daf";
+        if (!archive && !SpectrumFormatOf(r_.Input))
+            return fail(QStringLiteral("convert reads .daf and .spc files, and spectra as .n42, .spe or .csv, not \"%1\"")
+                            .arg(r_.Input));
+        const std::optional<TSpectrumFormat> out = SpectrumFormatOf(r_.Output);
+        if (archive && r_.Output != u"-" && out != TSpectrumFormat::Csv)
+            return fail(QStringLiteral("convert writes CSV of an archive: OUT ends with .csv (or is - for standard output)"));
+        if (!archive && r_.Output != u"-" && !out)
+            return fail(QStringLiteral("convert writes a spectrum as .spc, .n42, .spe or .csv (or - for CSV on standard "
+                                       "output), not \"%1\"")
+                            .arg(r_.Output));
+        if (QFileInfo(r_.Input).absoluteFilePath() == QFileInfo(r_.Output).absoluteFilePath())
+            return fail(QStringLiteral("IN and OUT are the same file"));
+        (r_.Output == u"-" || out == TSpectrumFormat::Csv ? r_.CsvFile : r_.OutputFile) = r_.Output;
         return outputs(false);
     }
     case TCliCommand::Export:
@@ -407,6 +433,14 @@ bool Parser::command()
             return false;
         if (const QString problem = CliExportProblem(r_); !problem.isEmpty())
             return fail(problem);
+        return true;
+    case TCliCommand::Peaks:
+        if (args.size() != 1)
+            return fail(QStringLiteral("peaks takes one spectrum file (.spc, .n42, .spe or .csv)"));
+        r_.Input = args[0];
+        for (const QString &file : {r_.Input, r_.BackgroundFile})
+            if (!file.isEmpty() && !SpectrumFormatOf(file))
+                return fail(QStringLiteral("peaks reads spectra as .spc, .n42, .spe or .csv, not \"%1\"").arg(file));
         return true;
     case TCliCommand::Passwd:
         if (args.size() == 3 && args[0] == u"encode") {
@@ -427,9 +461,25 @@ bool Parser::command()
     return true;
 }
 
+// Whether the command is "peaks": the first argument that is neither an
+// option nor an option's value.
+bool peaksCommand(const QStringList &arguments)
+{
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == u"--")
+            return i + 1 < arguments.size() && arguments[i + 1] == u"peaks";
+        if (!arguments[i].startsWith(u'-') || arguments[i] == u"-")
+            return arguments[i] == u"peaks";
+        if (kValueOptions.contains(arguments[i]))
+            ++i;
+    }
+    return false;
+}
+
 bool Parser::Run(const QStringList &arguments)
 {
     r_ = TCliRequest();
+    const bool peaks = peaksCommand(arguments);
     bool help = false;
     bool optionsEnded = false;
     for (int i = 0; i < arguments.size(); ++i) {
@@ -453,8 +503,8 @@ bool Parser::Run(const QStringList &arguments)
             help = true;
         } else if (o.Name == u"--verbose") {
             r_.Verbose = true;
-        } else if (kFlagOptions.contains(o.Name)) {
-            options_.append(o);
+        } else if (kFlagOptions.contains(o.Name) || (o.Name == u"--csv" && peaks && !inlineValue)) {
+            options_.append(o); // peaks --csv: the table as CSV on standard output
         } else if (kValueOptions.contains(o.Name)) {
             if (!inlineValue) {
                 if (i + 1 >= arguments.size())

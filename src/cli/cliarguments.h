@@ -18,7 +18,7 @@
 #include <optional>
 
 enum class TCliCommand {
-    None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report, Export
+    None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report, Export, Peaks
 };
 
 // The variable groups of "read", each one list of the installation's variable set.
@@ -77,6 +77,11 @@ struct TCliRequest {
     QString Database;               // export --db URL
     QString Installation;           // export --installation NAME
     bool ListInstallations = false; // export --list
+
+    // peaks FILE (in Input): --background FILE, --threshold SIGMA, --csv
+    QString BackgroundFile;
+    double Threshold = 3.0;
+    bool PeaksCsv = false;
 
     // Whether the command talks to the installation (and so needs the line).
     bool UsesLine() const;

@@ -34,7 +34,9 @@ const char kToolHelp[] =
     "  archive                     read archive records, by number or by time, or\n"
     "                              only the new ones, into .daf and/or CSV\n"
     "  poll                        the test mode: reading and running mean\n"
-    "  convert IN OUT              a .daf or .spc file as CSV\n"
+    "  convert IN OUT              a .daf file as CSV, or a spectrum between .spc,\n"
+    "                              .n42, .spe and .csv\n"
+    "  peaks FILE                  the peaks of a spectrum with their net areas\n"
     "  report FILE.daf -o OUT.pdf  an archive period as a PDF report\n"
     "  ports                       the serial ports of this computer\n"
     "  passwd encode PLAIN OUT     scramble a plain password list\n"
@@ -173,9 +175,38 @@ const char kPollHelp[] =
 const char kConvertHelp[] =
     "Usage: kvarnctl convert IN OUT\n"
     "\n"
-    "Writes an archive file (.daf) or spectrum file (.spc) as CSV (OUT ends with\n"
-    ".csv, or is - for standard output): the archive's variable names and\n"
-    "records, or \"channel,count\" and 1024 rows. Nothing is sent.\n";
+    "Writes an archive file (.daf) as CSV (OUT ends with .csv, or is - for\n"
+    "standard output): the archive's variable names and records.\n"
+    "\n"
+    "Converts a spectrum between the program's .spc, ANSI N42.42 XML (.n42), IAEA\n"
+    "SPE (.spe) and CSV (.csv), by the names' suffixes; - writes CSV on standard\n"
+    "output. CSV is \"channel,count\" and 1024 rows, with an energy_kev column\n"
+    "between them once the spectrum is calibrated. An .n42 file may hold the\n"
+    "background spectrum too; the other formats hold one spectrum and take the\n"
+    "main one (standard error says so). The .spc keeps no times or date, so\n"
+    "none is written. A .spc converted to .n42 or .spe and back is the same\n"
+    "file, byte for byte. Files are read strictly: one without exactly 1024\n"
+    "channels of whole counts is refused with the reason. Nothing is sent.\n";
+
+const char kPeaksHelp[] =
+    "Usage: kvarnctl peaks FILE [--background FILE] [--threshold SIGMA] [--csv]\n"
+    "\n"
+    "Finds the peaks of a spectrum (.spc, .n42, .spe or .csv) and fits each by\n"
+    "least squares with Poisson weights: a Gaussian, or up to three sharing one\n"
+    "width, on a straight continuum. One line per peak: number, centroid\n"
+    "channel, energy in keV through the file's calibration, FWHM in channels,\n"
+    "net area above the continuum with its 1 sigma, the channels of the fitted\n"
+    "region, and the nuclide whose gamma line lies within the FWHM (Pb-214,\n"
+    "Bi-214, Pb-212, Tl-208, Ac-228, K-40, Cs-137). Nothing is sent.\n"
+    "\n"
+    "  --background FILE  subtract this spectrum first (counted for the same\n"
+    "                     time); its counts add to the variances\n"
+    "  --threshold SIGMA  the significance a peak needs, 1 to 100 (default 3)\n"
+    "  --csv              CSV on standard output, with the columns\n"
+    "                     channel,energy_kev,fwhm_channels,net_area,\n"
+    "                     net_area_sigma,continuum,reduced_chi2,nuclide\n"
+    "                     (continuum: the fitted continuum's counts within one\n"
+    "                     FWHM either side of the centroid)\n";
 
 const char kReportHelp[] =
     "Usage: kvarnctl report FILE.daf [--since TIME] [--until TIME] -o REPORT.pdf\n"
@@ -261,6 +292,7 @@ QString CliHelpText(TCliCommand command)
     case TCliCommand::Passwd: text = kPasswdHelp; break;
     case TCliCommand::Report: text = kReportHelp; break;
     case TCliCommand::Export: text = kExportHelp; break;
+    case TCliCommand::Peaks: text = kPeaksHelp; break;
     case TCliCommand::None:
     case TCliCommand::Help: break;
     }

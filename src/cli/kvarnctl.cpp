@@ -8,6 +8,7 @@
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
 #include "cli/cliexport.h"
+#include "cli/clispectrum.h"
 #include "instrument/archivesearch.h"
 #include "instrument/archivetable.h"
 #include "instrument/devicearchive.h"
@@ -135,6 +136,7 @@ int TKvarnCtl::runCommand()
     case TCliCommand::Passwd: return cmdPasswd();
     case TCliCommand::Report: return cmdReport();
     case TCliCommand::Export: return RunCliExport(console_, request_);
+    case TCliCommand::Peaks: return CliPeaks(console_, request_);
     case TCliCommand::None:
     case TCliCommand::Help: break;
     }
@@ -549,14 +551,7 @@ int TKvarnCtl::cmdConvert()
         }
         csv = ArchiveCsv(archive);
     } else {
-        TRadiationSpectr spectrum;
-        if (!spectrum.LoadFromFile(in)) {
-            console_.Error(QStringLiteral("%1 cannot be read as a spectrum file (one is %2 bytes long)")
-                               .arg(in)
-                               .arg(TRadiationSpectr::FileSize));
-            return kCliUsage;
-        }
-        csv = SpectrumCsv(spectrum);
+        return CliConvertSpectrum(console_, request_);
     }
     QString error;
     if (!WriteCliOutput(console_, request_.Output, csv, &error)) {

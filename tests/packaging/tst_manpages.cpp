@@ -99,7 +99,7 @@ void TestManPages::optionsMatchHelp()
     // kvarnctl's commands have help texts of their own, with their options.
     if (page == "kvarnctl.1") {
         for (const char *command : {"read", "get", "set", "sync-clock", "spectrum", "archive", "poll", "convert",
-                                       "ports", "passwd", "report", "export"})
+                                       "ports", "passwd", "report", "export", "peaks"})
             help += output(program, {command, "--help"});
     }
     const QString text = pageText(page);
