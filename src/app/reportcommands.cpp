@@ -13,6 +13,7 @@
 #include "report/spectrumreport.h"
 #include "ui/u8.h"
 #include "views/devicearchiveview.h"
+#include "views/spectrpeaks.h"
 #include "views/spectrview.h"
 
 #include <QDateTime>
@@ -61,7 +62,10 @@ TSpectrumReportSource spectrumSource(const TSpectrView &view, const QString &nam
         if (const TRadiationSpectr *background = view.BackgroundInUse())
             source.NetArea = *source.Area - countsBetween(*background, view.MarkerLow, view.MarkerHigh);
     }
-    // The peaks table: filled here once the view finds peaks.
+    if (!view.Peaks.empty()) {
+        source.PeakHeadings = PeakTableHeadings();
+        source.Peaks = PeakTableRows(view.Peaks);
+    }
     return source;
 }
 } // namespace

@@ -83,16 +83,32 @@ void DrawSpectrPeakMarks(QPixmap &pixmap, const TRadiationSpectr &spectrum, cons
 
 // --- "Пики" -------------------------------------------------------------------------------
 
+QStringList PeakTableHeadings()
+{
+    return {u8("№"), u8("Канал"), u8("Энергия (кэВ)"), u8("FWHM (кан.)"), u8("Площадь ± σ"), u8("Нуклид")};
+}
+
+QList<QStringList> PeakTableRows(const std::vector<TPeak> &peaks)
+{
+    QList<QStringList> rows;
+    for (size_t i = 0; i < peaks.size(); ++i) {
+        const TPeak &p = peaks[i];
+        rows.append({QString::number(i + 1), number(p.Channel, 2), number(p.EnergyKeV, 1), number(p.FwhmChannels, 2),
+                     number(p.NetArea, 0) + QStringLiteral(" ± ") + number(p.NetAreaSigma, 0), p.Nuclide});
+    }
+    return rows;
+}
+
 TPeaksWindow::TPeaksWindow(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("PeaksWindow"));
     setWindowTitle(u8("Пики"));
     setModal(false);
     resize(620, 360);
-    PeakTable = new QTableWidget(0, 6, this);
+    const QStringList headings = PeakTableHeadings();
+    PeakTable = new QTableWidget(0, int(headings.size()), this);
     PeakTable->setObjectName(QStringLiteral("PeakTable"));
-    PeakTable->setHorizontalHeaderLabels({u8("№"), u8("Канал"), u8("Энергия (кэВ)"), u8("FWHM (кан.)"),
-                                          u8("Площадь ± σ"), u8("Нуклид")});
+    PeakTable->setHorizontalHeaderLabels(headings);
     PeakTable->verticalHeader()->hide();
     PeakTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     PeakTable->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -111,16 +127,11 @@ void TPeaksWindow::SetPeaks(const std::vector<TPeak> &peaks)
 {
     const QSignalBlocker block(PeakTable);
     peaks_ = peaks;
-    PeakTable->setRowCount(int(peaks.size()));
-    for (int r = 0; r < int(peaks.size()); ++r) {
-        const TPeak &p = peaks[size_t(r)];
-        PeakTable->setItem(r, 0, readOnly(QString::number(r + 1)));
-        PeakTable->setItem(r, 1, readOnly(number(p.Channel, 2)));
-        PeakTable->setItem(r, 2, readOnly(number(p.EnergyKeV, 1)));
-        PeakTable->setItem(r, 3, readOnly(number(p.FwhmChannels, 2)));
-        PeakTable->setItem(r, 4, readOnly(number(p.NetArea, 0) + QStringLiteral(" ± ") + number(p.NetAreaSigma, 0)));
-        PeakTable->setItem(r, 5, readOnly(p.Nuclide));
-    }
+    const QList<QStringList> rows = PeakTableRows(peaks);
+    PeakTable->setRowCount(int(rows.size()));
+    for (int r = 0; r < int(rows.size()); ++r)
+        for (int c = 0; c < int(rows[r].size()); ++c)
+            PeakTable->setItem(r, c, readOnly(rows[r][c]));
     PeakTable->clearSelection();
     PeakTable->setCurrentCell(-1, -1);
     Summary->setText(peaks.empty() ? u8("Пиков не найдено") : u8("Найдено пиков: %1").arg(peaks.size()));

@@ -34,6 +34,10 @@ std::optional<QPoint> SpectrPeakMarkPoint(const QList<TSpectrPlotPoint> &plotPoi
 void DrawSpectrPeakMarks(QPixmap &pixmap, const TRadiationSpectr &spectrum, const std::vector<TPeak> &peaks,
                          const TSpectrPlotFrame &frame);
 
+// The peaks as a table: the window shows it, a report prints it.
+QStringList PeakTableHeadings();
+QList<QStringList> PeakTableRows(const std::vector<TPeak> &peaks);
+
 // "Пики": one row per peak; choosing a row asks the view to put its markers
 // on the peak's fitted region. Modeless: it stays open beside the plot.
 class TPeaksWindow : public QDialog {
