@@ -1,4 +1,5 @@
 #include "cli/cliarguments.h"
+#include "cli/cliexport.h"
 
 #include "instrument/archivesearch.h"
 
@@ -42,6 +43,7 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Convert, "convert", {}},
         {TCliCommand::Ports, "ports", {}},
         {TCliCommand::Passwd, "passwd", {}},
+        {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o"}},
         {TCliCommand::Help, "help", {}},
     };
     return list;
@@ -50,9 +52,9 @@ const QList<CommandInfo> &commands()
 const QStringList kLineOptions = {"--port", "--baud", "--config", "--device"};
 const QStringList kValueOptions = kLineOptions + QStringList{"-o", "--csv", "--vars", "--step", "--from", "--to",
                                                               "--interval", "--count", "--since", "--until",
-                                                              "--append", "--append-csv"};
+                                                              "--append", "--append-csv", "--db", "--installation"};
 // Options of a command that take no value.
-const QStringList kFlagOptions = {"--dry-run"};
+const QStringList kFlagOptions = {"--dry-run", "--list"};
 
 const QList<QPair<TCliGroup, const char *>> kGroups = {
     {TCliGroup::Common, "common"},   {TCliGroup::Alarm, "alarm"},     {TCliGroup::Counter, "counter"},
@@ -179,6 +181,12 @@ bool Parser::commandOption(const Option &o)
         r_.AppendCsv = o.Name == u"--append-csv";
     } else if (o.Name == u"--dry-run") {
         r_.DryRun = true;
+    } else if (o.Name == u"--db") {
+        r_.Database = o.Value;
+    } else if (o.Name == u"--installation") {
+        r_.Installation = o.Value;
+    } else if (o.Name == u"--list") {
+        r_.ListInstallations = true;
     } else if (o.Name == u"--step" || o.Name == u"--from" || o.Name == u"--to") {
         // Out-of-range values are clamped to the archive as the window does.
         if (!number(o, intMin, intMax, n))
@@ -367,6 +375,12 @@ bool Parser::command()
         r_.CsvFile = r_.Output;
         return outputs(false);
     }
+    case TCliCommand::Export:
+        if (!noArguments())
+            return false;
+        if (const QString problem = CliExportProblem(r_); !problem.isEmpty())
+            return fail(problem);
+        return true;
     case TCliCommand::Passwd:
         if (args.size() == 3 && args[0] == u"encode") {
             r_.Encode = true;

@@ -17,7 +17,7 @@
 #include <QtGlobal>
 #include <optional>
 
-enum class TCliCommand { None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd };
+enum class TCliCommand { None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Export };
 
 // The variable groups of "read", each one list of the installation's variable set.
 enum class TCliGroup { Common, Alarm, Counter, Service, Records, Test };
@@ -71,6 +71,10 @@ struct TCliRequest {
     QString Input;                  // convert IN, passwd encode PLAIN, passwd decode FILE
     QString Output;                 // convert OUT, passwd encode OUT
     bool Encode = false;            // passwd encode (else decode)
+
+    QString Database;               // export --db URL
+    QString Installation;           // export --installation NAME
+    bool ListInstallations = false; // export --list
 
     // Whether the command talks to the installation (and so needs the line).
     bool UsesLine() const;

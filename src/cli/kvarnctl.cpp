@@ -7,6 +7,7 @@
 #include "cli/archiveappend.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
+#include "cli/cliexport.h"
 #include "instrument/archivesearch.h"
 #include "instrument/devicearchive.h"
 #include "instrument/ormak.h"
@@ -128,6 +129,7 @@ int TKvarnCtl::runCommand()
     case TCliCommand::Convert: return cmdConvert();
     case TCliCommand::Ports: return cmdPorts();
     case TCliCommand::Passwd: return cmdPasswd();
+    case TCliCommand::Export: return RunCliExport(console_, request_);
     case TCliCommand::None:
     case TCliCommand::Help: break;
     }
