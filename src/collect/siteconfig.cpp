@@ -98,7 +98,7 @@ struct Section {
     int Line = 0;
     QSet<QString> Keys;
     bool LineKeys = false;
-    int LineSettingsLine = 0;
+    bool LineSettings = false;
 };
 
 } // namespace
@@ -175,11 +175,6 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
         const QString all = decode(text);
         if (decode.hasError())
             throw Fail{QStringLiteral("the file is not UTF-8 text")};
-        auto finishSection = [&]() {
-            if (section.Kind == Section::Installation && section.LineKeys && section.LineSettingsLine)
-                throw Fail{QStringLiteral("LineSettings and the line keys exclude each other (LineSettings on line %1)")
-                               .arg(section.LineSettingsLine)};
-        };
         const QStringList lines = all.split(u'\n');
         for (const QString &raw : lines) {
             ++lineNumber;
@@ -192,7 +187,6 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
             if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
                 continue;
             if (line.startsWith(u'[')) {
-                finishSection();
                 if (!line.endsWith(u']'))
                     throw Fail{QStringLiteral("a section header ends with ]")};
                 const QString head = line.mid(1, line.size() - 2).trimmed();
@@ -256,11 +250,13 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
 
             TSiteInstallation &inst = config.Installations.last();
             const int lineKey = TComSettings::Keys().indexOf(key.toLatin1());
+            if ((lineKey >= 0 && section.LineSettings) || (key == QLatin1String("LineSettings") && section.LineKeys))
+                throw Fail{QStringLiteral("LineSettings and the nine line keys exclude each other")};
             if (lineKey >= 0) {
                 section.LineKeys = true;
                 setLineKey(inst.Settings, lineKey, value);
             } else if (key == QLatin1String("LineSettings")) {
-                section.LineSettingsLine = lineNumber;
+                section.LineSettings = true;
                 const QString path = QDir(folder).absoluteFilePath(value);
                 if (!QFileInfo(path).isFile() || !inst.Settings.LoadSettings(path))
                     throw Fail{QStringLiteral("LineSettings: %1 cannot be read as line settings").arg(path)};
@@ -289,7 +285,6 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                 throw Fail{QStringLiteral("unknown key %1 in an installation section").arg(key)};
             }
         }
-        finishSection();
         lineNumber = 0;
         if (config.Installations.isEmpty())
             throw Fail{QStringLiteral("no [installation NAME] section")};
