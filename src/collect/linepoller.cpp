@@ -212,8 +212,13 @@ void TLinePoller::answered(Installation &inst, bool ok, const QString &why)
     } else {
         ++inst.Status.ExchangeFailures;
         inst.Failed = true;
-        CollectLog(QStringLiteral("%1: %2").arg(inst.Site.Name, why.isEmpty() ? QStringLiteral("no answer") : why));
-        addEvents(inst, inst.Watch.LinkFailed(now, why));
+        const QString reason = why.isEmpty() ? QStringLiteral("no answer") : why;
+        // The failure that loses the link is logged with its event; the
+        // ones after it, while the link stays lost, with --verbose.
+        const QList<TStoreEvent> events = inst.Watch.LinkFailed(now, reason);
+        if (events.isEmpty() && verbose_)
+            CollectLog(QStringLiteral("%1: %2").arg(inst.Site.Name, reason));
+        addEvents(inst, events);
         // A line that fails is opened afresh for the next exchange (an
         // adapter unplugged and plugged in again).
         if (open_ && installations_.size() == 1) {

@@ -181,6 +181,7 @@ private slots:
     void initTestCase();
     void siteFile_data();
     void siteFile();
+    void exampleSiteFile();
     void badSiteFileSendsNothing();
     void oneCycle_data() { backends(); }
     void oneCycle();
@@ -267,6 +268,16 @@ void TestCollect::siteFile()
     QCOMPARE(config->Lines(), (QList<QList<int>>{{0, 1}}));
 }
 
+// The example the package installs is a good site file.
+void TestCollect::exampleSiteFile()
+{
+    QString why;
+    const std::optional<TSiteConfig> config =
+        TSiteConfig::Load(qEnvironmentVariable("KVARN_SOURCE_DIR") + "/dist/collect.conf", &why);
+    QVERIFY2(config, qPrintable(why));
+    QCOMPARE(config->Lines().size(), 2);
+}
+
 // A site file with a fault is refused before any port is opened; a password
 // that other users can read is warned about.
 void TestCollect::badSiteFileSendsNothing()
@@ -310,7 +321,7 @@ void TestCollect::oneCycle()
 
     const Run first = collect({"--config", config, "--once"});
     QCOMPARE(first.Code, 1);
-    QVERIFY2(first.Err.contains("lost: the port"), qPrintable(first.Err));
+    QVERIFY2(first.Err.contains("lost: link-lost the port"), qPrintable(first.Err));
 
     std::unique_ptr<TSiteStore> store = site.Store();
     QVERIFY(store);
