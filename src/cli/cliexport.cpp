@@ -36,13 +36,13 @@ QString SummaryLine(const TSiteStore::Summary &s)
     return line;
 }
 
-// The rows as the window's archive, with the descriptions it gives the columns.
-void FillArchive(const TSiteStore::Rows &rows, TDeviceArchive &archive)
+// The columns as the window's archive names them, with its descriptions.
+void SetColumns(const QList<QByteArray> &columns, TDeviceArchive &archive)
 {
     const TORMAK variables(nullptr);
     TOPVarList names;
     TOPVarList descriptions;
-    for (const QByteArray &column : rows.Columns) {
+    for (const QByteArray &column : columns) {
         names.Add(column);
         const TOPVarListItem *description =
             variables.ArchiveDescriptions->GetItem(variables.ArchiveVars->IndexOfName(column));
@@ -50,12 +50,6 @@ void FillArchive(const TSiteStore::Rows &rows, TDeviceArchive &archive)
     }
     archive.SetNames(names);
     archive.SetDescriptions(descriptions);
-    for (const QList<std::optional<QByteArray>> &values : rows.Values) {
-        TOPVarList record;
-        for (int c = 0; c < rows.Columns.size(); ++c)
-            record.Add(rows.Columns[c], QByteArray(), values.value(c).value_or(kNoValue));
-        archive.AddRecord(record);
-    }
 }
 
 } // namespace
@@ -93,13 +87,14 @@ int RunCliExport(TCliConsole &console, const TCliRequest &r)
         console.Error(error);
         return kCliUsage;
     }
-    // Reading back never makes a database where there was none.
+    // Reading back never makes a database where there was none, and needs
+    // no more than read access.
     if (url->Driver == u"QSQLITE" && !QFileInfo(url->Path).isFile()) {
         console.Error(QStringLiteral("there is no database file %1").arg(url->Path));
         return kCliUsage;
     }
     TSiteStore store(QStringLiteral("kvarnctl-export"));
-    if (store.Open(*url) != TSiteStore::OpenResult::Ok) {
+    if (store.Open(*url, TSiteStore::Access::ReadOnly) != TSiteStore::OpenResult::Ok) {
         console.Error(store.LastError());
         return kCliUsage;
     }
@@ -121,16 +116,27 @@ int RunCliExport(TCliConsole &console, const TCliRequest &r)
                           .arg(url->Display(), r.Installation));
         return kCliUsage;
     }
-    const std::optional<TSiteStore::Rows> rows = store.Records(r.Installation, r.Since, r.Until);
-    if (!rows) {
+    // Row by row into the archive, which holds them compactly.
+    TDeviceArchive archive;
+    QList<QByteArray> columns;
+    const bool read = store.Records(r.Installation, r.Since, r.Until, &columns,
+                                    [&](const QList<std::optional<QByteArray>> &values) {
+                                        if (!archive.Names())
+                                            SetColumns(columns, archive);
+                                        TOPVarList record;
+                                        for (int c = 0; c < columns.size(); ++c)
+                                            record.Add(columns[c], QByteArray(), values.value(c).value_or(kNoValue));
+                                        archive.AddRecord(record);
+                                        return true;
+                                    });
+    if (!read) {
         console.Error(QStringLiteral("%1: %2").arg(url->Display(), store.LastError()));
         return kCliUsage;
     }
-    if (rows->Values.isEmpty())
+    if (!archive.Names()) {
+        SetColumns(columns, archive);
         console.Error(QStringLiteral("no stored record of %1 lies in that time").arg(r.Installation));
-
-    TDeviceArchive archive;
-    FillArchive(*rows, archive);
+    }
     if (QFileInfo(r.OutputFile).suffix().toLower() == u"daf" && r.OutputFile != u"-") {
         if (!archive.SaveToFile(r.OutputFile)) {
             console.Error(QStringLiteral("%1 could not be written").arg(r.OutputFile));

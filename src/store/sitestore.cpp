@@ -166,8 +166,9 @@ bool TSiteStore::fail(const QString &what)
     return false;
 }
 
-TSiteStore::OpenResult TSiteStore::Open(const TStoreUrl &url)
+TSiteStore::OpenResult TSiteStore::Open(const TStoreUrl &url, Access access)
 {
+    const bool readOnly = access == Access::ReadOnly;
     open_ = false;
     if (QSqlDatabase::contains(connection_)) {
         {
@@ -197,6 +198,9 @@ TSiteStore::OpenResult TSiteStore::Open(const TStoreUrl &url)
     } else {
         db.setDatabaseName(url.Path);
         // Another process writing the same file: wait for it rather than fail.
+        // Not SQLite's read-only flag even when only reading: such a connection
+        // would leave the write-ahead files behind, owned by its user, where
+        // the collector could not write them.
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     }
     if (!db.open()) {
@@ -204,9 +208,11 @@ TSiteStore::OpenResult TSiteStore::Open(const TStoreUrl &url)
         return OpenResult::Unreachable;
     }
     QSqlQuery setup(db);
-    const QStringList settings = postgres_
+    QStringList settings = postgres_
         ? QStringList{"SET client_min_messages TO warning", "SET TIME ZONE 'UTC'"}
         : QStringList{"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA foreign_keys=ON"};
+    if (readOnly)
+        settings = postgres_ ? settings << "SET default_transaction_read_only TO on" : QStringList{};
     for (const QString &statement : settings)
         if (!setup.exec(statement)) {
             fail(QStringLiteral("%1: %2").arg(url.Display(), QueryError(setup)));
@@ -214,7 +220,7 @@ TSiteStore::OpenResult TSiteStore::Open(const TStoreUrl &url)
             return OpenResult::Unreachable;
         }
     OpenResult result = OpenResult::Ok;
-    if (!createOrCheckSchema(&result)) {
+    if (!createOrCheckSchema(&result, !readOnly)) {
         error_ = QStringLiteral("%1: %2").arg(url.Display(), error_);
         db.close();
         return result;
@@ -241,16 +247,26 @@ static const QList<std::pair<QString, QStringList>> &SchemaTables()
     return tables;
 }
 
-bool TSiteStore::createOrCheckSchema(OpenResult *result)
+bool TSiteStore::createOrCheckSchema(OpenResult *result, bool create)
 {
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     QSqlQuery query(db);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const QStringList present = db.tables(QSql::Tables);
-        if (db.lastError().isValid()) {
+        // The catalogue read by hand: unlike QSqlDatabase::tables() it tells
+        // a database that cannot be read from one without tables.
+        if (!query.exec(postgres_ ? QStringLiteral("SELECT table_name FROM information_schema.tables "
+                                                   "WHERE table_schema = current_schema()")
+                                  : QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"))) {
             *result = OpenResult::Unreachable;
-            return fail(db.lastError().text().trimmed());
+            QString why = QueryError(query);
+            if (!postgres_ && !create && why.contains(QLatin1String("readonly")))
+                why += QStringLiteral(" (a SQLite database being collected into is read with write access to its "
+                                      "folder: as its collector's user or group)");
+            return fail(why);
         }
+        QStringList present;
+        while (query.next())
+            present << query.value(0).toString();
         QStringList ours;
         for (const auto &table : SchemaTables())
             if (present.contains(table.first, Qt::CaseInsensitive))
@@ -277,6 +293,10 @@ bool TSiteStore::createOrCheckSchema(OpenResult *result)
                                     .arg(table, QueryError(query)));
                 }
             return true;
+        }
+        if (!create) {
+            *result = OpenResult::BadSchema;
+            return fail(QStringLiteral("it holds no site database (no table schema_version)"));
         }
         if (!ours.isEmpty()) {
             *result = OpenResult::BadSchema;
@@ -332,8 +352,15 @@ bool TSiteStore::createOrCheckSchema(OpenResult *result)
     return false;
 }
 
+bool TSiteStore::ready()
+{
+    return open_ || fail(QStringLiteral("the database is not open"));
+}
+
 std::optional<qint64> TSiteStore::installationId(const QString &name, bool create)
 {
+    if (!ready())
+        return std::nullopt;
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     QSqlQuery query(db);
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -360,8 +387,8 @@ std::optional<qint64> TSiteStore::installationId(const QString &name, bool creat
 
 bool TSiteStore::Write(const TStoreBatch &batch)
 {
-    if (!open_)
-        return fail(QStringLiteral("the database is not open"));
+    if (!ready())
+        return false;
     // Everything the batch could be refused for is looked at before a row is written.
     QStringList columns;
     for (const QByteArray &name : batch.Columns) {
@@ -380,17 +407,23 @@ bool TSiteStore::Write(const TStoreBatch &batch)
                             .arg(batch.Columns.size()));
 
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    if (!db.transaction())
-        return fail(QStringLiteral("no transaction: %1").arg(db.lastError().text().trimmed()));
+    QSqlQuery query(db);
+    // SQLite: the write lock from the start, so that another writer of the
+    // same file makes this one wait (busy time-out) instead of failing halfway.
+    if (!(postgres_ ? db.transaction() : query.exec(QStringLiteral("BEGIN IMMEDIATE"))))
+        return fail(QStringLiteral("no transaction: %1")
+                        .arg(postgres_ ? db.lastError().text().trimmed() : QueryError(query)));
     auto rollback = [&](const QString &why) {
-        db.rollback();
+        if (postgres_)
+            db.rollback();
+        else
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
         return fail(why);
     };
 
     const std::optional<qint64> id = installationId(batch.Installation, true);
     if (!id || *id < 0)
         return rollback(QStringLiteral("the installation %1 cannot be entered: %2").arg(batch.Installation, error_));
-    QSqlQuery query(db);
     if (batch.Serial) {
         query.prepare(QStringLiteral("UPDATE installations SET serialn = ? WHERE id = ?"));
         query.addBindValue(Text(batch.Serial));
@@ -462,8 +495,11 @@ bool TSiteStore::Write(const TStoreBatch &batch)
         }
     }
 
-    if (!db.commit())
-        return rollback(QStringLiteral("the batch cannot be committed: %1").arg(db.lastError().text().trimmed()));
+    query.finish();
+    insert.finish();
+    if (postgres_ ? !db.commit() : !query.exec(QStringLiteral("COMMIT")))
+        return rollback(QStringLiteral("the batch cannot be committed: %1")
+                            .arg(postgres_ ? db.lastError().text().trimmed() : QueryError(query)));
     error_.clear();
     return true;
 }
@@ -477,10 +513,6 @@ static QString RecordOrder(bool newestFirst)
 
 std::optional<QByteArray> TSiteStore::NewestDatetime(const QString &installation)
 {
-    if (!open_) {
-        fail(QStringLiteral("the database is not open"));
-        return std::nullopt;
-    }
     const std::optional<qint64> id = installationId(installation, false);
     if (!id)
         return std::nullopt;
@@ -497,10 +529,8 @@ std::optional<QByteArray> TSiteStore::NewestDatetime(const QString &installation
 
 std::optional<qint64> TSiteStore::RecordCount(const QString &installation)
 {
-    if (!open_) {
-        fail(QStringLiteral("the database is not open"));
+    if (!ready())
         return std::nullopt;
-    }
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     query.prepare(QStringLiteral("SELECT COUNT(*) FROM records r JOIN installations i ON i.id = r.installation_id "
                                  "WHERE i.name = ?"));
@@ -514,10 +544,8 @@ std::optional<qint64> TSiteStore::RecordCount(const QString &installation)
 
 std::optional<QList<TSiteStore::Summary>> TSiteStore::Installations()
 {
-    if (!open_) {
-        fail(QStringLiteral("the database is not open"));
+    if (!ready())
         return std::nullopt;
-    }
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     QSqlQuery list(db);
     if (!list.exec(QStringLiteral("SELECT id, name, serialn FROM installations ORDER BY name"))) {
@@ -569,17 +597,23 @@ std::optional<QList<TSiteStore::Summary>> TSiteStore::Installations()
 std::optional<TSiteStore::Rows> TSiteStore::Records(const QString &installation, std::optional<QDateTime> since,
                                                     std::optional<QDateTime> until)
 {
-    if (!open_) {
-        fail(QStringLiteral("the database is not open"));
-        return std::nullopt;
-    }
+    Rows rows;
+    const bool read = Records(installation, since, until, &rows.Columns, [&](const QList<std::optional<QByteArray>> &values) {
+        rows.Values << values;
+        return true;
+    });
+    return read ? std::optional<Rows>(std::move(rows)) : std::nullopt;
+}
+
+bool TSiteStore::Records(const QString &installation, std::optional<QDateTime> since, std::optional<QDateTime> until,
+                         QList<QByteArray> *columns, const RowSink &row)
+{
     const std::optional<qint64> id = installationId(installation, false);
     if (!id)
-        return std::nullopt;
-    Rows rows;
-    rows.Columns << "DATETIME";
+        return false;
+    *columns = {"DATETIME"};
     if (*id < 0)
-        return rows;
+        return true;
 
     QString where = QStringLiteral("WHERE installation_id = ?");
     QVariantList bound{*id};
@@ -597,38 +631,33 @@ std::optional<TSiteStore::Rows> TSiteStore::Records(const QString &installation,
         query.prepare(text);
         for (const QVariant &value : bound)
             query.addBindValue(value);
-        if (query.exec())
-            return true;
-        fail(QueryError(query));
-        return false;
+        return query.exec() || fail(QueryError(query));
     };
 
     // The columns that hold a value in that range.
     QStringList counts;
     for (const QByteArray &column : kArchiveColumns)
         counts << QStringLiteral("COUNT(%1)").arg(LowerName(column));
-    if (!run(QStringLiteral("SELECT %1 FROM records %2").arg(counts.join(", "), where)) || !query.next())
-        return std::nullopt;
+    if (!run(QStringLiteral("SELECT %1 FROM records %2").arg(counts.join(", "), where)))
+        return false;
+    if (!query.next())
+        return fail(QueryError(query));
     QStringList selected{"datetime"};
     for (int c = 0; c < kArchiveColumns.size(); ++c)
         if (query.value(c).toLongLong() > 0) {
-            rows.Columns << kArchiveColumns[c];
+            *columns << kArchiveColumns[c];
             selected << LowerName(kArchiveColumns[c]);
         }
     query.finish();
 
     if (!run(QStringLiteral("SELECT %1 FROM records %2 %3").arg(selected.join(", "), where, RecordOrder(false))))
-        return std::nullopt;
+        return false;
+    QList<std::optional<QByteArray>> values(selected.size());
     while (query.next()) {
-        QList<std::optional<QByteArray>> values;
-        values.reserve(selected.size());
         for (int c = 0; c < selected.size(); ++c)
-            values << TextBack(query.value(c));
-        rows.Values << values;
+            values[c] = TextBack(query.value(c));
+        if (!row(values))
+            return true;
     }
-    if (query.lastError().isValid()) {
-        fail(QueryError(query));
-        return std::nullopt;
-    }
-    return rows;
+    return !query.lastError().isValid() || fail(QueryError(query));
 }

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // Where the database is: "sqlite:PATH" or
@@ -62,7 +63,12 @@ public:
     enum class OpenResult { Ok, Unreachable, BadSchema, BadUrl };
     // Connects; creates the schema when missing, checks it when present
     // (another schema version: BadSchema, nothing altered).
-    OpenResult Open(const TStoreUrl &url);
+    // ReadOnly (reading back): nothing is created or changed (a database
+    // without the schema is BadSchema); PostgreSQL sessions are read-only.
+    // A SQLite file is still opened for writing: reading its write-ahead log
+    // needs write access to its folder.
+    enum class Access { ReadWrite, ReadOnly };
+    OpenResult Open(const TStoreUrl &url, Access access = Access::ReadWrite);
     bool IsOpen() const;
     QString LastError() const;
     // false: nothing of the batch is written; LastError says why.
@@ -91,10 +97,17 @@ public:
     };
     std::optional<Rows> Records(const QString &installation, std::optional<QDateTime> since,
                                 std::optional<QDateTime> until);
+    // The same row by row, without holding them all: columns is filled before
+    // the first row; row returning false stops the walk (not an error).
+    using RowSink = std::function<bool(const QList<std::optional<QByteArray>> &values)>;
+    bool Records(const QString &installation, std::optional<QDateTime> since, std::optional<QDateTime> until,
+                 QList<QByteArray> *columns, const RowSink &row);
 
 private:
     bool fail(const QString &what);
-    bool createOrCheckSchema(OpenResult *result);
+    // Whether the database is open; LastError says so when not.
+    bool ready();
+    bool createOrCheckSchema(OpenResult *result, bool create);
     std::optional<qint64> installationId(const QString &name, bool create);
 
     QString connection_;

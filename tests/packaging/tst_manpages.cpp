@@ -100,7 +100,7 @@ void TestManPages::optionsMatchHelp()
     // kvarnctl's commands have help texts of their own, with their options.
     if (page == "kvarnctl.1") {
         for (const char *command : {"read", "get", "set", "sync-clock", "spectrum", "archive", "poll", "convert",
-                                       "ports", "passwd"})
+                                       "ports", "passwd", "export"})
             help += output(program, {command, "--help"});
     }
     const QString text = pageText(page);

@@ -273,6 +273,28 @@ private slots:
                  TSiteStore::OpenResult::Unreachable);
     }
 
+    // A server stopped for a while: the batch is refused whole, and a store
+    // opened again once the server is back takes it.
+    void serverStoppedForAWhile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("postgresql") << QStringLiteral("postgresql");
+    }
+    void serverStoppedForAWhile()
+    {
+        const TStoreUrl url = parse(freshUrl());
+        TSiteStore store(QStringLiteral("main"));
+        QCOMPARE(store.Open(url), TSiteStore::OpenResult::Ok);
+        QVERIFY(store.Write(Batch(QStringLiteral("hall-1"), 0, 5)));
+        QVERIFY2(server_.Stop(), qPrintable(server_.ErrorText()));
+        QVERIFY(!store.Write(Batch(QStringLiteral("hall-1"), 5, 5)));
+        QCOMPARE(TSiteStore(QStringLiteral("down")).Open(url), TSiteStore::OpenResult::Unreachable);
+        QVERIFY2(server_.Start(), qPrintable(server_.ErrorText()));
+        QCOMPARE(store.Open(url), TSiteStore::OpenResult::Ok);
+        QVERIFY2(store.Write(Batch(QStringLiteral("hall-1"), 5, 5)), qPrintable(store.LastError()));
+        QCOMPARE(store.RecordCount(QStringLiteral("hall-1")), std::optional<qint64>(10));
+    }
+
     // A writer killed at any moment leaves whole batches only.
     void killedWriterLeavesWholeBatches_data() { backends(); }
     void killedWriterLeavesWholeBatches()
@@ -289,9 +311,11 @@ private slots:
             TSiteStore store(QStringLiteral("watch"));
             QCOMPARE(store.Open(url), TSiteStore::OpenResult::Ok);
             const qint64 before = store.RecordCount(QStringLiteral("shaft")).value_or(-1);
-            // Kill it at a different moment each round, once it has written something.
-            QVERIFY(QTest::qWaitFor([&] { return store.RecordCount(QStringLiteral("shaft")).value_or(0) > before; }, 60000));
-            QTest::qWait(round * 37);
+            // Killed after a different number of batches each round, at whatever
+            // point of the next one it has come to.
+            QVERIFY(QTest::qWaitFor(
+                [&] { return store.RecordCount(QStringLiteral("shaft")).value_or(0) > before + round * kWriterBatch; },
+                60000));
             ::kill(pid_t(writer.processId()), SIGKILL);
             QVERIFY(writer.waitForFinished());
             const std::optional<qint64> count = store.RecordCount(QStringLiteral("shaft"));
@@ -318,9 +342,10 @@ private slots:
             QVERIFY(store.Write(hall));
             QVERIFY(store.Write(Batch(QStringLiteral("shaft"), 0, 1)));
         }
-        auto run = [&](const QStringList &arguments, QByteArray *out = nullptr) {
+        auto run = [&](const QStringList &arguments, QByteArray *out = nullptr, const QString &db = QString()) {
             QProcess kvarnctl;
-            kvarnctl.start(qEnvironmentVariable("KVARN_CTL"), QStringList{"export", "--db", url} + arguments);
+            kvarnctl.start(qEnvironmentVariable("KVARN_CTL"),
+                           QStringList{"export", "--db", db.isEmpty() ? url : db} + arguments);
             if (!kvarnctl.waitForFinished(60000))
                 return -1;
             if (out)
@@ -356,6 +381,12 @@ private slots:
                  list.constData());
         QVERIFY2(list.contains("\nshaft: 1 record, "), list.constData());
         QCOMPARE(run({"--installation", "nobody", "-o", "-"}), 2);
+        // A database that holds no site database is refused and left empty.
+        const QString empty = freshUrl();
+        if (empty.startsWith(QLatin1String("sqlite:")))
+            QVERIFY(QFile(empty.mid(7)).open(QIODevice::WriteOnly));
+        QCOMPARE(run({"--list"}, nullptr, empty), 2);
+        QVERIFY(execDirect(parse(empty), {"CREATE TABLE schema_version (version INTEGER)"}));
     }
 
     void cleanupTestCase() { QVERIFY2(server_.Stop(), qPrintable(server_.ErrorText())); }
