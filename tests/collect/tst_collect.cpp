@@ -314,13 +314,23 @@ void TestCollect::oneCycle()
                       "14:delay:700", "--fault", "22:bad-payload"}),
              qPrintable(b.ErrorText()));
     QVERIFY2(c.Start({"--records", "60", "--set", "SERIALN=1003", "--set", "DATETIME=01/12/2026 12.00.00"}), qPrintable(c.ErrorText()));
-    const QString config = site.Config(section("hall-1", a.LinkPath()) +
-                                       section("shaft \"B\"", b.LinkPath(), "Variables=ACTIVITY,STATUS") +
-                                       section("annex", c.LinkPath(), "Since=2026-12-01 11:41") +
-                                       section("lost", site.Folder() + "/no-such-tty"));
+    // The alarm command takes a while and fails: --once waits for it and says so.
+    const QString out = site.Folder() + "/alarms.txt";
+    const QString script = writeFile(site.Folder() + "/alarm.sh", "#!/bin/sh\nsleep 1\necho \"$KVARN_INSTALLATION $KVARN_EVENT\" >> \"$1\"\nexit 3\n");
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    auto sections = [&](const QString &hallLink) {
+        return "OnAlarm=" + script.toUtf8() + " " + out.toUtf8() + "\n" + section("hall-1", hallLink) +
+               section("shaft \"B\"", b.LinkPath(), "Variables=ACTIVITY,STATUS") +
+               section("annex", c.LinkPath(), "Since=2026-12-01 11:41") + section("lost", site.Folder() + "/no-such-tty");
+    };
+    const QString config = site.Config(sections(a.LinkPath()));
 
     const Run first = collect({"--config", config, "--once"});
     QCOMPARE(first.Code, 1);
+    QFile alarms(out);
+    QVERIFY(alarms.open(QIODevice::ReadOnly));
+    QVERIFY(alarms.readAll().contains("lost link-lost\n"));
+    QVERIFY2(first.Err.contains("lost: the alarm command " + script + " exited with 3"), qPrintable(first.Err));
     QVERIFY2(first.Err.contains("lost: link-lost the port"), qPrintable(first.Err));
 
     std::unique_ptr<TSiteStore> store = site.Store();
@@ -353,6 +363,18 @@ void TestCollect::oneCycle()
     QCOMPARE(store->RecordCount("shaft \"B\""), std::optional<qint64>(25));
     const QList<QByteArray> again = a.RequestLines().mid(asked);
     QCOMPARE(std::count_if(again.begin(), again.end(), [](const QByteArray &r) { return r.contains(":A"); }), 1);
+
+    // hall-1's archive starts afresh, its newest record older than the one
+    // stored: read again from the start, nothing deleted.
+    SimProcess fresh;
+    QVERIFY2(fresh.Start({"--records", "10", "--set", "SERIALN=1001", "--set", "DATETIME=01/11/2026 08.00.00"}),
+             qPrintable(fresh.ErrorText()));
+    site.Config(sections(fresh.LinkPath()));
+    QCOMPARE(collect({"--config", config, "--once"}).Code, 1);
+    store = site.Store();
+    QCOMPARE(store->RecordCount("hall-1"), std::optional<qint64>(50));
+    const QList<QStringList> later = site.Events();
+    QCOMPARE(std::count_if(later.begin(), later.end(), [](const QStringList &e) { return e[0] == "hall-1" && e[1] == "archive-reset"; }), 1);
 }
 
 // A kill -9 in the middle of a long first download, then a second run:
