@@ -4,6 +4,7 @@
 // installation answered (the emulator's log of its replies).
 
 #include "collect/siteconfig.h"
+#include "collect/storewriter.h"
 #include "store/sitestore.h"
 #include "support/pgserver.h"
 #include "support/simprocess.h"
@@ -16,6 +17,7 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -189,6 +191,7 @@ private slots:
     void killedDuringFirstDownload();
     void serviceAlarmsMetricsAndStop_data() { backends(); }
     void serviceAlarmsMetricsAndStop();
+    void writerKeepsNewestReadingsWhileAway();
 
 private:
     void backends()
@@ -534,6 +537,55 @@ void TestCollect::serviceAlarmsMetricsAndStop()
         db.close();
     }
     QSqlDatabase::removeDatabase("outage");
+}
+
+// While the server is away the writer keeps the newest readings up to its
+// bound, drops the archive records (the line reads them again), and writes
+// what it kept with a count of what it dropped once the server is back.
+void TestCollect::writerKeepsNewestReadingsWhileAway()
+{
+    Site site(&pg_, QStringLiteral("writer%1").arg(++databases_));
+    TStoreWriter writer(*TStoreUrl::Parse(site.Url, nullptr), 3);
+    QCOMPARE(writer.Open({"hall"}).Result, int(TSiteStore::OpenResult::Ok));
+    QSignalSpy failed(&writer, &TStoreWriter::WriteFailed);
+    QSignalSpy cursor(&writer, &TStoreWriter::CursorKnown);
+    auto batch = [](int n, bool record) {
+        TStoreBatch b{"hall", QByteArray("9"), {"ACTIVITY"}, {}, {}, {}};
+        const QDateTime at = QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC).addSecs(n);
+        b.Readings << TStoreReading{at, QByteArray::number(n), QByteArray("0"), QByteArray("0"), QByteArray("0")};
+        if (record)
+            b.Records << TStoreRecord{"07/12/2026 10.00.0" + QByteArray::number(n), {QByteArray::number(n)}};
+        return b;
+    };
+    writer.Write(batch(0, true));
+    QVERIFY2(pg_.Stop(), qPrintable(pg_.ErrorText()));
+    for (int n = 1; n <= 5; ++n)
+        writer.Write(batch(n, n == 2));
+    QCOMPARE(failed.size(), 1);
+    writer.RefreshCursor("hall"); // the line asks where to go on from
+    QVERIFY2(pg_.Start(), qPrintable(pg_.ErrorText()));
+    QTRY_COMPARE_WITH_TIMEOUT(cursor.size(), 1, 30000);
+    QCOMPARE(cursor.first().at(1).toByteArray(), QByteArray("07/12/2026 10.00.00"));
+    QVERIFY(!writer.Flush()); // nothing waits, but a batch of records was not stored
+    writer.Close();
+
+    QSqlDatabase db = site.Sql("writer");
+    QVERIFY(db.open());
+    {
+        QSqlQuery q(db);
+        QVERIFY(q.exec("SELECT activity FROM readings ORDER BY at"));
+        QStringList kept;
+        while (q.next())
+            kept << q.value(0).toString();
+        QCOMPARE(kept, (QStringList{"0", "3", "4", "5"}));
+        QVERIFY(q.exec("SELECT detail FROM events WHERE kind = 'readings-dropped'"));
+        QVERIFY(q.next());
+        QVERIFY2(q.value(0).toString().startsWith("2 readings dropped"), qPrintable(q.value(0).toString()));
+        QVERIFY(q.exec("SELECT count(*) FROM records"));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+    }
+    db.close();
 }
 
 QTEST_GUILESS_MAIN(TestCollect)
