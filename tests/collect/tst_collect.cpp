@@ -432,6 +432,10 @@ void TestCollect::serviceAlarmsMetricsAndStop()
              qPrintable(e.ErrorText()));
     QVERIFY2(f.Start({"--records", "5", "--set", "ALARM1ON=1", "--set", "STATUS=16", "--set", "ACTIVITY=321.5"}),
              qPrintable(f.ErrorText()));
+    // g's second reading goes unanswered (its STATUS, three times): the link
+    // is lost, and restored by the third.
+    SimProcess g;
+    QVERIFY2(g.Start({"--records", "1", "--fault", "21-23:silent"}), qPrintable(g.ErrorText()));
     const QString out = site.Folder() + "/alarm log.txt";
     const QString script = writeFile(site.Folder() + "/alarm.sh",
                                      "#!/bin/sh\necho \"$KVARN_INSTALLATION|$KVARN_EVENT|$KVARN_LEVEL|$KVARN_ACTIVITY|$KVARN_TIME\" >> \"$1\"\n");
@@ -439,7 +443,8 @@ void TestCollect::serviceAlarmsMetricsAndStop()
     const int port = freePort();
     const QString config = site.Config("Metrics=127.0.0.1:" + QByteArray::number(port) + "\nOnAlarm=" + script.toUtf8() +
                                        " \"" + out.toUtf8() + "\"\n" + section("e", e.LinkPath(), "PollSeconds=1") +
-                                       section("f", f.LinkPath(), "PollSeconds=3600"));
+                                       section("f", f.LinkPath(), "PollSeconds=3600") +
+                                       section("g", g.LinkPath(), "PollSeconds=1"));
     QProcess p;
     p.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", config});
     QVERIFY(p.waitForStarted());
@@ -459,6 +464,8 @@ void TestCollect::serviceAlarmsMetricsAndStop()
              (QStringList{"e|alarm|1", "e|alarm|2", "e|alarm|0"}));
     QVERIFY2(ran.contains(QRegularExpression("^f\\|alarm\\|1\\|321\\.5\\|20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$")), qPrintable(ran.join('\n')));
     QVERIFY2(ran.contains(QRegularExpression("f\\|fault\\|1\\|321\\.5\\|.*")), qPrintable(ran.join(u'\n')));
+    QCOMPARE(ran.filter(QRegularExpression("^g\\|")).replaceInStrings(QRegularExpression("\\|[^|]*\\|[^|]*\\|[^|]*$"), ""),
+             (QStringList{"g|link-lost", "g|link-restored"}));
 
     // The metrics of f, polled once, are its stored reading.
     QNetworkAccessManager net;
