@@ -30,11 +30,13 @@ if diff -u dist/package-files.txt <(cd "$root" && find . ! -type d | sed 's|^\.|
 else
   fail "the package's files differ from dist/package-files.txt (- expected, + found)"
 fi
-for exe in kvarn kvarnctl kvarn-sim; do
+for exe in kvarn kvarnctl kvarn-sim kvarn-collect; do
   [[ $(file -b "$root/usr/bin/$exe") == ELF* ]] || fail "/usr/bin/$exe is not an executable"
 done
 helps "$root/usr/bin/kvarnctl" kvarnctl && ok "kvarnctl --help from the unpacked tree" \
   || fail "kvarnctl --help from the unpacked tree"
+helps "$root/usr/bin/kvarn-collect" kvarn-collect && ok "kvarn-collect --help from the unpacked tree" \
+  || fail "kvarn-collect --help from the unpacked tree"
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || true
   [ -z "$warnings" ] && ok "man -l $(basename "$page")" || fail "man -l $(basename "$page"): $warnings"
@@ -42,7 +44,7 @@ done
 
 # Dependencies from the libraries the programs link.
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 libjpeg62-turbo qt6-qpa-plugins; do
+for lib in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 libjpeg62-turbo qt6-qpa-plugins qt6-translations-l10n libqt6sql6-sqlite; do
   case ", $depends" in
     *", $lib"*) ;;
     *) fail "Depends lacks $lib: $depends" ;;

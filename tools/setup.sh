@@ -17,6 +17,8 @@ KVARN_PACKAGES=(
   qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-psql
   libgsl-dev
   postgresql prometheus poppler-utils
+  # bench/compare_scipy.py: the peak fits against SciPy's (not a test).
+  python3-scipy
 )
 
 # What building, checking and installing the Debian package needs besides

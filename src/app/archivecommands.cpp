@@ -11,6 +11,7 @@
 #include "views/archiveparamselector.h"
 #include "views/devicearchiveview.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <exception>
 
@@ -76,6 +77,7 @@ void TMainForm::CmdReadArchive()
             throw EUserBreak();
 
         TOPVarList::CopyTo(ArchiveParamSelector->ResultVarList(), Device->ArchiveSelection);
+        ShowArchiveNote(QString());
         repaint();
 
         WaitWindow2Btn->ShowWait(u8("загрузка архива"));
@@ -88,12 +90,16 @@ void TMainForm::CmdReadArchive()
         Device->Archive->SetDescriptions(Device->ArchiveDescriptions.get());
         ArchiveView->SetColumns(Device->ArchiveVars.get(), Device->ArchiveDescriptions.get());
         ArchiveView->ShowArchive(*Device->Archive);
+        NoteOrigin(ArchiveView, QString());
 
         if (Device->ArchiveReadStopped()) {
             const QByteArray line = Cp("Чтение архива остановлено оператором: прочитано ") +
                                     QByteArray::number(Device->Archive->RecordCount()) + Cp(" записей из ") +
                                     QByteArray::number(Device->ArchiveRecordsInRange());
             LogTerminalLine(line);
+            ShowArchiveNote(u8("Прочитано %1 записей из %2 (чтение остановлено)")
+                                .arg(Device->Archive->RecordCount())
+                                .arg(Device->ArchiveRecordsInRange()));
         }
     } catch (const EInternalError &) {
         Prompt().Warning(u8("Загрузка архива не удалась!"));
@@ -111,10 +117,12 @@ void TMainForm::CmdLoadArchiveFile()
         const QString fileName = Prompt().OpenFileName(u8(kArchiveFilter), QStringLiteral("daf"));
         if (fileName.isEmpty())
             return;
+        ShowArchiveNote(QString());
         if (!Device->Archive->LoadFromFile(fileName))
             throw EInternalError();
         ArchiveView->SetColumns(Device->Archive->Names(), Device->Archive->Descriptions());
         ArchiveView->ShowArchive(*Device->Archive);
+        NoteOrigin(ArchiveView, fileName);
     } catch (...) {
         Prompt().Warning(u8("Чтение архива из файла не удалось!"));
         ArchiveView->Clear();
@@ -136,4 +144,10 @@ void TMainForm::CmdSaveArchiveFile()
     } catch (...) {
         Prompt().Warning(u8("Запись архива из файла не удалось!"));
     }
+}
+
+void TMainForm::ShowArchiveNote(const QString &note)
+{
+    ArchiveNotePanel->setText(note);
+    ArchiveNotePanel->setVisible(!note.isEmpty() && ActivePages().Page == pgArchive);
 }

@@ -4,12 +4,14 @@
 #include "base/textutils.h"
 #include "serial/quitsignals.h"
 #include "ui/fonts.h"
+#include "ui/qttranslations.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    InstallQtTranslations(app);
     // SIGINT and SIGTERM end the window as its own exits do, closing the port.
     QuitOnSignals(app);
     // The application's own title, which the window system shows where a

@@ -78,6 +78,7 @@ public:
     void Information(const QString &text) override { form_->Prompt().Information(text); }
     void Error(const QString &text) override { form_->Prompt().Error(text); }
     bool Confirm(const QString &text) override { return form_->Prompt().Confirm(text); }
+    void Notice(const QString &text) override { form_->Prompt().Notice(text); }
     int Exec(QDialog &dialog) override { return form_->Prompt().Exec(dialog); }
     QString OpenFileName(const QString &filter, const QString &suffix) override
     {
@@ -207,6 +208,12 @@ void TMainForm::CreateMenu()
     N5->setEnabled(false);
     N6 = item(N1, "N6", "&Сохранить спектр", &TMainForm::N6Click);
     N6->setEnabled(false);
+    PrintItem = item(N1, "PrintItem", "Печать…", &TMainForm::PrintReport);
+    PreviewItem = item(N1, "PreviewItem", "Предварительный просмотр…", &TMainForm::PreviewReport);
+    ReportPdfItem = item(N1, "ReportPdfItem", "Сохранить отчёт в PDF…", &TMainForm::SaveReportPdf);
+    // Like the file items, on once the page shown has something to report.
+    for (QAction *report : {PrintItem, PreviewItem, ReportPdfItem})
+        report->setEnabled(false);
     N3 = separator(N1, "N3");
     N4 = item(N1, "N4", "&Выход", &TMainForm::N4Click);
 
@@ -269,6 +276,7 @@ void TMainForm::CreatePages()
     MenuItem1 = TerminalPopupMenu->addAction(u8("Очистить окно терминала"));
     MenuItem1->setObjectName(QStringLiteral("MenuItem1"));
     connect(MenuItem1, &QAction::triggered, this, &TMainForm::MenuItem1Click);
+    CommTerminalLB->AddLogItems(*TerminalPopupMenu, *forwardingPrompt_);
     connect(CommTerminalLB, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         TerminalPopupMenu->popup(CommTerminalLB->viewport()->mapToGlobal(pos));
     });
@@ -311,6 +319,14 @@ void TMainForm::CreateStatusBar()
         clockWidth = qMax(clockWidth, metrics.horizontalAdvance(ClockText(t)) + 12);
     StatusBarPanel0 = panel("MainStatusBarPanel0", clockWidth, Qt::AlignCenter);
     StatusBarPanel1 = panel("MainStatusBarPanel1", kSecondPanelWidth, Qt::AlignLeft | Qt::AlignVCenter);
+    // What the archive page holds when it is not what was asked for; shown
+    // with that page only, and never widening the window.
+    ArchiveNotePanel = new QLabel(MainStatusBar);
+    ArchiveNotePanel->setObjectName(QStringLiteral("ArchiveNotePanel"));
+    ArchiveNotePanel->setTextFormat(Qt::PlainText);
+    ArchiveNotePanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    MainStatusBar->addWidget(ArchiveNotePanel, 1);
+    ArchiveNotePanel->hide();
     MainStatusBar->setFixedHeight(qMax(kStatusBarHeight, StatusBarPanel0->sizeHint().height() + 2));
 }
 
@@ -327,6 +343,8 @@ void TMainForm::FormCreate()
     BackgroundSpectrView = new TSpectrView(*forwardingPrompt_, SpectrTabSheet2);
     BackgroundSpectrView->setObjectName(QStringLiteral("BackgroundSpectrView"));
     MainSpectrView->SetBackgroundView(BackgroundSpectrView);
+    MainSpectrView->EnablePeakItems();
+    BackgroundSpectrView->EnablePeakItems();
     ArchiveView = new TDeviceArchiveView(TabSheet6);
     ArchiveView->setObjectName(QStringLiteral("ArchiveView"));
     ArchiveView->SetPrompt(forwardingPrompt_.get());
@@ -491,11 +509,13 @@ void TMainForm::MainPageControlChange()
 void TMainForm::ShowPageControls(int page)
 {
     const TPageControls controls = PageControls(page);
-    for (QAction *action : {N5, N6, ToolButton1, ToolButton2})
+    for (QAction *action : {N5, N6, ToolButton1, ToolButton2, PrintItem, PreviewItem, ReportPdfItem})
         action->setEnabled(controls.FileCommandsEnabled);
     DispatchButton->setVisible(controls.ExchangeButtonsShown);
     RequestButton->setVisible(controls.ExchangeButtonsShown);
     TestModeButton->setVisible(controls.TestModeButtonShown);
+    TidyToolBarSeparators(*MainToolBar);
+    ArchiveNotePanel->setVisible(page == pgArchive && !ArchiveNotePanel->text().isEmpty());
     // Buttons appear and go at once, not with the next layout pass.
     MainToolBar->layout()->activate();
 }

@@ -13,6 +13,7 @@
 #include "serial/rs232channel.h"
 #include "ui/operatorprompt.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
@@ -40,6 +41,7 @@ class TDelayTimeWindow;
 class TRadioGroup;
 class WidgetPasswordAsker;
 class TDeviceArchiveView;
+class TReportDocument;
 class TOpenProtocolDriver;
 class TORMAK;
 class TPasswords;
@@ -205,6 +207,8 @@ private:
     void CmdReadArchive();
     void CmdLoadArchiveFile();
     void CmdSaveArchiveFile();
+    // The note beside the archive page until the next read or load; empty: none.
+    void ShowArchiveNote(const QString &note);
     void CmdSetupSerialPort();
     // One line of the program's own on the terminal page, within its limit.
     void LogOnTerminal(const QByteArray &line);
@@ -219,6 +223,16 @@ private:
     void EnableDispatchForShownSubPage();
     // A line of the window's own in the terminal page, kept within its limit.
     void LogTerminalLine(const QByteArray &line);
+    // Reports of the active page (reportcommands.cpp): printed, previewed or
+    // saved as PDF, the same pages each time.
+    std::unique_ptr<TReportDocument> ActivePageReport();
+    void PrintReport();
+    void PreviewReport();
+    void SaveReportPdf();
+    // Where what a view shows came from: a file's name, or empty for a read
+    // from the installation at that time.
+    void NoteOrigin(QObject *view, const QString &fileName);
+    QHash<QObject *, QString> origins_;
     // Puts the lamp buttons and the output contact back as they were shown
     // before the operator's click (a write that could not go out).
     void RestoreCommonWriteControls();
@@ -270,6 +284,9 @@ private:
     QMenu *N1 = nullptr;
     QAction *N5 = nullptr;
     QAction *N6 = nullptr;
+    QAction *PrintItem = nullptr;
+    QAction *PreviewItem = nullptr;
+    QAction *ReportPdfItem = nullptr;
     QAction *N3 = nullptr;
     QAction *N4 = nullptr;
     QMenu *RS2321 = nullptr;
@@ -371,6 +388,7 @@ private:
     QStatusBar *MainStatusBar = nullptr;
     QLabel *StatusBarPanel0 = nullptr; // the clock
     QLabel *StatusBarPanel1 = nullptr;
+    QLabel *ArchiveNotePanel = nullptr; // e.g. a read the operator stopped
 
     QTimer *ClockTimer = nullptr;
     QTimer *TestModeRequestTimer = nullptr;

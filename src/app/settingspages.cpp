@@ -196,6 +196,9 @@ void TMainForm::CreateCommonPage()
     Label47 = label(GroupBox7, "Label47", "Дата", {8, 18, 47, 21});
     DevDate = named(new QDateEdit(GroupBox7), "DevDate", {56, 18, 135, 21});
     DevDate->setDisplayFormat(DevDateFormat(QLocale::system()));
+    // The user's date order, with the month names in Russian like every
+    // other text of the window.
+    DevDate->setLocale(QLocale(QLocale::Russian, QLocale::Russia));
     DevDate->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
     Label48 = label(GroupBox7, "Label48", "Время", {192, 18, 65, 21});
     DevTime = named(new QTimeEdit(GroupBox7), "DevTime", {258, 18, 77, 21});

@@ -8,12 +8,28 @@
 #include "base/cp1251.h"
 #include "instrument/ormak.h"
 #include "instrument/radiationspectr.h"
+#include "instrument/spectrumformats.h"
 #include "ui/u8.h"
 #include "views/spectrview.h"
 
 namespace {
-constexpr const char *kSpectrumFilter = "Файлы спектральных характеристик|*.spc|Все файлы|*.*";
+constexpr const char *kSpectrumFilter = "Файлы спектральных характеристик|*.spc|ANSI N42.42 (XML)|*.n42|"
+                                       "IAEA SPE|*.spe|CSV (канал, энергия, счёт)|*.csv|Все файлы|*.*";
 constexpr const char *kSpectrumSuffix = "spc";
+
+// The reason a spectrum file is refused, in the window's words.
+QString SpectrumProblemText(TSpectrumFileProblem problem)
+{
+    switch (problem) {
+    case TSpectrumFileProblem::ChannelCount: return u8("В файле не 1024 канала.");
+    case TSpectrumFileProblem::Counts: return u8("Счёт канала в файле — не целое число допустимой величины.");
+    case TSpectrumFileProblem::Calibration: return u8("Калибровка по энергии в файле — не прямая линия.");
+    case TSpectrumFileProblem::Layout: return u8("Файл не соответствует своему формату.");
+    case TSpectrumFileProblem::File:
+    case TSpectrumFileProblem::None: break;
+    }
+    return u8("Файл не удаётся прочитать.");
+}
 } // namespace
 
 void TMainForm::CmdReadSpectrum(TCommand command)
@@ -35,6 +51,7 @@ void TMainForm::CmdReadSpectrum(TCommand command)
             BackgroundSpectrView->ShowSpectrum(*Device->BackgroundSpectrum);
         else
             MainSpectrView->ShowSpectrum(*Device->Spectrum);
+        NoteOrigin(background ? BackgroundSpectrView : MainSpectrView, QString());
     } else {
         Prompt().Warning(u8("Спектр считан неудачно. Отображение невозможно"));
     }
@@ -62,10 +79,28 @@ void TMainForm::CmdLoadSpectrumFile()
     if (fileName.isEmpty())
         return;
     // Only the view takes what was loaded; a file that does not load leaves
-    // it as it was, without a word. Nothing reaches the installation.
-    TRadiationSpectr loaded;
-    if (loaded.LoadFromFile(fileName))
-        view->ShowSpectrum(loaded);
+    // it as it was, and the operator is told. Nothing reaches the installation.
+    const std::optional<TSpectrumFormat> format = SpectrumFormatOf(fileName);
+    if (!format || format == TSpectrumFormat::Spc) {
+        TRadiationSpectr loaded;
+        if (loaded.LoadFromFile(fileName)) {
+            view->ShowSpectrum(loaded);
+            NoteOrigin(view, fileName);
+        } else {
+            Prompt().Warning(u8("Чтение спектра из файла не удалось!"));
+        }
+        return;
+    }
+    // The other formats are read strictly, and the warning says why. The
+    // background view takes a file's background spectrum when it has one.
+    TSpectrumFile file;
+    TSpectrumFileProblem problem;
+    if (!ReadSpectrumFile(fileName, file, nullptr, &problem)) {
+        Prompt().Warning(u8("Чтение спектра из файла не удалось! ") + SpectrumProblemText(problem));
+        return;
+    }
+    view->ShowSpectrum(view == BackgroundSpectrView && file.Background ? *file.Background : file.Main);
+    NoteOrigin(view, fileName);
 }
 
 void TMainForm::CmdSaveSpectrumFile()
@@ -79,6 +114,21 @@ void TMainForm::CmdSaveSpectrumFile()
     // What the view shows, with its own calibration. The save replaces the
     // file only once it is written whole; when it cannot, the operator must
     // know that the spectrum is not in the file.
-    if (!view->ViewSpectrum()->SaveToFile(fileName))
+    const std::optional<TSpectrumFormat> format = SpectrumFormatOf(fileName);
+    bool saved = false;
+    if (!format || format == TSpectrumFormat::Spc) {
+        saved = view->ViewSpectrum()->SaveToFile(fileName);
+    } else {
+        // An N42 file holds both spectra once the background view has one.
+        TSpectrumFile file;
+        const TRadiationSpectr *background = BackgroundSpectrView->ViewSpectrum();
+        const bool both = format == TSpectrumFormat::N42 && background && background->SumCounts(0, 1023) != 0 &&
+                          MainSpectrView->ViewSpectrum();
+        file.Main = both ? *MainSpectrView->ViewSpectrum() : *view->ViewSpectrum();
+        if (both)
+            file.Background = *background;
+        saved = WriteSpectrumFile(fileName, file, nullptr);
+    }
+    if (!saved)
         Prompt().Warning(u8("Сохранить спектр в файле не удалось"));
 }

@@ -1,10 +1,15 @@
 #include "app/terminallistbox.h"
 
 #include "base/cp1251.h"
+#include "base/savefile.h"
 #include "ui/fonts.h"
+#include "ui/operatorprompt.h"
 
+#include <QAction>
+#include <QMenu>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTime>
 
 namespace {
 class FixedHeightDelegate : public QStyledItemDelegate {
@@ -51,11 +56,71 @@ QString TTerminalListBox::DisplayText(const QByteArray &line)
     return text;
 }
 
+namespace {
+// Each item keeps its line as shown without a time, and the time it came in.
+constexpr int kLineRole = Qt::UserRole;
+constexpr int kTimeRole = Qt::UserRole + 1;
+} // namespace
+
+QString TTerminalListBox::ShownText(const QListWidgetItem &item, bool withTime)
+{
+    const QString line = item.data(kLineRole).toString();
+    if (!withTime)
+        return line;
+    return item.data(kTimeRole).toTime().toString(QStringLiteral("hh:mm:ss.zzz")) + QStringLiteral("  ") + line;
+}
+
 void TTerminalListBox::AppendLine(const QByteArray &line)
 {
     QScrollBar *bar = verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
-    addItem(DisplayText(line));
+    auto *item = new QListWidgetItem;
+    item->setData(kLineRole, DisplayText(line));
+    item->setData(kTimeRole, QTime::currentTime());
+    item->setText(ShownText(*item, showTimes_));
+    addItem(item);
     if (atEnd)
         scrollToBottom();
+}
+
+void TTerminalListBox::SetShowTimes(bool on)
+{
+    showTimes_ = on;
+    for (int i = 0; i < count(); ++i)
+        item(i)->setText(ShownText(*item(i), on));
+    if (ShowTimesItem)
+        ShowTimesItem->setChecked(on);
+}
+
+QByteArray TTerminalListBox::LogText() const
+{
+    QString text;
+    for (int i = 0; i < count(); ++i)
+        text += ShownText(*item(i), true) + QLatin1Char('\n');
+    return text.toUtf8();
+}
+
+void TTerminalListBox::SaveLog()
+{
+    if (!prompt_)
+        return;
+    const QString fileName =
+        prompt_->SaveFileName(QString::fromUtf8("Текстовые файлы (*.txt);;Все файлы (*.*)"), QStringLiteral("txt"));
+    if (fileName.isEmpty())
+        return;
+    if (!SaveFileAtomically(fileName, LogText()))
+        prompt_->Warning(QString::fromUtf8("Сохранить журнал в файле не удалось: ") + fileName);
+}
+
+void TTerminalListBox::AddLogItems(QMenu &menu, OperatorPrompt &prompt)
+{
+    prompt_ = &prompt;
+    menu.addSeparator();
+    ShowTimesItem = menu.addAction(QString::fromUtf8("Показывать время строк"));
+    ShowTimesItem->setObjectName(QStringLiteral("ShowTimesItem"));
+    ShowTimesItem->setCheckable(true);
+    ShowTimesItem->setChecked(showTimes_);
+    connect(ShowTimesItem, &QAction::toggled, this, &TTerminalListBox::SetShowTimes);
+    SaveLogItem = menu.addAction(QString::fromUtf8("Сохранить журнал…"), this, &TTerminalListBox::SaveLog);
+    SaveLogItem->setObjectName(QStringLiteral("SaveLogItem"));
 }

@@ -2,10 +2,18 @@
 // The terminal page's list box: one line per request and per reply of the
 // exchange. The protocol driver writes to it through TerminalSink (code page
 // 1251 lines) and keeps it within its line limit.
+//
+// Every line keeps the time it came in. The times are shown in front of the
+// lines on request (off at start, when the lines are exactly the exchange's),
+// and the whole log can be saved as a UTF-8 text file with its times.
 
 #include "base/sinks.h"
 
 #include <QListWidget>
+
+class OperatorPrompt;
+class QAction;
+class QMenu;
 
 class TTerminalListBox : public QListWidget, public TerminalSink {
     Q_OBJECT
@@ -22,5 +30,26 @@ public:
     // The text as shown for a code page 1251 line.
     static QString DisplayText(const QByteArray &line);
 
+    // "hh:mm:ss.zzz" in front of every line, or not.
+    void SetShowTimes(bool on);
+    bool ShowTimes() const { return showTimes_; }
+    // Every line with its time, one a line, as UTF-8.
+    QByteArray LogText() const;
+    // Asks for a file name and writes LogText there whole; a failed write
+    // is reported.
+    void SaveLog();
+
+    // The log's items of the page's context menu, going through the prompt
+    // (not owned): the times switch and "Сохранить журнал…".
+    void AddLogItems(QMenu &menu, OperatorPrompt &prompt);
+    QAction *ShowTimesItem = nullptr;
+    QAction *SaveLogItem = nullptr;
+
     static constexpr int kItemHeight = 14;
+
+private:
+    static QString ShownText(const QListWidgetItem &item, bool withTime);
+
+    bool showTimes_ = false;
+    OperatorPrompt *prompt_ = nullptr;
 };

@@ -1,6 +1,9 @@
 #include "cli/cliarguments.h"
+#include "cli/cliexport.h"
+#include "store/sitestore.h"
 
 #include "instrument/archivesearch.h"
+#include "instrument/spectrumformats.h"
 
 #include "base/cp1251.h"
 #include "base/textutils.h"
@@ -42,6 +45,9 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Convert, "convert", {}},
         {TCliCommand::Ports, "ports", {}},
         {TCliCommand::Passwd, "passwd", {}},
+        {TCliCommand::Report, "report", {"-o", "--since", "--until", "--db", "--installation"}},
+        {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o"}},
+        {TCliCommand::Peaks, "peaks", {"--background", "--threshold", "--csv"}},
         {TCliCommand::Help, "help", {}},
     };
     return list;
@@ -50,9 +56,10 @@ const QList<CommandInfo> &commands()
 const QStringList kLineOptions = {"--port", "--baud", "--config", "--device"};
 const QStringList kValueOptions = kLineOptions + QStringList{"-o", "--csv", "--vars", "--step", "--from", "--to",
                                                               "--interval", "--count", "--since", "--until",
-                                                              "--append", "--append-csv"};
+                                                              "--append", "--append-csv", "--db", "--installation",
+                                                              "--background", "--threshold"};
 // Options of a command that take no value.
-const QStringList kFlagOptions = {"--dry-run"};
+const QStringList kFlagOptions = {"--dry-run", "--list"};
 
 const QList<QPair<TCliGroup, const char *>> kGroups = {
     {TCliGroup::Common, "common"},   {TCliGroup::Alarm, "alarm"},     {TCliGroup::Counter, "counter"},
@@ -89,6 +96,7 @@ private:
     bool variable(const QString &argument, bool withValue);
     bool outputs(bool required);
     bool archive();
+    bool report(const QStringList &args);
     bool given(const char *name) const;
     bool command();
 
@@ -147,6 +155,20 @@ bool Parser::commandOption(const Option &o)
         if (o.Value.isEmpty())
             return fail(QStringLiteral("-o needs a file name"));
         r_.OutputFile = o.Value;
+    } else if (o.Name == u"--csv" && r_.Command == TCliCommand::Peaks) {
+        if (!o.Value.isEmpty())
+            return fail(QStringLiteral("peaks --csv takes no value: the table goes to standard output"));
+        r_.PeaksCsv = true;
+    } else if (o.Name == u"--background") {
+        if (o.Value.isEmpty())
+            return fail(QStringLiteral("--background needs a spectrum file"));
+        r_.BackgroundFile = o.Value;
+    } else if (o.Name == u"--threshold") {
+        bool ok = false;
+        r_.Threshold = o.Value.toDouble(&ok);
+        if (!ok || !(r_.Threshold >= 1 && r_.Threshold <= 100))
+            return fail(QStringLiteral("--threshold takes a number of standard deviations from 1 to 100, not \"%1\"")
+                            .arg(o.Value));
     } else if (o.Name == u"--csv") {
         if (o.Value.isEmpty())
             return fail(QStringLiteral("--csv needs a file name (- for standard output)"));
@@ -179,6 +201,12 @@ bool Parser::commandOption(const Option &o)
         r_.AppendCsv = o.Name == u"--append-csv";
     } else if (o.Name == u"--dry-run") {
         r_.DryRun = true;
+    } else if (o.Name == u"--db") {
+        r_.Database = o.Value;
+    } else if (o.Name == u"--installation") {
+        r_.Installation = o.Value;
+    } else if (o.Name == u"--list") {
+        r_.ListInstallations = true;
     } else if (o.Name == u"--step" || o.Name == u"--from" || o.Name == u"--to") {
         // Out-of-range values are clamped to the archive as the window does.
         if (!number(o, intMin, intMax, n))
@@ -305,6 +333,30 @@ bool Parser::archive()
     return problem.isEmpty() ? true : fail(problem);
 }
 
+// An archive period as a PDF report: of an archive file, or of the records
+// the site database holds for one installation.
+bool Parser::report(const QStringList &args)
+{
+    if (!r_.Database.isEmpty() || !r_.Installation.isEmpty()) {
+        if (!args.isEmpty())
+            return fail(QStringLiteral("report takes an archive file or --db and --installation, not both"));
+        if (r_.Database.isEmpty() || r_.Installation.isEmpty())
+            return fail(QStringLiteral("report --db URL --installation NAME: give both"));
+        QString error;
+        if (!TStoreUrl::Parse(r_.Database, &error))
+            return fail(error);
+    } else if (args.size() != 1 || QFileInfo(args[0]).suffix().toLower() != u"daf") {
+        return fail(QStringLiteral("report takes one archive file (.daf), or --db URL --installation NAME"));
+    } else {
+        r_.Input = args[0];
+    }
+    if (r_.Since && r_.Until && *r_.Until < *r_.Since)
+        return fail(QStringLiteral("--until is earlier than --since"));
+    if (r_.OutputFile.isEmpty() || QFileInfo(r_.OutputFile).suffix().toLower() != u"pdf")
+        return fail(QStringLiteral("report needs -o REPORT.pdf"));
+    return outputs(true);
+}
+
 bool Parser::command()
 {
     const QString name = CliCommandName(r_.Command);
@@ -356,17 +408,40 @@ bool Parser::command()
         return noArguments();
     case TCliCommand::Convert: {
         if (args.size() != 2)
-            return fail(QStringLiteral("convert takes IN OUT: an archive (.daf) or spectrum (.spc) file and a .csv"));
+            return fail(QStringLiteral("convert takes IN OUT: an archive (.daf) and a .csv, or a spectrum (.spc, .n42, "
+                                       ".spe, .csv) and another"));
         r_.Input = args[0];
         r_.Output = args[1];
-        const QString suffix = QFileInfo(r_.Input).suffix().toLower();
-        if (suffix != u"daf" && suffix != u"spc")
-            return fail(QStringLiteral("convert reads .daf and .spc files, not \"%1\"").arg(r_.Input));
-        if (r_.Output != u"-" && QFileInfo(r_.Output).suffix().toLower() != u"csv")
-            return fail(QStringLiteral("convert writes CSV: OUT ends with .csv (or is - for standard output)"));
-        r_.CsvFile = r_.Output;
+        const bool archive = QFileInfo(r_.Input).suffix().toLower() == u"daf";
+        if (!archive && !SpectrumFormatOf(r_.Input))
+            return fail(QStringLiteral("convert reads .daf and .spc files, and spectra as .n42, .spe or .csv, not \"%1\"")
+                            .arg(r_.Input));
+        const std::optional<TSpectrumFormat> out = SpectrumFormatOf(r_.Output);
+        if (archive && r_.Output != u"-" && out != TSpectrumFormat::Csv)
+            return fail(QStringLiteral("convert writes CSV of an archive: OUT ends with .csv (or is - for standard output)"));
+        if (!archive && r_.Output != u"-" && !out)
+            return fail(QStringLiteral("convert writes a spectrum as .spc, .n42, .spe or .csv (or - for CSV on standard "
+                                       "output), not \"%1\"")
+                            .arg(r_.Output));
+        if (QFileInfo(r_.Input).absoluteFilePath() == QFileInfo(r_.Output).absoluteFilePath())
+            return fail(QStringLiteral("IN and OUT are the same file"));
+        (r_.Output == u"-" || out == TSpectrumFormat::Csv ? r_.CsvFile : r_.OutputFile) = r_.Output;
         return outputs(false);
     }
+    case TCliCommand::Export:
+        if (!noArguments())
+            return false;
+        if (const QString problem = CliExportProblem(r_); !problem.isEmpty())
+            return fail(problem);
+        return true;
+    case TCliCommand::Peaks:
+        if (args.size() != 1)
+            return fail(QStringLiteral("peaks takes one spectrum file (.spc, .n42, .spe or .csv)"));
+        r_.Input = args[0];
+        for (const QString &file : {r_.Input, r_.BackgroundFile})
+            if (!file.isEmpty() && !SpectrumFormatOf(file))
+                return fail(QStringLiteral("peaks reads spectra as .spc, .n42, .spe or .csv, not \"%1\"").arg(file));
+        return true;
     case TCliCommand::Passwd:
         if (args.size() == 3 && args[0] == u"encode") {
             r_.Encode = true;
@@ -380,13 +455,31 @@ bool Parser::command()
             return true;
         }
         return fail(QStringLiteral("passwd takes encode PLAIN OUT or decode FILE"));
+    case TCliCommand::Report:
+        return report(args);
     }
     return true;
+}
+
+// Whether the command is "peaks": the first argument that is neither an
+// option nor an option's value.
+bool peaksCommand(const QStringList &arguments)
+{
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == u"--")
+            return i + 1 < arguments.size() && arguments[i + 1] == u"peaks";
+        if (!arguments[i].startsWith(u'-') || arguments[i] == u"-")
+            return arguments[i] == u"peaks";
+        if (kValueOptions.contains(arguments[i]))
+            ++i;
+    }
+    return false;
 }
 
 bool Parser::Run(const QStringList &arguments)
 {
     r_ = TCliRequest();
+    const bool peaks = peaksCommand(arguments);
     bool help = false;
     bool optionsEnded = false;
     for (int i = 0; i < arguments.size(); ++i) {
@@ -410,8 +503,8 @@ bool Parser::Run(const QStringList &arguments)
             help = true;
         } else if (o.Name == u"--verbose") {
             r_.Verbose = true;
-        } else if (kFlagOptions.contains(o.Name)) {
-            options_.append(o);
+        } else if (kFlagOptions.contains(o.Name) || (o.Name == u"--csv" && peaks && !inlineValue)) {
+            options_.append(o); // peaks --csv: the table as CSV on standard output
         } else if (kValueOptions.contains(o.Name)) {
             if (!inlineValue) {
                 if (i + 1 >= arguments.size())
@@ -490,6 +583,12 @@ bool TCliRequest::UsesLine() const
 bool ParseCliArguments(const QStringList &arguments, TCliRequest &request, QString *error)
 {
     return Parser(request, error).Run(arguments);
+}
+
+bool CliCommandDrawsPages(const QStringList &arguments)
+{
+    TCliRequest request;
+    return ParseCliArguments(arguments, request, nullptr) && request.Command == TCliCommand::Report;
 }
 
 QString CliCommandName(TCliCommand command)

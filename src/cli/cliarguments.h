@@ -17,7 +17,9 @@
 #include <QtGlobal>
 #include <optional>
 
-enum class TCliCommand { None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd };
+enum class TCliCommand {
+    None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report, Export, Peaks
+};
 
 // The variable groups of "read", each one list of the installation's variable set.
 enum class TCliGroup { Common, Alarm, Counter, Service, Records, Test };
@@ -68,9 +70,18 @@ struct TCliRequest {
     int Interval = 10;              // poll --interval, seconds 1..255
     std::optional<int> Count;       // poll --count; none: until interrupted
 
-    QString Input;                  // convert IN, passwd encode PLAIN, passwd decode FILE
+    QString Input;                  // convert IN, passwd encode PLAIN, passwd decode FILE, report FILE.daf
     QString Output;                 // convert OUT, passwd encode OUT
     bool Encode = false;            // passwd encode (else decode)
+
+    QString Database;               // export --db URL
+    QString Installation;           // export --installation NAME
+    bool ListInstallations = false; // export --list
+
+    // peaks FILE (in Input): --background FILE, --threshold SIGMA, --csv
+    QString BackgroundFile;
+    double Threshold = 3.0;
+    bool PeaksCsv = false;
 
     // Whether the command talks to the installation (and so needs the line).
     bool UsesLine() const;
@@ -78,6 +89,11 @@ struct TCliRequest {
 
 // False with a message saying what is wrong; request is then unspecified.
 bool ParseCliArguments(const QStringList &arguments, TCliRequest &request, QString *error);
+
+// Whether the command line asks for a command that draws pages (report):
+// the program then needs a graphical application, on the offscreen platform
+// unless QT_QPA_PLATFORM names another.
+bool CliCommandDrawsPages(const QStringList &arguments);
 
 // The command's name on the command line ("sync-clock").
 QString CliCommandName(TCliCommand command);

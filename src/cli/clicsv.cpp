@@ -5,6 +5,7 @@
 #include "cli/cliconsole.h"
 #include "instrument/devicearchive.h"
 #include "instrument/radiationspectr.h"
+#include "instrument/spectrumformats.h"
 
 namespace {
 
@@ -30,11 +31,7 @@ void appendField(QByteArray &csv, QByteArrayView cp1251)
 
 QByteArray SpectrumCsv(const TRadiationSpectr &spectrum)
 {
-    QByteArray csv = "channel,count\n";
-    csv.reserve(TRadiationSpectr::ChannelCount * 16);
-    for (int c = 0; c < TRadiationSpectr::ChannelCount; ++c)
-        csv += QByteArray::number(c) + ',' + QByteArray::number(spectrum.GetCount(c)) + '\n';
-    return csv;
+    return SpectrumCsvImage(spectrum, false);
 }
 
 QByteArray ArchiveCsv(const TDeviceArchive &archive)

@@ -7,13 +7,18 @@
 #include "cli/archiveappend.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
+#include "cli/cliexport.h"
+#include "cli/clispectrum.h"
 #include "instrument/archivesearch.h"
+#include "instrument/archivetable.h"
 #include "instrument/devicearchive.h"
 #include "instrument/ormak.h"
 #include "instrument/radiationspectr.h"
 #include "protocol/frame.h"
 #include "protocol/openprotocoldriver.h"
 #include "protocol/opvarlist.h"
+#include "report/archivereport.h"
+#include "store/sitestore.h"
 #include "serial/comproperties.h"
 #include "serial/comsettings.h"
 #include "serial/rs232channel.h"
@@ -21,6 +26,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QSerialPortInfo>
 #include <QThread>
 #include <QTimeZone>
@@ -128,6 +134,9 @@ int TKvarnCtl::runCommand()
     case TCliCommand::Convert: return cmdConvert();
     case TCliCommand::Ports: return cmdPorts();
     case TCliCommand::Passwd: return cmdPasswd();
+    case TCliCommand::Report: return cmdReport();
+    case TCliCommand::Export: return RunCliExport(console_, request_);
+    case TCliCommand::Peaks: return CliPeaks(console_, request_);
     case TCliCommand::None:
     case TCliCommand::Help: break;
     }
@@ -554,17 +563,50 @@ int TKvarnCtl::cmdConvert()
         }
         csv = ArchiveCsv(archive);
     } else {
-        TRadiationSpectr spectrum;
-        if (!spectrum.LoadFromFile(in)) {
-            console_.Error(QStringLiteral("%1 cannot be read as a spectrum file (one is %2 bytes long)")
-                               .arg(in)
-                               .arg(TRadiationSpectr::FileSize));
-            return kCliUsage;
-        }
-        csv = SpectrumCsv(spectrum);
+        return CliConvertSpectrum(console_, request_);
     }
     QString error;
     if (!WriteCliOutput(console_, request_.Output, csv, &error)) {
+        console_.Error(error);
+        return kCliUsage;
+    }
+    return kCliOk;
+}
+
+// An archive file's period as a PDF report; pages are drawn without a
+// display (main gives this command an application on the offscreen platform).
+int TKvarnCtl::cmdReport()
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        console_.Error(QStringLiteral("report draws pages: it needs the program's graphical application"));
+        return kCliUsage;
+    }
+    const QString &in = request_.Input;
+    TDeviceArchive archive;
+    TArchiveReportSource source;
+    if (!request_.Database.isEmpty()) {
+        if (const int status = ReadStoredArchive(console_, request_, archive, &source.Serial); status != kCliOk)
+            return status;
+        QString error;
+        source.Origin = QStringLiteral("база данных %1, установка %2")
+                            .arg(TStoreUrl::Parse(request_.Database, &error)->Display(), request_.Installation);
+    } else {
+        if (const QString problem = CliInputProblem(in); !problem.isEmpty()) {
+            console_.Error(problem);
+            return kCliUsage;
+        }
+        if (!archive.LoadFromFile(in)) {
+            console_.Error(QStringLiteral("%1 cannot be read as an archive file").arg(in));
+            return kCliUsage;
+        }
+        source.Origin = QFileInfo(in).absoluteFilePath();
+    }
+    const TArchiveTable table(archive);
+    source.Records = &table;
+    source.Since = request_.Since;
+    source.Until = request_.Until;
+    QString error;
+    if (WriteReportPdf(*BuildArchiveReport(source), request_.OutputFile, {}, &error) != TReportResult::Written) {
         console_.Error(error);
         return kCliUsage;
     }

@@ -86,6 +86,7 @@ private:
     int cmdConvert();
     int cmdPorts();
     int cmdPasswd();
+    int cmdReport();
 
     TCliConsole &console_;
     TCliRequest request_;

@@ -1,20 +1,35 @@
 // kvarnctl: the installation's exchanges from the command line. See --help.
 
 #include "base/textutils.h"
+#include "cli/cliarguments.h"
 #include "cli/cliconsole.h"
 #include "cli/kvarnctl.h"
 #include "serial/quitsignals.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // A report is drawn with the fonts of a graphical application, which
+    // needs no display on the offscreen platform (cron has none). Every
+    // other command runs without one.
+    std::unique_ptr<QCoreApplication> app;
+    if (CliCommandDrawsPages(arguments)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     InstallQuitSignals();
     InitProgramDir();
     PlatformInfo();
     TCliConsole console = TCliConsole::Standard();
     TKvarnCtl tool(console);
-    const int status = tool.Run(app.arguments().mid(1));
+    const int status = tool.Run(app->arguments().mid(1));
     return QuitSignal() ? 128 + QuitSignal() : status;
 }

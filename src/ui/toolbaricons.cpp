@@ -1,6 +1,8 @@
 #include "ui/toolbaricons.h"
 
+#include <QAction>
 #include <QPainter>
+#include <QToolBar>
 #include <QPainterPath>
 #include <QPixmap>
 
@@ -142,4 +144,22 @@ void DrawArrow(QPainter &p, const QPointF &tail, const QPointF &tip, const QPoin
     p.drawLine(tail, tip);
     p.drawLine(barb1, tip);
     p.drawLine(barb2, tip);
+}
+
+void TidyToolBarSeparators(QToolBar &bar)
+{
+    QAction *pending = nullptr; // the separator after the last button that shows
+    bool buttonBefore = false;
+    for (QAction *action : bar.actions()) {
+        if (action->isSeparator()) {
+            action->setVisible(false);
+            if (buttonBefore && !pending)
+                pending = action;
+        } else if (action->isVisible()) {
+            if (pending)
+                pending->setVisible(true);
+            pending = nullptr;
+            buttonBefore = true;
+        }
+    }
 }

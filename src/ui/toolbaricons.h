@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 class QPainter;
+class QToolBar;
 
 inline constexpr int kToolBarIconCount = 6;
 
@@ -23,3 +24,8 @@ QIcon PaintedIcon(void (*paint)(QPainter &));
 // arrow from its tail to its tip with both barbs drawn to the tip.
 void DrawOutline(QPainter &p, std::initializer_list<QPointF> points, bool closed = true);
 void DrawArrow(QPainter &p, const QPointF &tail, const QPointF &tip, const QPointF &barb1, const QPointF &barb2);
+
+// Shows a separator of the tool bar only between two buttons that show: none
+// at either end, and one where the buttons of a hidden group were. Call after
+// showing or hiding buttons.
+void TidyToolBarSeparators(QToolBar &bar);

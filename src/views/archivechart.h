@@ -15,6 +15,9 @@ class TDeviceArchive;
 
 struct TArchiveChartSeries {
     QByteArray ColumnName; // code page 1251, as in the archive
+    // What the column holds ("Измеренная величина (Бк/м**3)"), code page
+    // 1251: the value axis' title. Empty: the column's name is the title.
+    QByteArray Description;
     // x: the record's time in milliseconds since the epoch, the installation's
     // clock taken as this computer's local time (the time axis shows local
     // time); y: the value. In time order (records of equal time keep theirs).

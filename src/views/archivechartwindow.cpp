@@ -1,14 +1,21 @@
 #include "views/archivechartwindow.h"
 
 #include "base/cp1251.h"
+#include "report/archivereport.h"
 #include "base/savefile.h"
 #include "ui/operatorprompt.h"
 #include "ui/u8.h"
+#include "views/chartvalueaxis.h"
 
 #include <QBuffer>
 #include <QChart>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
+#include <QTimeZone>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QGraphicsSimpleTextItem>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -36,6 +43,27 @@ QLineSeries *thresholdSeries(const char *name, const QColor &colour)
     pen.setStyle(Qt::DashLine);
     series->setPen(pen);
     return series;
+}
+
+QGraphicsSimpleTextItem *thresholdMark(QGraphicsItem *chart, const QColor &colour)
+{
+    auto *mark = new QGraphicsSimpleTextItem(chart);
+    mark->setBrush(colour);
+    mark->setZValue(10);
+    mark->hide();
+    return mark;
+}
+
+// "ALARM2 = 6000 ▲": the threshold's level (or its lowest and highest, when
+// it changed) and which way the axis would have to go to show it.
+QString thresholdMarkText(const char *name, const QList<QPointF> &levels, TThresholdPlace place)
+{
+    const auto [low, high] = std::minmax_element(levels.begin(), levels.end(),
+                                                 [](const QPointF &a, const QPointF &b) { return a.y() < b.y(); });
+    QString text = QLatin1String(name) + QStringLiteral(" = ") + QString::number(low->y(), 'g', 8);
+    if (high->y() != low->y())
+        text += QStringLiteral("…") + QString::number(high->y(), 'g', 8);
+    return text + (place == TThresholdPlace::Above ? QStringLiteral(" ▲") : QStringLiteral(" ▼"));
 }
 } // namespace
 
@@ -88,6 +116,9 @@ TArchiveChartWindow::TArchiveChartWindow(OperatorPrompt &prompt, QWidget *parent
         series->attachAxis(TimeAxis);
         series->attachAxis(ValueAxis);
     }
+    Alarm1Mark = thresholdMark(Chart, Alarm1Series->pen().color());
+    Alarm2Mark = thresholdMark(Chart, Alarm2Series->pen().color());
+    connect(Chart, &QChart::plotAreaChanged, this, &TArchiveChartWindow::PlaceThresholdMarks);
     connect(TimeAxis, &QDateTimeAxis::rangeChanged, this, [this](const QDateTime &min, const QDateTime &max) {
         if (rethinning_)
             return;
@@ -120,6 +151,7 @@ TArchiveChartWindow::TArchiveChartWindow(OperatorPrompt &prompt, QWidget *parent
     bottom->addWidget(SaveCsvBtn);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(ChartView, 1);
+    layout->addLayout(CreateStatisticsControls());
     layout->addLayout(bottom);
     resize(900, 520);
 }
@@ -131,36 +163,25 @@ void TArchiveChartWindow::ShowSeries(TArchiveChartSeries series)
     setWindowTitle(u8("График: ") + name);
     ValueSeries->setName(name);
 
-    // The whole time span, and every value and threshold within the value axis.
-    double xMin = 0, xMax = 0, yMin = 0, yMax = 1;
+    ValueAxis->setTitleText(series_.Description.isEmpty() ? name : FromCp1251(series_.Description));
+
+    // The whole time span of the values and thresholds.
+    double xMin = 0, xMax = 0;
     bool any = false;
     for (const QList<QPointF> *line : {&series_.Points, &series_.Alarm1, &series_.Alarm2}) {
         for (const QPointF &p : *line) {
-            if (!any) {
-                xMin = xMax = p.x();
-                yMin = yMax = p.y();
-                any = true;
-            }
-            xMin = std::min(xMin, p.x());
-            xMax = std::max(xMax, p.x());
-            yMin = std::min(yMin, p.y());
-            yMax = std::max(yMax, p.y());
+            xMin = any ? std::min(xMin, p.x()) : p.x();
+            xMax = any ? std::max(xMax, p.x()) : p.x();
+            any = true;
         }
     }
     if (xMax <= xMin)
         xMax = xMin + 60 * 1000; // a single time: a minute around it
-    const double margin = yMax > yMin ? (yMax - yMin) * 0.05 : std::max(1.0, std::abs(yMax) * 0.05);
-    // Activities are never negative: the axis then starts at zero, not below.
-    ValueAxis->setRange(yMin >= 0 ? std::max(0.0, yMin - margin) : yMin - margin, yMax + margin);
-    ValueAxis->applyNiceNumbers();
     fullMin_ = xMin;
     fullMax_ = xMax;
 
     Alarm1Series->replace(series_.Alarm1);
     Alarm2Series->replace(series_.Alarm2);
-    // A threshold the archive does not record is not drawn, nor named in the legend.
-    Alarm1Series->setVisible(series_.HasAlarm1 && !series_.Alarm1.isEmpty());
-    Alarm2Series->setVisible(series_.HasAlarm2 && !series_.Alarm2.isEmpty());
 
     StatusLine->setText(u8("Записей на графике: %1; пропущено (время или значение не читается): %2")
                             .arg(series_.Points.size())
@@ -189,7 +210,58 @@ void TArchiveChartWindow::Rethin()
     ValueSeries->replace(ThinChartPoints(series_.Points, shownMin_, shownMax_, buckets));
     TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(qint64(shownMin_)),
                        QDateTime::fromMSecsSinceEpoch(qint64(shownMax_)));
+    AverageSeries->replace(ThinChartPoints(average_, shownMin_, shownMax_, buckets));
     rethinning_ = false;
+    FitValueAxis();
+    UpdateStatistics();
+}
+
+void TArchiveChartWindow::FitValueAxis()
+{
+    const TChartValueRange fitted = FitChartValueAxis(ValueSeries->points(), {&series_.Alarm1, &series_.Alarm2});
+    ValueAxis->setRange(fitted.Min, fitted.Max);
+    ValueAxis->applyNiceNumbers();
+    const TChartValueRange axis{ValueAxis->min(), ValueAxis->max()};
+    const struct {
+        const char *name;
+        bool recorded;
+        const QList<QPointF> &levels;
+        QLineSeries *line;
+        QGraphicsSimpleTextItem *mark;
+    } thresholds[] = {{"ALARM1", series_.HasAlarm1, series_.Alarm1, Alarm1Series, Alarm1Mark},
+                      {"ALARM2", series_.HasAlarm2, series_.Alarm2, Alarm2Series, Alarm2Mark}};
+    for (const auto &t : thresholds) {
+        // A threshold the archive does not record is not drawn, nor named in the legend.
+        const bool shown = t.recorded && !t.levels.isEmpty();
+        const TThresholdPlace place = ChartThresholdPlace(t.levels, axis);
+        t.line->setVisible(shown && place == TThresholdPlace::Inside);
+        t.mark->setVisible(shown && place != TThresholdPlace::Inside);
+        if (t.mark->isVisible())
+            t.mark->setText(thresholdMarkText(t.name, t.levels, place));
+        t.mark->setData(0, place == TThresholdPlace::Below);
+    }
+    PlaceThresholdMarks();
+}
+
+void TArchiveChartWindow::PlaceThresholdMarks()
+{
+    // Inside the plot's corner on the side the threshold lies, one under the
+    // other when both lie there.
+    const QRectF plot = Chart->plotArea();
+    double top = plot.top() + 2, bottom = plot.bottom() - 2;
+    for (QGraphicsSimpleTextItem *mark : {Alarm1Mark, Alarm2Mark}) {
+        if (!mark->isVisible())
+            continue;
+        const QRectF box = mark->boundingRect();
+        const double x = plot.right() - box.width() - 6;
+        if (mark->data(0).toBool()) {
+            bottom -= box.height();
+            mark->setPos(x, bottom);
+        } else {
+            mark->setPos(x, top);
+            top += box.height();
+        }
+    }
 }
 
 void TArchiveChartWindow::ShowCursor(const QPointF &value, bool inPlot)
@@ -221,4 +293,91 @@ void TArchiveChartWindow::ExportCsv()
         return;
     if (!SaveFileAtomically(fileName, ArchiveChartCsv(series_, shownMin_, shownMax_)))
         prompt_.Error(u8(kSaveFailed) + fileName);
+}
+
+// --- the figures of the range shown and the moving average -----------------------
+
+QLayout *TArchiveChartWindow::CreateStatisticsControls()
+{
+    AverageSeries = new QLineSeries;
+    AverageSeries->setName(u8("Скользящее среднее"));
+    AverageSeries->setPen(QPen(QColor(0, 160, 0), 2));
+    AverageSeries->setVisible(false);
+    Chart->addSeries(AverageSeries);
+    AverageSeries->attachAxis(TimeAxis);
+    AverageSeries->attachAxis(ValueAxis);
+
+    StatisticsLine = new QLabel(this);
+    StatisticsLine->setObjectName(QStringLiteral("StatisticsLine"));
+    StatisticsLine->setTextFormat(Qt::PlainText);
+    StatisticsLine->setWordWrap(true);
+    AverageCheck = new QCheckBox(u8("Скользящее среднее по"), this);
+    AverageCheck->setObjectName(QStringLiteral("AverageCheck"));
+    AverageWindow = new QSpinBox(this);
+    AverageWindow->setObjectName(QStringLiteral("AverageWindow"));
+    AverageWindow->setRange(1, 100000);
+    AverageWindow->setValue(10);
+    AverageUnit = new QComboBox(this);
+    AverageUnit->setObjectName(QStringLiteral("AverageUnit"));
+    AverageUnit->addItems({u8("записей"), u8("ч")});
+    connect(AverageCheck, &QCheckBox::toggled, this, &TArchiveChartWindow::ComputeAverage);
+    connect(AverageWindow, &QSpinBox::valueChanged, this, &TArchiveChartWindow::ComputeAverage);
+    connect(AverageUnit, &QComboBox::currentIndexChanged, this, &TArchiveChartWindow::ComputeAverage);
+
+    auto *row = new QHBoxLayout;
+    row->addWidget(StatisticsLine, 1);
+    row->addWidget(AverageCheck);
+    row->addWidget(AverageWindow);
+    row->addWidget(AverageUnit);
+    return row;
+}
+
+void TArchiveChartWindow::SetStatisticsRecords(TStatRecords records)
+{
+    statRecords_ = std::move(records);
+    ComputeAverage();
+}
+
+void TArchiveChartWindow::ComputeAverage()
+{
+    const bool on = AverageCheck->isChecked();
+    if (!on)
+        average_.clear();
+    else if (AverageUnit->currentIndex() == 0)
+        average_ = MovingAverageByCount(series_.Points, AverageWindow->value());
+    else
+        average_ = MovingAverageBySpan(series_.Points, AverageWindow->value() * 3600.0 * 1000);
+    AverageSeries->setVisible(on);
+    Rethin();
+}
+
+TArchiveStats TArchiveChartWindow::ShownStatistics() const
+{
+    // The axis runs in this computer's local time, the records' times are
+    // the installation's wall clock: the same reading on both.
+    auto wallClock = [](double msecs) {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(qint64(std::floor(msecs)));
+        return QDateTime(local.date(), local.time(), QTimeZone::utc()).toMSecsSinceEpoch();
+    };
+    return ComputeArchiveStats(statRecords_, wallClock(shownMin_), wallClock(std::ceil(shownMax_)));
+}
+
+void TArchiveChartWindow::UpdateStatistics()
+{
+    if (statRecords_.Records.empty()) {
+        StatisticsLine->clear();
+        return;
+    }
+    const TArchiveStats stats = ShownStatistics();
+    auto number = [](double v) { return std::isnan(v) ? QStringLiteral("—") : QString::number(v, 'g', 6); };
+    QString text = u8("На графике: значений %1, мин %2, макс %3, среднее %4, ско %5, среднее по времени %6")
+                       .arg(stats.Count)
+                       .arg(number(stats.Min), number(stats.Max), number(stats.Mean), number(stats.StdDev),
+                            number(stats.TimeWeightedMean));
+    for (int level = 0; level < 2; ++level)
+        if (stats.Above[level])
+            text += u8("; выше ALARM%1: %2").arg(level + 1).arg(ReportDuration(*stats.Above[level]));
+    if (statRecords_.HasAlarm[0] || statRecords_.HasAlarm[1])
+        text += u8("; превышений: %1").arg(stats.Exceedances.size());
+    StatisticsLine->setText(text);
 }

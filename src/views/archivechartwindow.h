@@ -9,6 +9,7 @@
 // as the plot has pixels to show (first, lowest, highest and last of each
 // pixel column): a week of ten-second records zooms as fast as a day.
 
+#include "analysis/archivestats.h"
 #include "views/archivechart.h"
 
 #include <QChartView>
@@ -16,7 +17,11 @@
 
 class OperatorPrompt;
 class QChart;
+class QCheckBox;
+class QComboBox;
+class QSpinBox;
 class QDateTimeAxis;
+class QGraphicsSimpleTextItem;
 class QLabel;
 class QLineSeries;
 class QPushButton;
@@ -54,6 +59,13 @@ public:
     double ShownMin() const { return shownMin_; }
     double ShownMax() const { return shownMax_; }
 
+    // The records the figures under the chart are computed from (the
+    // column's values, thresholds and alarm flags); without them the line
+    // stays empty.
+    void SetStatisticsRecords(TStatRecords records);
+    // The figures of the time range shown, as the line under the chart says them.
+    TArchiveStats ShownStatistics() const;
+
     // Asks for a file name and saves; a failed save is reported.
     void ExportPng();
     void ExportCsv();
@@ -65,14 +77,32 @@ public:
     QLineSeries *ValueSeries;
     QLineSeries *Alarm1Series;
     QLineSeries *Alarm2Series;
+    // A threshold beyond the value axis: its name and level at the plot's
+    // top edge (or bottom edge, when below), in place of its line.
+    QGraphicsSimpleTextItem *Alarm1Mark;
+    QGraphicsSimpleTextItem *Alarm2Mark;
     QLabel *CursorReadout;
     QLabel *StatusLine;
     QPushButton *SavePngBtn;
     QPushButton *SaveCsvBtn;
+    // The figures of the range shown, and the moving average beside the
+    // values: off at start, its window in records or in hours.
+    QLabel *StatisticsLine;
+    QCheckBox *AverageCheck;
+    QSpinBox *AverageWindow;
+    QComboBox *AverageUnit;
+    QLineSeries *AverageSeries;
 
 private:
     void Rethin();
+    // The value axis for the values shown, and each threshold as a line
+    // within it or as a mark at its edge.
+    void FitValueAxis();
+    void PlaceThresholdMarks();
     void ShowCursor(const QPointF &value, bool inPlot);
+    QLayout *CreateStatisticsControls();
+    void UpdateStatistics();
+    void ComputeAverage();
 
     OperatorPrompt &prompt_;
     TArchiveChartSeries series_;
@@ -81,4 +111,6 @@ private:
     double shownMin_ = 0;
     double shownMax_ = 0;
     bool rethinning_ = false;
+    TStatRecords statRecords_;
+    QList<QPointF> average_; // the whole series' moving average; empty when off
 };

@@ -2,6 +2,7 @@
 
 #include "base/cp1251.h"
 #include "ui/operatorprompt.h"
+#include "instrument/archivetable.h"
 #include "views/archivechart.h"
 #include "views/archivechartwindow.h"
 
@@ -258,6 +259,11 @@ void TDeviceArchiveView::BuildColumnDescriptions()
 
 void TDeviceArchiveView::ShowColumnReference(int column)
 {
+    ReferencePanel->setText(FromCp1251(ColumnReference(column)));
+}
+
+QByteArray TDeviceArchiveView::ColumnReference(int column) const
+{
     QByteArray text;
     if (column >= 0 && column < Model->columnCount()) {
         if (varNames_ && varDescriptions_) {
@@ -269,7 +275,7 @@ void TDeviceArchiveView::ShowColumnReference(int column)
                 text = item->Name;
         }
     }
-    ReferencePanel->setText(FromCp1251(text));
+    return text;
 }
 
 int TDeviceArchiveView::CurrentColumn() const
@@ -302,7 +308,11 @@ void TDeviceArchiveView::OpenChart(int column)
     }
     if (!ChartWindow)
         ChartWindow = new TArchiveChartWindow(*prompt_, this);
-    ChartWindow->ShowSeries(BuildArchiveChartSeries(*archiveData_, column));
+    TArchiveChartSeries series = BuildArchiveChartSeries(*archiveData_, column);
+    series.Description = ColumnReference(column);
+    ChartWindow->ShowSeries(std::move(series));
+    ChartWindow->SetStatisticsRecords(
+        CollectStatRecords(TArchiveTable(*archiveData_), ChartWindow->Series().ColumnName));
     ChartWindow->show();
     ChartWindow->raise();
 }

@@ -88,6 +88,8 @@ public:
     void BuildColumnDescriptions();
     // The description of column c into the panel, or an empty panel.
     void ShowColumnReference(int column);
+    // That description (code page 1251), or an empty text.
+    QByteArray ColumnReference(int column) const;
 
     // The view's copy, which the window saves with ColumnDescriptions.
     TDeviceArchive &ArchiveData() { return *archiveData_; }

@@ -171,4 +171,7 @@ void TEnergyCalibrationForm::showEvent(QShowEvent *event)
     if (const QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
     QDialog::showEvent(event);
+    // Every opening starts on the first control of the tab order, so that a
+    // key pressed at once goes to OK, not into the channel.
+    OKBtn->setFocus(Qt::TabFocusReason);
 }

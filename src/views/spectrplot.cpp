@@ -14,6 +14,8 @@ namespace {
 constexpr qint64 kFarOutside = 1 << 20;
 
 constexpr int kLastChannel = TRadiationSpectr::ChannelCount - 1;
+// The vertical zoom runs from 1 to this.
+constexpr int kZoomLast = 101;
 
 int clampToInt(qint64 value)
 {
@@ -48,8 +50,32 @@ qint64 SpectrColumnSum(const TRadiationSpectr &spectrum, int first, int scale)
     return sum;
 }
 
+double SpectrLogDecades(double top, int zoom)
+{
+    const double least = std::min(1.0, top);
+    return top - (top - least) * (std::clamp(zoom, 1, kZoomLast) - 1) / (kZoomLast - 1);
+}
+
+namespace {
+// The column sum of the main line: with the background subtracted, never
+// below zero.
+qint64 mainColumnSum(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame, int first)
+{
+    const qint64 sum = SpectrColumnSum(spectrum, first, frame.Scale);
+    if (!frame.SubtractBackground || !frame.Background)
+        return sum;
+    return qMax<qint64>(0, sum - SpectrColumnSum(*frame.Background, first, frame.Scale));
+}
+} // namespace
+
 qint64 SpectrFramePeak(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame)
 {
+    if (frame.LogScale) {
+        qint64 top = 32;
+        for (int d = 0, n = SpectrColumnsNeeded(frame.Scale); d < n; ++d)
+            top = qMax(top, mainColumnSum(spectrum, frame, d * frame.Scale));
+        return top;
+    }
     if (!frame.SubtractBackground || !frame.Background)
         return SpectrPeak(spectrum);
     qint64 peak = 32;
@@ -62,9 +88,12 @@ qint64 SpectrColumnHeight(qint64 sum, qint64 peak, const TSpectrPlotFrame &frame
 {
     long double h;
     if (frame.LogScale) {
-        // The peak is at least 32, so the divisor is never zero.
-        const long double divisor = frame.Zoom * std::log10(1.0L + peak) / frame.Height;
-        h = sum > 0 ? std::trunc(std::log10(1.0L + sum) / divisor) : 0;
+        // The peak is at least 32: the decades shown are never zero.
+        const long double top = std::log10(1.0L + peak);
+        const long double decades = SpectrLogDecades(double(top), frame.Zoom);
+        const long double above = (sum > 0 ? std::log10(1.0L + sum) : 0) - (top - decades);
+        // The largest column on the plot's top row, not a pixel above it.
+        h = std::max<long double>(0, std::trunc(above * (frame.Height - 1) / decades));
     } else {
         const long double divisor = frame.Zoom * 0.2L * peak / frame.Height;
         h = std::trunc(sum / divisor);
@@ -99,15 +128,8 @@ QList<TSpectrPlotPoint> plotLine(const TSpectrPlotFrame &frame, qint64 peak, Sum
 
 QList<TSpectrPlotPoint> SpectrPlotPoints(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame)
 {
-    const qint64 peak = SpectrFramePeak(spectrum, frame);
-    if (frame.SubtractBackground && frame.Background) {
-        const TRadiationSpectr &background = *frame.Background;
-        return plotLine(frame, peak, [&](int first) {
-            return qMax<qint64>(0, SpectrColumnSum(spectrum, first, frame.Scale) -
-                                       SpectrColumnSum(background, first, frame.Scale));
-        }, true);
-    }
-    return plotLine(frame, peak, [&](int first) { return SpectrColumnSum(spectrum, first, frame.Scale); }, true);
+    return plotLine(frame, SpectrFramePeak(spectrum, frame),
+                    [&](int first) { return mainColumnSum(spectrum, frame, first); }, true);
 }
 
 QList<TSpectrPlotPoint> SpectrBackgroundPoints(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame)

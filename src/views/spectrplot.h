@@ -27,10 +27,11 @@ struct TSpectrPlotFrame {
     int Zoom = 1;       // vertical zoom 1 to 101: 1 shows the highest channel 5 plot heights high
     int MarkerLow = 0;  // columns whose first channel lies in [MarkerLow, MarkerHigh) are red
     int MarkerHigh = 0;
-    // Heights as log10(1 + sum) instead of the sum, scaled so that
-    // log10(1 + peak) is the plot's height at zoom 1 and a zoom of z makes
-    // every height z times lower, as on the linear scale. The whole
-    // spectrum fits at the start, four decades as plainly as the peak.
+    // Heights as log10(1 + sum) instead of the sum. The plot's top row
+    // stays at the largest column of the main line and the zoom chooses how
+    // many decades below it are shown (SpectrLogDecades): all of them down
+    // to a count of 0 at zoom 1, one decade at the last zoom. A column below
+    // the decades shown lies on the plot's bottom line.
     bool LogScale = false;
     // A background spectrum (not owned), drawn on the main line's scale when
     // ShowBackground is set, and taken off the main line column by column
@@ -64,8 +65,15 @@ qint64 SpectrColumnSum(const TRadiationSpectr &spectrum, int first, int scale);
 // far outside the plot are held at a distance the painter can clip.
 QList<TSpectrPlotPoint> SpectrPlotPoints(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame);
 
+// The decades of log10(1 + sum) shown below the top at a zoom of 1 to 101:
+// from `top` itself at zoom 1 down in even steps to one decade (or `top`,
+// if that is less) at zoom 101.
+double SpectrLogDecades(double top, int zoom);
+
 // The peak the main line is measured against: SpectrPeak, or with the
 // background subtracted the largest difference of a channel, at least 32.
+// On the logarithmic scale it is the largest column sum of the main line
+// over the whole spectrum at the frame's scale, at least 32.
 qint64 SpectrFramePeak(const TRadiationSpectr &spectrum, const TSpectrPlotFrame &frame);
 // The height of a column sum in whole pixels, on the frame's scale (linear
 // or logarithmic) against that peak; held within a distance the painter can

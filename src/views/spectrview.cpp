@@ -336,6 +336,7 @@ void TSpectrView::Repaint()
         HSpectrScrollBar->setPageStep(qMax(1, SpectrBox->width()));
     }
     DrawSpectrPlot(SpectrBox->Image(), palette().color(QPalette::Base), viewSpectrum_.get(), PlotFrame());
+    DrawPeakMarks();
     SpectrBox->update();
     UpdateReadout();
 }
@@ -426,7 +427,7 @@ void TSpectrView::OnPopupMenu1ClickCalculate()
     AreaWindow->SetNetArea(background ? std::optional<qint64>(area - background->SumCounts(MarkerLow, MarkerHigh))
                                       : std::nullopt);
     prompt_.Exec(*AreaWindow);
-    prompt_.Information(u8(kAreaTotal) + QString::number(area));
+    prompt_.Notice(u8(kAreaTotal) + QString::number(area));
 }
 
 void TSpectrView::OnPopupMenu1Click()
@@ -452,4 +453,88 @@ void TSpectrView::OnPopupMenu1Click()
     viewSpectrum_->CoefA = a;
     viewSpectrum_->CoefB = CalEnergy1 - CalChannel1 * a;
     // The readout takes the new calibration at the next mouse move.
+}
+
+// --- peaks ------------------------------------------------------------------------
+
+void TSpectrView::EnablePeakItems()
+{
+    if (FindPeaksItem)
+        return;
+    PopupMenu->addSeparator();
+    FindPeaksItem = PopupMenu->addAction(u8("Найти пики"), this, &TSpectrView::OnFindPeaks);
+    ShowPeaksItem = PopupMenu->addAction(u8("Показать пики"));
+    ShowPeaksItem->setCheckable(true);
+    connect(ShowPeaksItem, &QAction::toggled, this, &TSpectrView::OnShowPeaks);
+    PeakCalibrationItem = PopupMenu->addAction(u8("Калибровка по пикам"), this, &TSpectrView::OnPeakCalibration);
+    PeaksWindow = new TPeaksWindow(this);
+    connect(PeaksWindow, &TPeaksWindow::RegionChosen, this, [this](int first, int last) {
+        Marker1 = first;
+        Marker2 = last;
+        SortMarkers();
+        Repaint();
+    });
+    PeakCalibrationWindow = new TPeakCalibrationWindow(this);
+    // Peaks of a spectrum no longer shown, or found with or without the
+    // background as it is no longer used, are no peaks of this one.
+    auto refresh = [this] {
+        if (ShowPeaksItem->isChecked() || PeaksWindow->isVisible()) {
+            SearchPeaks();
+            Repaint();
+        } else {
+            Peaks.clear();
+        }
+    };
+    connect(this, &TSpectrView::SpectrumChanged, this, refresh);
+    if (SubtractBackgroundItem)
+        connect(SubtractBackgroundItem, &QAction::toggled, this, refresh);
+}
+
+void TSpectrView::SearchPeaks()
+{
+    const bool subtract = SubtractBackgroundItem && SubtractBackgroundItem->isChecked();
+    Peaks = viewSpectrum_ ? FindSpectrumPeaks(*viewSpectrum_, subtract ? BackgroundInUse() : nullptr)
+                          : std::vector<TPeak>{};
+    PeaksWindow->SetPeaks(Peaks);
+}
+
+void TSpectrView::DrawPeakMarks()
+{
+    if (ShowPeaksItem && ShowPeaksItem->isChecked() && viewSpectrum_)
+        DrawSpectrPeakMarks(SpectrBox->Image(), *viewSpectrum_, Peaks, PlotFrame());
+}
+
+void TSpectrView::OnFindPeaks()
+{
+    if (!FindPeaksItem)
+        return; // the peak items are not enabled
+    SearchPeaks();
+    PeaksWindow->show();
+    PeaksWindow->raise();
+    Repaint();
+}
+
+void TSpectrView::OnShowPeaks(bool show)
+{
+    if (!FindPeaksItem)
+        return;
+    if (show)
+        SearchPeaks();
+    Repaint();
+}
+
+void TSpectrView::OnPeakCalibration()
+{
+    if (!FindPeaksItem || !viewSpectrum_)
+        return;
+    if (Peaks.empty())
+        SearchPeaks();
+    PeakCalibrationWindow->SetPeaks(Peaks);
+    if (prompt_.Exec(*PeakCalibrationWindow) != QDialog::Accepted || !PeakCalibrationWindow->Fit().Valid)
+        return;
+    // The file keeps the line's two coefficients; the peaks' energies follow.
+    viewSpectrum_->CoefA = PeakCalibrationWindow->Fit().CoefA;
+    viewSpectrum_->CoefB = PeakCalibrationWindow->Fit().CoefB;
+    SearchPeaks();
+    Repaint();
 }

@@ -12,6 +12,7 @@
 
 #include "instrument/radiationspectr.h"
 #include "views/spectrplot.h"
+#include "views/spectrpeaks.h"
 
 #include <QAbstractTableModel>
 #include <QDialog>
@@ -118,6 +119,10 @@ public:
     // it is shown or subtracted.
     const TRadiationSpectr *BackgroundInUse() const;
 
+    // Appends the peak items to the context menu (once); without this call
+    // the view has none of them.
+    void EnablePeakItems();
+
     TSpectrBox *SpectrBox;
     QScrollBar *VSpectrScrollBar;
     QScrollBar *HSpectrScrollBar;
@@ -136,6 +141,17 @@ public:
     QAction *LogScaleItem = nullptr;
     QAction *ShowBackgroundItem = nullptr;
     QAction *SubtractBackgroundItem = nullptr;
+    // The peak items, after those once enabled: "Найти пики" opens the window "Пики",
+    // "Показать пики" (off at start) draws triangles over the centroids, and
+    // "Калибровка по пикам" fits a line through many points.
+    QAction *FindPeaksItem = nullptr;
+    QAction *ShowPeaksItem = nullptr;
+    QAction *PeakCalibrationItem = nullptr;
+    TPeaksWindow *PeaksWindow = nullptr;
+    TPeakCalibrationWindow *PeakCalibrationWindow = nullptr;
+    // The peaks last found in the spectrum shown (less the background while
+    // it is subtracted).
+    std::vector<TPeak> Peaks;
 
     qint32 MouseX = 0;
     qint32 CursorChannel = 0;
@@ -159,6 +175,9 @@ public slots:
     void OnPopupMenu1ClickSetMarker2();
     void OnPopupMenu1ClickClearMarkers();
     void OnPopupMenu1ClickCalculate();
+    void OnFindPeaks();
+    void OnShowPeaks(bool show);
+    void OnPeakCalibration();
 
 signals:
     // A new spectrum is shown.
@@ -172,6 +191,8 @@ private:
     void UpdateReadout();
     void SortMarkers();
     void OpenPopupMenu(const QPoint &globalPos);
+    void SearchPeaks();
+    void DrawPeakMarks();
 
     OperatorPrompt &prompt_;
     std::unique_ptr<TRadiationSpectr> viewSpectrum_;

@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -271,6 +272,15 @@ void TestArchivePage::operatorStopsALongRead()
              u8("Чтение архива остановлено оператором: прочитано 3 записей из 200"));
     QVERIFY(prompt_->Messages().isEmpty());
     checkHandedBack();
+    // The page itself says so too (the terminal may be hidden from the
+    // operator), while it is the page shown.
+    QLabel *note = named<QLabel>("ArchiveNotePanel");
+    QVERIFY(note->isVisible());
+    QCOMPARE(note->text(), u8("Прочитано 3 записей из 200 (чтение остановлено)"));
+    selectTab("MainPageControl", pgTerminal - 1);
+    QVERIFY(!note->isVisible());
+    selectTab("MainPageControl", pgArchive - 1);
+    QVERIFY(note->isVisible());
 
     // What was read can be saved.
     const QString path = filePath(QStringLiteral("part.daf"));
@@ -280,6 +290,11 @@ void TestArchivePage::operatorStopsALongRead()
     QVERIFY(saved.LoadFromFile(path));
     QCOMPARE(saved.RecordCount(), 3);
     QCOMPARE(FromCp1251(saved.GetRecord(2)->VarList->GetItem(1)->Value), cell(2, 1));
+    // The note stays until the next load (or read).
+    QVERIFY(note->isVisible());
+    prompt_->ExpectOpenFile(path);
+    click("ToolButton1");
+    QVERIFY(!note->isVisible() && note->text().isEmpty());
 
 }
 

@@ -21,7 +21,8 @@
 #include <QTest>
 
 namespace {
-const char *const kSpectrumFilter = "Файлы спектральных характеристик|*.spc|Все файлы|*.*";
+const char *const kSpectrumFilter = "Файлы спектральных характеристик|*.spc|ANSI N42.42 (XML)|*.n42|"
+                                   "IAEA SPE|*.spe|CSV (канал, энергия, счёт)|*.csv|Все файлы|*.*";
 // A spectrum read asks for the block count, then for 32 blocks of 128 bytes.
 constexpr int kRequestsPerSpectrum = 33;
 
@@ -169,10 +170,12 @@ void TestSpectrumPage::filesOnTheActiveSubPage()
     QVERIFY(writeFileBytes(shortFile, readFileBytes(in).left(4607)));
 
     selectSpectrum(1);
-    // Cancelled, then a file that does not load: nothing changes, nothing is said.
+    // Cancelled, then a file that does not load: nothing changes; the
+    // operator is told of the second.
     prompt_->ExpectOpenFile(QString());
     click("ToolButton1");
     prompt_->ExpectOpenFile(shortFile);
+    prompt_->ExpectWarning();
     named<QAction>("N5")->trigger();
     QCOMPARE(countsOf(view("BackgroundSpectrView")->ViewSpectrum()), QList<qint32>(1024, 0));
     // Loaded on "Фоновый", saved from there: the same 4608 bytes.
@@ -187,7 +190,8 @@ void TestSpectrumPage::filesOnTheActiveSubPage()
     prompt_->ExpectSaveFile(filePath(QStringLiteral("no such folder/x.spc")));
     prompt_->ExpectWarning();
     click("ToolButton2");
-    QCOMPARE(prompt_->Messages(), QStringList{u8("Сохранить спектр в файле не удалось")});
+    QCOMPARE(prompt_->Messages(),
+             (QStringList{u8("Чтение спектра из файла не удалось!"), u8("Сохранить спектр в файле не удалось")}));
 
     for (const ScriptedPrompt::Shown &shown : prompt_->Log())
         if (shown.kind == ScriptedPrompt::Kind::OpenFile || shown.kind == ScriptedPrompt::Kind::SaveFile)
@@ -204,6 +208,23 @@ void TestSpectrumPage::filesOnTheActiveSubPage()
     prompt_->ExpectSaveFile(out);
     click("ToolButton2");
     QCOMPARE(readFileBytes(out), deviceMain);
+
+    // One N42 file holds both views' spectra; the background view loads its
+    // own back. A file refused by its reader says why, and the view stays.
+    const QString both = filePath(QStringLiteral("both.n42"));
+    prompt_->ExpectSaveFile(both);
+    click("ToolButton2");
+    selectSpectrum(1);
+    QVERIFY(writeFileBytes(filePath(QStringLiteral("half.spe")), "$DATA:\r\n0 511\r\n"));
+    prompt_->ExpectOpenFile(filePath(QStringLiteral("half.spe")));
+    prompt_->ExpectWarning();
+    click("ToolButton1");
+    QCOMPARE(prompt_->Messages().last(), u8("Чтение спектра из файла не удалось! В файле не 1024 канала."));
+    view("BackgroundSpectrView")->ShowSpectrum(TRadiationSpectr());
+    prompt_->ExpectOpenFile(both);
+    click("ToolButton1");
+    QCOMPARE(countsOf(view("BackgroundSpectrView")->ViewSpectrum()), countsOf(&calibrated));
+    QCOMPARE(view("BackgroundSpectrView")->ViewSpectrum()->CoefA, 0.5L);
 }
 
 void TestSpectrumPage::shortSpectrumIsNoted()

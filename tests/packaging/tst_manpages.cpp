@@ -88,6 +88,7 @@ void TestManPages::optionsMatchHelp_data()
     QTest::addColumn<QString>("page");
     QTest::newRow("kvarnctl") << qEnvironmentVariable("KVARN_CTL") << "kvarnctl.1";
     QTest::newRow("kvarn-sim") << qEnvironmentVariable("KVARN_SIM") << "kvarn-sim.1";
+    QTest::newRow("kvarn-collect") << qEnvironmentVariable("KVARN_COLLECT") << "kvarn-collect.1";
 }
 
 void TestManPages::optionsMatchHelp()
@@ -99,7 +100,7 @@ void TestManPages::optionsMatchHelp()
     // kvarnctl's commands have help texts of their own, with their options.
     if (page == "kvarnctl.1") {
         for (const char *command : {"read", "get", "set", "sync-clock", "spectrum", "archive", "poll", "convert",
-                                       "ports", "passwd"})
+                                       "ports", "passwd", "report", "export", "peaks"})
             help += output(program, {command, "--help"});
     }
     const QString text = pageText(page);
@@ -138,7 +139,7 @@ void TestManPages::commandsMatchHelp()
 void TestManPages::pagesRenderWithoutWarnings_data()
 {
     QTest::addColumn<QString>("page");
-    for (const char *page : {"kvarn.1", "kvarnctl.1", "kvarn-sim.1"})
+    for (const char *page : {"kvarn.1", "kvarnctl.1", "kvarn-sim.1", "kvarn-collect.1"})
         QTest::newRow(page) << QString::fromLatin1(page);
 }
 

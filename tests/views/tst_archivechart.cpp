@@ -11,9 +11,13 @@
 
 #include <QAction>
 #include <QChart>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QFile>
+#include <QGraphicsSimpleTextItem>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -23,6 +27,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QValueAxis>
 #include <QTest>
 #include <algorithm>
 
@@ -271,7 +276,14 @@ void TestArchiveChart::chartFromTheArchiveView()
     QCOMPARE(chart->Series().ColumnName, QByteArray("ACTIVITY"));
     QCOMPARE(chart->Series().Points.size(), 1998);
     QVERIFY(chart->StatusLine->text().contains(u8("пропущено (время или значение не читается): 2")));
-    QVERIFY(chart->Alarm1Series->isVisible() && chart->Alarm2Series->isVisible());
+    // The value axis fits the values (100 to 149): ALARM1 at 200 is near
+    // enough to draw, ALARM2 far above is a mark at the top edge.
+    QVERIFY(chart->ValueAxis->min() >= 0 && chart->ValueAxis->min() <= 100);
+    QVERIFY(chart->ValueAxis->max() >= 200 && chart->ValueAxis->max() < 400);
+    QVERIFY(chart->Alarm1Series->isVisible() && !chart->Alarm1Mark->isVisible());
+    QVERIFY(!chart->Alarm2Series->isVisible() && chart->Alarm2Mark->isVisible());
+    QCOMPARE(chart->Alarm2Mark->text(), u8("ALARM2 = 1000…1200 ▲"));
+    QVERIFY(chart->Chart->plotArea().contains(chart->Alarm2Mark->mapToParent(chart->Alarm2Mark->boundingRect().topLeft())));
     QCOMPARE(chart->Alarm2Series->count(), 4); // 1000, raised to 1200 once, to the end
     QVERIFY(chart->ValueSeries->count() <= 4 * std::max(200, int(chart->Chart->plotArea().width())) + 8);
 
@@ -280,6 +292,22 @@ void TestArchiveChart::chartFromTheArchiveView()
     chart->ZoomTo(from, to);
     QCOMPARE(chart->TimeAxis->min().toMSecsSinceEpoch(), qint64(from));
     QCOMPARE(chart->ValueSeries->count(), 13 + 2);
+    // Records 144 .. 156: 144 .. 149 then 100 .. 106; the figures are theirs.
+    QVERIFY2(chart->StatisticsLine->text().startsWith(u8("На графике: значений 13, мин 100, макс 149")),
+             qPrintable(chart->StatisticsLine->text()));
+    QVERIFY(chart->StatisticsLine->text().contains(u8("выше ALARM1: 0 с; выше ALARM2: 0 с; превышений: 0")));
+    // The moving average, off at start: of 2 records at 00.10, of an hour at 02.00.
+    QVERIFY(!chart->AverageCheck->isChecked() && !chart->AverageSeries->isVisible());
+    chart->AverageWindow->setValue(2);
+    chart->AverageCheck->setChecked(true);
+    QVERIFY(chart->AverageSeries->isVisible());
+    QCOMPARE(chart->AverageSeries->count(), 13 + 2);
+    QCOMPARE(chart->AverageSeries->at(2), QPointF(from + 600e3, (144 + 145) / 2.0));
+    chart->AverageWindow->setValue(1);
+    chart->AverageUnit->setCurrentIndex(1);
+    QCOMPARE(chart->AverageSeries->at(13), QPointF(to, (100 + 106) / 2.0));
+    chart->AverageCheck->setChecked(false);
+    QVERIFY(!chart->AverageSeries->isVisible());
     QTemporaryDir dir;
     const QString csvName = dir.filePath("range.csv"), pngName = dir.filePath("chart.png");
     prompt.ExpectSaveFile(csvName);

@@ -1,0 +1,189 @@
+// kvarn-collect in one process against kvarn-sim installations on
+// pseudo-terminals, into SQLite in a temporary folder.
+//
+// Polling: 16 installations, each on a line of its own (an unpaced emulator,
+// or with --baud replies paced byte by byte at that rate), at PollSeconds=1 for 60 s after a warm-up: the CPU time of the whole
+// process (every line thread, the writer, the main thread) per installation
+// and in all, its peak resident memory, and the polls missed (a period that
+// passed without its reading). Targets: under 2 % of one core in all, under
+// 60 MiB, no missed poll.
+//
+// First download, the line's half: the last records of an archive of
+// 100 000 records of all twelve variables read from an unpaced emulator
+// (the driver's own pause before each request and the program's work are
+// all that is left), per record, against the wire floor of the same
+// exchanges at 115200 baud. bench_storedownload measures the database's
+// half per record; the two together give the database's share of a whole
+// first download.
+//
+//   bench_collect [--installations N] [--seconds S] [--baud RATE] [--sample RECORDS]
+
+#include "benchsim.h"
+
+#include "base/installationtime.h"
+#include "collect/collectmetrics.h"
+#include "collect/collector.h"
+#include "instrument/archivesearch.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <memory>
+#include <sys/resource.h>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+std::optional<TSiteConfig> siteConfig(const QByteArray &text, const QString &folder)
+{
+    QString error;
+    std::optional<TSiteConfig> config = TSiteConfig::Parse(text, QStringLiteral("bench.conf"), folder, &error);
+    if (!config)
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+    return config;
+}
+
+// Runs the collector until it ends by itself (once) or is stopped.
+int finish(TCollector &collector, bool stop)
+{
+    int code = -1;
+    QEventLoop loop;
+    QObject::connect(&collector, &TCollector::Finished, &loop, [&](int c) {
+        code = c;
+        loop.quit();
+    });
+    if (stop)
+        collector.Stop();
+    loop.exec();
+    return code;
+}
+
+int pollBenchmark(const QString &simPath, int installations, int seconds, int baud)
+{
+    std::vector<std::unique_ptr<bench::Sim>> sims;
+    QByteArray site;
+    for (int i = 0; i < installations; ++i) {
+        sims.push_back(std::make_unique<bench::Sim>());
+        QStringList options{"--records", "5", "--seed", QString::number(i + 1)};
+        if (baud > 0)
+            options << "--baud" << QString::number(baud);
+        if (!sims.back()->Start(simPath, options))
+            return 2;
+        site += "[installation room-" + QByteArray::number(i + 1) + "]\nPortNumber=" + sims.back()->Link().toUtf8() +
+                "\nPollSeconds=1\n";
+    }
+    QTemporaryDir dir;
+    std::optional<TSiteConfig> config = siteConfig(site, dir.path());
+    if (!config)
+        return 2;
+    const std::optional<TStoreUrl> url = TStoreUrl::Parse("sqlite:" + dir.filePath("site.db"), nullptr);
+    TCollector collector(*config, *url, false, false);
+    if (collector.Start(std::nullopt) != kCollectOk)
+        return 2;
+    runFor(5000); // the first archive reads and the database's first pages
+    qint64 missedBefore = 0, pollsBefore = 0;
+    for (const TSiteInstallation &inst : config->Installations) {
+        missedBefore += collector.Metrics().Status(inst.Name)->MissedPolls;
+        pollsBefore += collector.Metrics().Status(inst.Name)->Polls;
+    }
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    runFor(seconds * 1000);
+    const double cpu = cpuSeconds() - cpu0;
+    const double elapsed = wall.elapsed() / 1000.0;
+    qint64 missed = -missedBefore, polls = -pollsBefore, failures = 0;
+    for (const TSiteInstallation &inst : config->Installations) {
+        const TInstallationStatus *s = collector.Metrics().Status(inst.Name);
+        missed += s->MissedPolls;
+        polls += s->Polls;
+        failures += s->ExchangeFailures;
+    }
+    finish(collector, true);
+    const double share = 100.0 * cpu / elapsed;
+    std::printf("polling: %d installations at PollSeconds=1 for %.0f s (%s, SQLite)\n", installations, elapsed,
+                baud > 0 ? qPrintable(QStringLiteral("replies paced at %1 baud").arg(baud)) : "unpaced emulator");
+    std::printf("  CPU          %.2f %% of one core in all (target < 2 %%), %.3f %% per installation\n", share,
+                share / installations);
+    std::printf("  peak memory  %.1f MiB resident (target < 60 MiB)\n", bench::PeakMiB());
+    std::printf("  polls        %lld taken, %lld missed (target 0), %lld exchanges failed\n", (long long)polls,
+                (long long)missed, (long long)failures);
+    return 0;
+}
+
+int downloadBenchmark(const QString &simPath, int sample)
+{
+    const int records = 100000;
+    const QDateTime newest(QDate(2026, 12, 1), QTime(12, 0), Qt::UTC);
+    bench::Sim sim;
+    if (!sim.Start(simPath, {"--records", QString::number(records), "--set", "DATETIME=" + InstallationTimeText(newest)}))
+        return 2;
+    // Records lie 60 s apart, the newest at the emulator's start-up clock.
+    const QDateTime since = newest.addSecs(-60LL * (sample - 1));
+    QTemporaryDir dir;
+    std::optional<TSiteConfig> config =
+        siteConfig("[installation hall-1]\nPortNumber=" + sim.Link().toUtf8() + "\nTransferRate=115200 baud\nSince=" +
+                       since.toString("yyyy-MM-dd HH:mm:ss").toUtf8() + "\n",
+                   dir.path());
+    if (!config)
+        return 2;
+    const std::optional<TStoreUrl> url = TStoreUrl::Parse("sqlite:" + dir.filePath("site.db"), nullptr);
+    TCollector collector(*config, *url, true, false);
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    if (collector.Start(std::nullopt) != kCollectOk)
+        return 2;
+    const int code = finish(collector, false);
+    const double ms = wall.elapsed();
+    const double cpu = cpuSeconds() - cpu0;
+    const qint64 stored = [&] {
+        TSiteStore store(QStringLiteral("bench"));
+        return store.Open(*url) == TSiteStore::OpenResult::Ok ? store.RecordCount("hall-1").value_or(-1) : -1;
+    }();
+    if (code != kCollectOk || stored != sample) {
+        std::fprintf(stderr, "the download ended with %d and %lld records stored\n", code, (long long)stored);
+        return 1;
+    }
+    QList<QByteArray> columns{"DATETIME"};
+    columns += config->Installations.first().Columns;
+    const double floorMs = EstimateArchiveReadMs(columns, records - sample + 1, records, 1, 115200, 0) / double(sample);
+    std::printf("first download, the line's half: the last %d of %d records x 12 variables, unpaced emulator\n", sample,
+                records);
+    std::printf("  on the line  %.1f ms per record (%.1f ms of it CPU); the wire floor at 115200 baud with the\n"
+                "               driver's pauses %.1f ms per record\n",
+                ms / sample, 1000.0 * cpu / sample, floorMs);
+    std::printf("  100 000 records: %s on the line as measured, %s at 115200 baud\n",
+                qPrintable(DurationText(qint64(ms / sample * records))), qPrintable(DurationText(qint64(floorMs * records))));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser p;
+    bench::ParseOptions(p, app,
+                        {{"installations", "installations polled", "n", "16"},
+                         {"seconds", "seconds measured", "s", "60"},
+                         {"baud", "pace the emulators' replies at this rate (0: unpaced)", "rate", "0"},
+                         {"sample", "records of the first download read", "n", "2000"}});
+    const int polled = pollBenchmark(p.value("sim"), std::max(1, p.value("installations").toInt()),
+                                     std::max(1, p.value("seconds").toInt()), std::max(0, p.value("baud").toInt()));
+    const int downloaded = downloadBenchmark(p.value("sim"), std::max(10, p.value("sample").toInt()));
+    return std::max(polled, downloaded);
+}

@@ -1,0 +1,72 @@
+#pragma once
+// kvarn-collect: every installation of a site file read into one database.
+// One thread per line (the installations on one port polled in turn on
+// it), one thread that writes the database, and the main thread with the
+// metrics and the alarm command. Data crosses between them only by queued
+// signals, by value.
+//
+// Exit codes: 0 every installation answered (or the service was stopped),
+// 1 an installation did not answer (the others are still stored), 2 a bad
+// site file, command line or database.
+
+#include "collect/siteconfig.h"
+#include "store/sitestore.h"
+
+#include <QObject>
+#include <QStringList>
+#include <atomic>
+#include <memory>
+
+class QThread;
+class TAlarmCommand;
+class TCollectMetrics;
+class TLinePoller;
+class TStoreWriter;
+
+constexpr int kCollectOk = 0;
+constexpr int kCollectFailed = 1;
+constexpr int kCollectBad = 2;
+
+class TCollector : public QObject {
+    Q_OBJECT
+public:
+    TCollector(TSiteConfig config, const TStoreUrl &url, bool once, bool verbose, QObject *parent = nullptr);
+    ~TCollector() override;
+
+    // Opens the database and starts the lines and the metrics; kCollectOk
+    // when running (Finished follows), otherwise the exit code, with the
+    // reason logged.
+    int Start(const std::optional<TMetricsAddress> &metrics);
+    // Ends after the exchange in progress, writing what was read.
+    void Stop();
+
+    TCollectMetrics &Metrics() { return *metrics_; }
+    quint16 MetricsPort() const { return metricsPort_; }
+
+signals:
+    void Finished(int exitCode);
+
+private:
+    void lineFinished(const QStringList &failed);
+    void end();
+
+    TSiteConfig config_;
+    TStoreUrl url_;
+    bool once_;
+    bool verbose_;
+    std::shared_ptr<std::atomic<bool>> stop_;
+    std::unique_ptr<QThread> writerThread_;
+    std::unique_ptr<TStoreWriter> writer_;
+    QList<QThread *> lineThreads_;
+    QList<TLinePoller *> pollers_;
+    TCollectMetrics *metrics_ = nullptr;
+    TAlarmCommand *alarm_ = nullptr;
+    quint16 metricsPort_ = 0;
+    int running_ = 0;
+    bool anyFailed_ = false;
+    bool ended_ = false;
+};
+
+// The whole program: arguments (without the program name) to exit code.
+int KvarnCollectMain(const QStringList &arguments);
+QString CollectHelpText();

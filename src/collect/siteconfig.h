@@ -1,0 +1,69 @@
+#pragma once
+// The site file of kvarn-collect: an INI file in UTF-8.
+//
+//   [collect]
+//   Database=sqlite:/var/lib/kvarn/site.db
+//   Metrics=127.0.0.1:9410
+//   OnAlarm=/usr/local/bin/radon-alarm --quiet
+//
+//   [installation hall-1]
+//   PortNumber=/dev/ttyUSB0            the nine keys of "commport.cfg", or
+//   LineSettings=commport.cfg          the nine taken from such a file
+//   Device=1  PollSeconds=10  ArchiveSeconds=600
+//   Variables=DATETIME,ACTIVITY  Since=2026-12-01 00:00
+//
+// Lines starting with ';' or '#' are comments. Every fault of the file (an
+// unknown section or key, a key given twice, a value out of range, two
+// sections of one name, two installations at one address of one line, one
+// line given two sets of settings) is refused with the number of the line,
+// so nothing is sent on a file the operator did not mean.
+
+#include "serial/comsettings.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct TSiteInstallation {
+    QString Name;
+    int Line = 0; // the line of its section header in the file
+    TComSettings Settings;
+    quint8 Device = 1;
+    int PollSeconds = 10;
+    int ArchiveSeconds = 600;
+    QList<QByteArray> Columns; // stored archive variables, upper case, without DATETIME
+    std::optional<QDateTime> Since; // wall clock as UTC, as the installation's times read back
+};
+
+struct TMetricsAddress {
+    QHostAddress Host;
+    quint16 Port = 0;
+    // "HOST:PORT", "[v6]:PORT" or "PORT" (loopback); empty on a bad text.
+    static std::optional<TMetricsAddress> Parse(const QString &text);
+};
+
+struct TSiteConfig {
+    QString Database; // a store URL, a relative sqlite path made absolute beside the file
+    bool DatabaseFromFile = false;
+    std::optional<TMetricsAddress> Metrics;
+    QStringList OnAlarm; // program and arguments; empty when none
+    QList<TSiteInstallation> Installations;
+    // Warnings to log at start (a password other users can read).
+    QStringList Warnings;
+
+    // Reads and checks the file; on failure error says "FILE:LINE: why".
+    static std::optional<TSiteConfig> Load(const QString &path, QString *error);
+    // The same for a text (the file's folder resolves relative paths).
+    static std::optional<TSiteConfig> Parse(const QByteArray &text, const QString &fileName, const QString &folder,
+                                            QString *error);
+
+    // The installations grouped by line (one port), in file order.
+    QList<QList<int>> Lines() const;
+};
+
+// "sqlite:relative" made absolute against folder; other URLs as they are.
+QString AbsoluteStoreUrl(const QString &url, const QString &folder);
