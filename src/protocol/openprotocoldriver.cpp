@@ -137,6 +137,10 @@ bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, const 
         AddLogLine(kReplyMark);
         return false;
     }
+    // On a line that owed nothing when this exchange began, whatever comes
+    // answers one of its own attempts.
+    const bool ownRepliesOnly = !LineMayOweReplies();
+    bool failed = false;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         ProtocolFrame got;
         QElapsedTimer attemptClock;
@@ -145,14 +149,15 @@ bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, const 
         AddLogLine(kRequestMark + text);
         // A reply that is no answer is shown as it came; only an answer is taken.
         LogReply(ok, got, log);
-        if (ok && Answers(got, asked) && (!LineMayOweReplies() || NothingFollows())) {
+        if (ok && Answers(got, asked) && (!LineMayOweReplies() || NothingFollows(ownRepliesOnly))) {
             settledChannel_ = channel_;
             settledOpens_ = channel_->Opens();
-            attemptFailed_ = false;
+            // Replies owed to this exchange's failed attempts may still come.
+            attemptFailed_ = failed;
             reply = got;
             return true;
         }
-        attemptFailed_ = true;
+        attemptFailed_ = failed = true;
         if (ok && !Answers(got, asked)) {
             // A reply to another request: the line carries replies owed to
             // earlier ones. The next attempt waits until this one's read
@@ -172,14 +177,14 @@ bool TOpenProtocolDriver::LineMayOweReplies() const
     return attemptFailed_ || settledChannel_ != channel_ || settledOpens_ != channel_->Opens();
 }
 
-bool TOpenProtocolDriver::NothingFollows()
+bool TOpenProtocolDriver::NothingFollows(bool ownRepliesOnly)
 {
     const qint64 dropped = channel_->DropFollowingInput(kFrameBufferSize);
     if (dropped == 0)
         return true;
     if (dropped > 0)
-        AddLogLine(kDroppedText + QByteArray::number(dropped) + kNotTakenText);
-    return false;
+        AddLogLine(kDroppedText + QByteArray::number(dropped) + (ownRepliesOnly ? QByteArray() : kNotTakenText));
+    return dropped > 0 && ownRepliesOnly;
 }
 
 bool TOpenProtocolDriver::Answers(const ProtocolFrame &reply, const Asked &asked)

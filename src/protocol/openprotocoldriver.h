@@ -41,8 +41,11 @@
 // reply is taken only when no further input follows it within the read
 // interval time-out. Input on its heels means replies queued behind one
 // another: all of it is dropped (the terminal says so) and the request is
-// made again. A line that answers every attempt in time pays that wait once
-// after it is opened and never again. A reply owed to an earlier request
+// made again - unless the line owed nothing when this exchange began, so
+// that they can only answer its own earlier attempts: the reply is then
+// taken. A line that answers every attempt in time pays that wait once
+// after it is opened and never again; after a failed attempt, the next
+// exchange pays it too. A reply owed to an earlier request
 // that comes alone, more than the interval time-out before or after any
 // other, cannot be told from an answer.
 
@@ -144,8 +147,9 @@ private:
     // Whether the line may still owe replies to earlier requests.
     bool LineMayOweReplies() const;
     // After a reply, on a line that may owe replies: false when input
-    // followed it (then dropped and shown on the terminal).
-    bool NothingFollows();
+    // followed it (then dropped and shown on the terminal), unless it can
+    // only be replies owed to this exchange's own attempts.
+    bool NothingFollows(bool ownRepliesOnly);
     static bool Answers(const ProtocolFrame &reply, const Asked &asked);
     void LogReply(bool ok, const ProtocolFrame &reply, ReplyLog log);
     bool TransferVars(quint8 device, TOPVarList &list, bool write);
