@@ -117,11 +117,10 @@ void TestDriverSim::noiseBeforeAFullSizeBlock()
 
 void TestDriverSim::lateReplies_data()
 {
-    // Every reply 300 ms late, past a whole attempt's time-outs (281 ms at
-    // 9600 baud): each request is answered by the reply to its own first
-    // attempt, read by the second; the reply to the second comes more than
-    // the interval time-out later and is shown as no answer to the next
-    // request, or dropped before it.
+    // Every reply 400 ms late, past a whole attempt's time-outs: each request
+    // is answered by the reply to its own first attempt, read by a later
+    // attempt; the replies to the later attempts follow and are dropped
+    // before the next request or shown as no answer.
     QTest::addColumn<int>("kind"); // 0 ReadVars, 1 WriteVars, 2 ReadBlock
     QTest::newRow("ReadVars") << 0;
     QTest::newRow("WriteVars") << 1;
@@ -132,10 +131,10 @@ void TestDriverSim::lateReplies()
 {
     QFETCH(int, kind);
     SimProcess sim;
-    QVERIFY2(sim.Start({"--reply-delay", "300", "--block-size", "253", "--set", "KOEFFICIENT=0.5"}),
+    QVERIFY2(sim.Start({"--reply-delay", "400", "--block-size", "253", "--set", "KOEFFICIENT=0.5"}),
              qPrintable(sim.ErrorText()));
     ProgramOnSim p;
-    QVERIFY2(p.open(sim, "9600 baud"), qPrintable(p.channel.ErrorText()));
+    QVERIFY2(p.open(sim, kSlowRate), qPrintable(p.channel.ErrorText()));
     if (kind == 2) {
         QByteArray data;
         int size = 0;
