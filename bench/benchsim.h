@@ -133,6 +133,7 @@ public:
         return false;
     }
     TOpenProtocolDriver Driver{&channel_};
+    TRS232Channel &Channel() { return channel_; }
 };
 
 } // namespace bench

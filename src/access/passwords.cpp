@@ -42,12 +42,20 @@ bool isLineBreak(char c) { return c == '\n' || c == '\r'; }
 // Lines of a text file: split at LF, a CR just before the LF is part of the
 // line end. A final line end does not start another line, and an empty file
 // is one empty line.
-QList<QByteArray> splitLines(const QByteArray &data)
+// The lines of data without their LF or CR LF (an empty file is one empty
+// line), at most `most` of them; rest gets the number of lines past those.
+QList<QByteArray> splitLines(const QByteArray &data, qsizetype most, qsizetype &rest)
 {
     QList<QByteArray> lines;
+    rest = 0;
     qsizetype start = 0;
     const qsizetype n = data.size();
     while (start < n) {
+        if (lines.size() == most) {
+            const qsizetype breaks = QByteArrayView(data).sliced(start).count('\n');
+            rest = data.endsWith('\n') ? breaks : breaks + 1;
+            break;
+        }
         qsizetype lf = data.indexOf('\n', start);
         const qsizetype next = lf < 0 ? n : lf + 1;
         qsizetype end = lf < 0 ? n : lf;
@@ -145,6 +153,7 @@ void TPasswords::clearLists()
 {
     Password = std::make_unique<TParamList>();
     Privilege = std::make_unique<TParamList>();
+    refusedLines_ = 0;
 }
 
 // A line is: blanks and control characters, the privilege up to the first
@@ -178,7 +187,7 @@ bool TPasswords::loadLines(const QString &fileName, bool scrambled)
     QByteArray content;
     if (!readWhole(fileName, content))
         return false;
-    const QList<QByteArray> lines = splitLines(content);
+    const QList<QByteArray> lines = splitLines(content, kMaxEntries, refusedLines_);
     TPasswordKey key(fileName);
     for (const QByteArray &line : lines)
         appendEntry(scrambled ? UnscrambleLine(line, key) : line);
@@ -364,7 +373,13 @@ bool DecodePasswordFile(const QString &file, QByteArray *plainText, QString *err
                          .arg(file);
         return false;
     }
-    if (warning) {
+    if (warning && list.RefusedLines() > 0) {
+        *warning = QStringLiteral("%1 holds %2 lines more than the %3 entries a password list may have; "
+                                  "they are not read")
+                       .arg(file)
+                       .arg(list.RefusedLines())
+                       .arg(TPasswords::kMaxEntries);
+    } else if (warning) {
         // Everything but the CR LF line ends should be printable.
         bool strange = false;
         for (qsizetype i = 0; i < text.size() && !strange; ++i) {

@@ -106,6 +106,11 @@ public:
 
     // Files larger than this are not password lists and are refused on load.
     static constexpr qint64 kMaxFileSize = 4 * 1024 * 1024;
+    // A load takes at most this many entries (lines); the lines past them are
+    // not read, and counted by RefusedLines. A list of megabytes of empty
+    // lines then costs what a list of this length costs.
+    static constexpr int kMaxEntries = 4096;
+    qsizetype RefusedLines() const { return refusedLines_; }
 
     // Scrambles one plain line into "HH HH ..." (upper-case hexadecimal).
     static QByteArray ScrambleLine(const QByteArray &plain, TPasswordKey &key);
@@ -127,6 +132,7 @@ private:
     // pairs and are replaced whole by a load.
     std::unique_ptr<TParamList> Password;
     std::unique_ptr<TParamList> Privilege;
+    qsizetype refusedLines_ = 0;
 };
 
 // The privilege the main window starts with: that of the empty password when
@@ -136,8 +142,9 @@ QByteArray StartingPrivilege(const TPasswords &passwords, bool listLoaded);
 // For the command-line tool. Encode reads a plain list and writes the
 // scrambled file under outFile's name; decode reads a scrambled file and gives
 // the plain list (CR LF line ends). On failure error gets a reason. Decode
-// sets warning when the result holds control characters, which is what a
-// file renamed after writing (or not a password file at all) decodes to.
+// sets warning when the file holds more lines than a list may have, or when
+// the result holds control characters, which is what a file renamed after
+// writing (or not a password file at all) decodes to.
 bool EncodePasswordFile(const QString &plainFile, const QString &outFile, QString *error);
 bool DecodePasswordFile(const QString &file, QByteArray *plainText, QString *error,
                         QString *warning = nullptr);

@@ -2,6 +2,7 @@
 #include "app/displaytexts.h"
 #include "app/mainform.h"
 #include "base/textutils.h"
+#include "serial/quitsignals.h"
 #include "ui/fonts.h"
 #include "ui/qttranslations.h"
 
@@ -11,6 +12,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     InstallQtTranslations(app);
+    // SIGINT and SIGTERM end the window as its own exits do, closing the port.
+    QuitOnSignals(app);
     // The application's own title, which the window system shows where a
     // window has no title of its own (message boxes among them).
     QApplication::setApplicationName(QString::fromUtf8(kProgramTitle));

@@ -361,7 +361,12 @@ void TMainForm::FormCreate()
     SerialSettingsEditor = std::make_unique<TComPropertiesEditor>(*forwardingPrompt_, this);
     if (lineFactory_)
         SerialChannel->SetLineFactory(lineFactory_);
-    SerialChannel->LoadSettings(TComSettingsFile::Find().ReadPath);
+    const QString settingsPath = TComSettings::ResolvePath(TComSettingsFile::Find().ReadPath);
+    int settingsKeys = 0;
+    if (SerialChannel->LoadSettings(settingsPath, &settingsKeys) && settingsKeys == 0)
+        LogOnTerminal(Cp("Файл настроек линии ") + ToCp1251(settingsPath)
+                      + Cp(" не задаёт ничего (в первых девяти строках нет ни одного ключа): действуют настройки "
+                           "по умолчанию"));
     if (!SerialChannel->Open())
         WarnPortUnavailable();
 
@@ -402,6 +407,9 @@ void TMainForm::FormCreate()
     PasswordAsker = std::make_unique<WidgetPasswordAsker>(*forwardingPrompt_);
     Passwords = std::make_unique<TPasswords>(true, PasswordAsker.get());
     const bool listLoaded = Passwords->LoadPasswordsList(QLatin1String(kPasswordFile));
+    if (Passwords->RefusedLines() > 0)
+        LogOnTerminal(Cp("Список паролей: прочитаны первые ") + QByteArray::number(TPasswords::kMaxEntries)
+                      + Cp(" строк, остальные ") + QByteArray::number(Passwords->RefusedLines()) + Cp(" не читаются"));
     N10->setEnabled(listLoaded);
     ApplyPrivileges(StartingPrivilege(*Passwords, listLoaded));
 

@@ -5,6 +5,7 @@
 #include "app/mainform.h"
 
 #include "app/waitwindow.h"
+#include "base/cp1251.h"
 #include "instrument/ormak.h"
 #include "instrument/radiationspectr.h"
 #include "instrument/spectrumformats.h"
@@ -40,6 +41,10 @@ void TMainForm::CmdReadSpectrum(TCommand command)
     if (Device)
         ok = background ? Device->ReadBackgroundSpectrum() : Device->ReadSpectrum();
     WaitWindow->hide();
+    if (ok && Device->LastSpectrumChannels() < TRadiationSpectr::ChannelCount)
+        LogOnTerminal(Cp("спектр неполный: получено каналов ") + QByteArray::number(Device->LastSpectrumChannels())
+                      + Cp(" из ") + QByteArray::number(TRadiationSpectr::ChannelCount)
+                      + Cp(", остальные нулевые"));
     if (ok) {
         // The view takes its own copy: the installation's spectrum stays as read.
         if (background)

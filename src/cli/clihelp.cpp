@@ -247,7 +247,9 @@ const char kPasswdHelp[] =
     "encode reads a plain password list (one \"PRIVILEGE PASSWORD\" line per\n"
     "entry, code page 1251) and writes it scrambled as OUT; the scrambling\n"
     "depends on OUT's file name, so write it under the name it will be used by\n"
-    "(kvarn.pwd). decode prints the plain list of a scrambled file.\n";
+    "(kvarn.pwd). decode prints the plain list of a scrambled file; control\n"
+    "characters in it are shown escaped (\\x1b) and the exit status is then 1,\n"
+    "as it is for a list of more than 4096 lines (the rest are not read).\n";
 
 const char kExportHelp[] =
     "Usage: kvarnctl export --db URL --installation NAME [--since TIME]\n"

@@ -159,10 +159,17 @@ int TKvarnCtl::openLine()
         console_.Error(QStringLiteral("the line settings file %1 does not exist").arg(request_.ConfigFile));
         return kCliUsage;
     }
-    const bool loaded = channel_->LoadSettings(config);
+    int keys = 0;
+    const bool loaded = channel_->LoadSettings(config, &keys);
     if (info.exists() && !loaded) {
         console_.Error(QStringLiteral("the line settings in %1 cannot be read (nine key=value lines; the write "
                                       "time-outs are whole numbers)")
+                           .arg(config));
+        return kCliUsage;
+    }
+    if (info.exists() && keys == 0) {
+        console_.Error(QStringLiteral("the line settings file %1 sets nothing: none of its first nine lines holds a "
+                                      "key such as PortNumber=")
                            .arg(config));
         return kCliUsage;
     }
@@ -305,6 +312,11 @@ int TKvarnCtl::cmdSpectrum()
         return kCliFailed;
     }
     const TRadiationSpectr &spectrum = request_.Background ? *ormak_->BackgroundSpectrum : *ormak_->Spectrum;
+    if (const int channels = ormak_->LastSpectrumChannels(); channels < TRadiationSpectr::ChannelCount)
+        console_.Error(QStringLiteral("%1: only %2 of the %3 channels came from the installation; the rest are zeros")
+                           .arg(request_.Background ? u"SPECTRUM2" : u"SPECTRUM1")
+                           .arg(channels)
+                           .arg(TRadiationSpectr::ChannelCount));
     int status = kCliOk;
     if (!request_.OutputFile.isEmpty() && !spectrum.SaveToFile(request_.OutputFile)) {
         console_.Error(QStringLiteral("%1 could not be written").arg(request_.OutputFile));
@@ -679,10 +691,22 @@ int TKvarnCtl::cmdPasswd()
         console_.Error(error);
         return kCliUsage;
     }
-    console_.OutBytes(FromCp1251(plain).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).toLocal8Bit());
+    // A hostile file must not drive the operator's terminal: control
+    // characters other than the line ends are shown escaped ("\x1b").
+    QByteArray shown;
+    for (qsizetype i = 0; i < plain.size(); ++i) {
+        const auto c = uchar(plain.at(i));
+        if (c == '\r' && i + 1 < plain.size() && plain.at(i + 1) == '\n')
+            continue;
+        if ((c < 0x20 && c != '\n') || c == 0x7F)
+            shown += "\\x" + QByteArray::number(c, 16).rightJustified(2, '0');
+        else
+            shown += char(c);
+    }
+    console_.OutBytes(FromCp1251(shown).toLocal8Bit());
     if (!warning.isEmpty())
         console_.Error(warning);
-    return kCliOk;
+    return warning.isEmpty() ? kCliOk : kCliFailed;
 }
 
 // --- value rules ---------------------------------------------------------------------------

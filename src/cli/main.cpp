@@ -4,6 +4,7 @@
 #include "cli/cliarguments.h"
 #include "cli/cliconsole.h"
 #include "cli/kvarnctl.h"
+#include "serial/quitsignals.h"
 
 #include <QGuiApplication>
 #include <memory>
@@ -24,9 +25,11 @@ int main(int argc, char *argv[])
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
+    InstallQuitSignals();
     InitProgramDir();
     PlatformInfo();
     TCliConsole console = TCliConsole::Standard();
     TKvarnCtl tool(console);
-    return tool.Run(app->arguments().mid(1));
+    const int status = tool.Run(app->arguments().mid(1));
+    return QuitSignal() ? 128 + QuitSignal() : status;
 }

@@ -86,13 +86,16 @@ public:
 
     // All or nothing: on false the archive is as it was. Refused: a missing
     // file, anything but a plain file, an unreadable one, one larger than
-    // MaxFileSize, one that is no archive (no column line, or NUL bytes, which
-    // no archive file holds: a binary file chosen by mistake), and one that
-    // would take more memory than LoadBytesPerFileByte allows.
+    // MaxFileSize, one that is no archive (no column line, or control
+    // characters other than the line ends, or bytes that are no code page
+    // 1251 text, which no archive file holds: a binary file chosen by
+    // mistake), and one that would take more memory than LoadBytesPerFileByte
+    // allows. Lines end in LF or CR LF, or in CR alone throughout the file.
     bool LoadFromFile(const QString &fileName);
     // Written to a temporary file renamed into place: on false the previous
-    // file stays whole. An archive without columns, or with a NUL byte in a
-    // name or value, is not saved: it could not be loaded again.
+    // file stays whole. An archive without columns, or with a control
+    // character or a byte 0x98 in a name or value, is not saved: it could not
+    // be loaded again.
     bool SaveToFile(const QString &fileName) const;
 
     // The file contents SaveToFile writes, and the parse LoadFromFile uses.

@@ -149,6 +149,7 @@ bool TORMAK::ReadTestValue()
 
 bool TORMAK::ReadBlockInto(const TOPVarList &list, TRadiationSpectr &spectrum)
 {
+    lastSpectrumChannels_ = 0;
     if (!driver_)
         return false;
     QByteArray buffer;
@@ -156,6 +157,7 @@ bool TORMAK::ReadBlockInto(const TOPVarList &list, TRadiationSpectr &spectrum)
     if (!driver_->ReadBlock(DeviceNumber, list, buffer, size))
         return false;
     const qint64 usable = std::clamp<qint64>(size, 0, buffer.size());
+    lastSpectrumChannels_ = int(std::min<qint64>(usable / 4, TRadiationSpectr::ChannelCount));
     return spectrum.LoadFromBlock(buffer.constData(), usable, false); // counts come little-endian
 }
 

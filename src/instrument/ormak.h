@@ -54,6 +54,10 @@ public:
     bool ReadTestValue();
     bool ReadSpectrum();           // SPECTRUM1 into Spectrum
     bool ReadBackgroundSpectrum(); // SPECTRUM2 into BackgroundSpectrum
+    // The channels the last spectrum read filled from the installation's
+    // blocks (whole 4-byte counts, at most 1024); the rest are zeros. The
+    // installation decides how many blocks it sends, so fewer is no failure.
+    int LastSpectrumChannels() const { return lastSpectrumChannels_; }
     // Sets NumOfRecords; false (and 0) when the read fails or the value is not
     // a whole number from 0 up.
     bool ReadNumOfRecords();
@@ -122,4 +126,5 @@ private:
     bool stopRequested_ = false;
     bool archiveReadStopped_ = false;
     qint32 archiveRecordsInRange_ = 0;
+    int lastSpectrumChannels_ = 0;
 };

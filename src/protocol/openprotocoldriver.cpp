@@ -6,6 +6,8 @@
 #include "protocol/opvarlist.h"
 #include "serial/rs232channel.h"
 
+#include <QElapsedTimer>
+
 #include <chrono>
 #include <thread>
 
@@ -17,6 +19,9 @@ const QByteArray kBlockCountMark = "##";
 // The terminal line for input dropped before a request: neither a request
 // nor a reply line, so it begins with neither mark.
 const QByteArray kDroppedText = Cp("сброшено байт: ");
+// Said after the count when the input came on the heels of a reply: the
+// reply above it is one of several owed, and not taken.
+const QByteArray kNotTakenText = Cp(" (ответ выше не принят: за ним шли другие)");
 // A block count must fit a 32-bit number; anything larger is not a count.
 constexpr qint64 kMaxBlockCount = 0x7FFFFFFF;
 } // namespace
@@ -132,18 +137,54 @@ bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, const 
         AddLogLine(kReplyMark);
         return false;
     }
+    // On a line that owed nothing when this exchange began, whatever comes
+    // answers one of its own attempts.
+    const bool ownRepliesOnly = !LineMayOweReplies();
+    bool failed = false;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         ProtocolFrame got;
+        QElapsedTimer attemptClock;
+        attemptClock.start();
         const bool ok = Transact(request, got);
         AddLogLine(kRequestMark + text);
         // A reply that is no answer is shown as it came; only an answer is taken.
         LogReply(ok, got, log);
-        if (ok && Answers(got, asked)) {
+        if (ok && Answers(got, asked) && (!LineMayOweReplies() || NothingFollows(ownRepliesOnly))) {
+            settledChannel_ = channel_;
+            settledOpens_ = channel_->Opens();
+            // Replies owed to this exchange's failed attempts may still come.
+            attemptFailed_ = failed;
             reply = got;
             return true;
         }
+        attemptFailed_ = failed = true;
+        if (ok && !Answers(got, asked)) {
+            // A reply to another request: the line carries replies owed to
+            // earlier ones. The next attempt waits until this one's read
+            // would have timed out, so that the replies owed to the two do
+            // not come on each other's heels.
+            const qint64 left = channel_->ReadTimeLimit(kFrameBufferSize) + requestPause_ - attemptClock.elapsed();
+            const qint64 dropped = left > 0 ? channel_->DropInputFor(left) : 0;
+            if (dropped > 0)
+                AddLogLine(kDroppedText + QByteArray::number(dropped));
+        }
     }
     return false;
+}
+
+bool TOpenProtocolDriver::LineMayOweReplies() const
+{
+    return attemptFailed_ || settledChannel_ != channel_ || settledOpens_ != channel_->Opens();
+}
+
+bool TOpenProtocolDriver::NothingFollows(bool ownRepliesOnly)
+{
+    const qint64 dropped = channel_->DropFollowingInput(kFrameBufferSize);
+    if (dropped == 0)
+        return true;
+    if (dropped > 0)
+        AddLogLine(kDroppedText + QByteArray::number(dropped) + (ownRepliesOnly ? QByteArray() : kNotTakenText));
+    return dropped > 0 && ownRepliesOnly;
 }
 
 bool TOpenProtocolDriver::Answers(const ProtocolFrame &reply, const Asked &asked)

@@ -29,7 +29,25 @@
 // without a segment of that NAME and INDEX, letter case ignored) or the asked
 // block (a block reply of another number or payload kind) is no answer: the
 // terminal shows it, the attempt fails and the request is made again. Such
-// a reply changes no value.
+// a reply changes no value. The next attempt then waits until this one's
+// read would have timed out (dropping what comes meanwhile), so that the
+// replies owed to the two attempts do not come on each other's heels.
+//
+// The protocol numbers no request, so a reply owed to an earlier request that
+// comes only after this request went out looks like this request's reply.
+// Whenever the line may still owe replies - the first exchange after the
+// line was opened (another program, or this one before, may have left
+// requests unanswered) and every exchange after an attempt that failed - a
+// reply is taken only when no further input follows it within the read
+// interval time-out. Input on its heels means replies queued behind one
+// another: all of it is dropped (the terminal says so) and the request is
+// made again - unless the line owed nothing when this exchange began, so
+// that they can only answer its own earlier attempts: the reply is then
+// taken. A line that answers every attempt in time pays that wait once
+// after it is opened and never again; after a failed attempt, the next
+// exchange pays it too. A reply owed to an earlier request
+// that comes alone, more than the interval time-out before or after any
+// other, cannot be told from an answer.
 
 #include "protocol/frame.h"
 
@@ -126,6 +144,12 @@ private:
     bool Transact(const ProtocolFrame &request, ProtocolFrame &reply);
     bool Receive(const ProtocolFrame &request, ProtocolFrame &reply);
     bool Exchange(quint8 device, const QByteArray &text, const Asked &asked, ProtocolFrame &reply);
+    // Whether the line may still owe replies to earlier requests.
+    bool LineMayOweReplies() const;
+    // After a reply, on a line that may owe replies: false when input
+    // followed it (then dropped and shown on the terminal), unless it can
+    // only be replies owed to this exchange's own attempts.
+    bool NothingFollows(bool ownRepliesOnly);
     static bool Answers(const ProtocolFrame &reply, const Asked &asked);
     void LogReply(bool ok, const ProtocolFrame &reply, ReplyLog log);
     bool TransferVars(quint8 device, TOPVarList &list, bool write);
@@ -139,4 +163,9 @@ private:
     bool lastBadChecksum_ = false;
     int lastReadSize_ = 0;
     int requestPause_ = kDefaultRequestPause;
+    // The line as of the last accepted reply: which channel, opened how
+    // many times, and whether an attempt failed since.
+    const TRS232Channel *settledChannel_ = nullptr;
+    quint64 settledOpens_ = 0;
+    bool attemptFailed_ = false;
 };

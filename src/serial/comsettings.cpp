@@ -165,8 +165,9 @@ QString TComSettings::ResolvePath(const QString &fileName)
 // key takes its later value; a missing key leaves its setting as it was. A
 // write time-out that is not a 32-bit whole number, a missing file or a read
 // error put all nine settings to their fallback defaults.
-bool TComSettings::LoadSettings(const QString &fileName)
+bool TComSettings::LoadSettings(const QString &fileName, int *keysFound)
 {
+    QList<int> found;
     const QString path = ResolvePath(fileName);
     QFile file(path);
     TComSettings read = *this;
@@ -184,7 +185,10 @@ bool TComSettings::LoadSettings(const QString &fileName)
             continue;
         const QByteArray key = line.left(eq);
         const QByteArray value = line.mid(eq + 1);
-        switch (Keys().indexOf(key)) {
+        const int keyIndex = int(Keys().indexOf(key));
+        if (keyIndex >= 0 && !found.contains(keyIndex))
+            found.append(keyIndex);
+        switch (keyIndex) {
         case kPort: read.PortNumber = value; break;
         case kRate: read.TransferRate = value; break;
         case kStop: read.StopBits = value; break;
@@ -206,6 +210,8 @@ bool TComSettings::LoadSettings(const QString &fileName)
         default: break;
         }
     }
+    if (keysFound)
+        *keysFound = ok ? int(found.size()) : 0;
     if (!ok) {
         SetFallbackDefaults();
         return false;

@@ -56,7 +56,9 @@ public:
     // Reads the file: exactly nine lines, each "key=value"; see the .cpp for
     // every rule. False (and all nine settings at their fallback defaults)
     // when the file cannot be read or a write time-out is not a whole number.
-    bool LoadSettings(const QString &fileName);
+    // keysFound, when given, gets how many of the nine keys the lines read
+    // held (0: the file set nothing, and the settings are as they were).
+    bool LoadSettings(const QString &fileName, int *keysFound = nullptr);
     // Writes the nine lines with CR LF through a temporary file renamed into
     // place: on failure the previous file stays whole and the result is false.
     bool SaveSettings(const QString &fileName) const;

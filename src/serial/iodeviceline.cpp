@@ -124,6 +124,16 @@ bool TIODeviceLine::readPart(quint8 *buffer, int capacity, int &count)
 
 qint64 TIODeviceLine::DropInput(quint32 interval, qint64 limit)
 {
+    return drop(interval, limit, true);
+}
+
+qint64 TIODeviceLine::DropInputFor(qint64 ms)
+{
+    return drop(0, ms, false);
+}
+
+qint64 TIODeviceLine::drop(quint32 interval, qint64 limit, bool quietEnds)
+{
     QIODevice *dev = Device();
     if (!dev || !dev->isOpen())
         return -1;
@@ -141,18 +151,21 @@ qint64 TIODeviceLine::DropInput(quint32 interval, qint64 limit)
         }
         if (Broken())
             return dropped > 0 ? dropped : -1;
-        if (!looked) {
-            // What the system holds already, without waiting: a quiet line
-            // costs no time.
-            looked = true;
-            if (dev->waitForReadyRead(0))
-                continue;
+        qint64 wait = Remaining(limit, since);
+        if (quietEnds) {
+            if (!looked) {
+                // What the system holds already, without waiting: a quiet
+                // line costs no time.
+                looked = true;
+                if (dev->waitForReadyRead(0))
+                    continue;
+            }
+            if (dropped == 0 || interval == 0)
+                return dropped;
+            // Bytes that follow within the interval time-out belong to what
+            // was dropped: the rest of a reply, or of a burst of noise.
+            wait = std::min(Remaining(interval, quiet), wait);
         }
-        if (dropped == 0 || interval == 0)
-            return dropped;
-        // Bytes that follow within the interval time-out belong to what was
-        // dropped: the rest of a reply, or of a burst of noise.
-        const qint64 wait = std::min(Remaining(interval, quiet), Remaining(limit, since));
         if (wait == 0)
             return dropped;
         dev->waitForReadyRead(WaitArg(wait));

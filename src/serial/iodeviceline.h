@@ -22,6 +22,7 @@ public:
     bool Read(quint8 *buffer, int capacity, int &count, const ReadTimeouts &timeouts) override;
     bool ReadMore(quint8 *buffer, int capacity, int &count) override;
     qint64 DropInput(quint32 interval, qint64 limit) override;
+    qint64 DropInputFor(qint64 ms) override;
     bool SetWriteTimeouts(quint32 multiplier, quint32 constant) override;
 
     // Bytes read from the device and not yet taken (at most kLineInputQueue).
@@ -41,6 +42,10 @@ protected:
 
 private:
     bool readPart(quint8 *buffer, int capacity, int &count);
+    // Drops input for at most limit ms; with quietEnds, as DropInput: a
+    // quiet line ends it at once, and a pause of interval after bytes ends
+    // it; without, the whole limit passes.
+    qint64 drop(quint32 interval, qint64 limit, bool quietEnds);
 
     quint32 writeMultiplier_ = 0;
     quint32 writeConstant_ = 0;

@@ -76,6 +76,9 @@ public:
     // noise still on its way), for at most limit ms. A quiet line costs no
     // time. The number of bytes dropped; -1 when the line failed.
     virtual qint64 DropInput(quint32 interval, qint64 limit) = 0;
+    // Drops whatever arrives for the next ms milliseconds, quiet or not. The
+    // number of bytes dropped; -1 when the line failed.
+    virtual qint64 DropInputFor(qint64 ms) { return DropInput(0, ms); }
 
     // Line programming on an open line. A line without a rate of its own (a
     // TCP link to a device server, the in-memory line) accepts the settings

@@ -36,6 +36,7 @@ public:
         return target_->ReadMore(buffer, capacity, count);
     }
     qint64 DropInput(quint32 interval, qint64 limit) override { return target_->DropInput(interval, limit); }
+    qint64 DropInputFor(qint64 ms) override { return target_->DropInputFor(ms); }
     bool ApplyLineSettings(const LineSettings &settings) override
     {
         return target_->ApplyLineSettings(settings);
@@ -142,7 +143,11 @@ bool TMemoryLine::Read(quint8 *buffer, int capacity, int &count, const ReadTimeo
     readSizes_.append(capacity);
     if (!open_ || failRead_ || !buffer || capacity < 0)
         return false;
-    return take(buffer, capacity, count, false);
+    // A read that lasts no longer than the interval time-out (a look for
+    // input on the heels of what came) ends before any pause.
+    const bool brief = timeouts.TotalMultiplier == 0 && timeouts.TotalConstant > 0
+                       && timeouts.TotalConstant <= timeouts.Interval;
+    return take(buffer, capacity, count, brief);
 }
 
 bool TMemoryLine::ReadMore(quint8 *buffer, int capacity, int &count)
@@ -155,11 +160,11 @@ bool TMemoryLine::ReadMore(quint8 *buffer, int capacity, int &count)
     return take(buffer, capacity, count, true);
 }
 
-bool TMemoryLine::take(quint8 *buffer, int capacity, int &count, bool continued)
+bool TMemoryLine::take(quint8 *buffer, int capacity, int &count, bool stopAtPause)
 {
     while (count < capacity && !input_.empty()) {
         Arrival &a = input_.front();
-        if (a.Before != Gap::None && (count > 0 || continued))
+        if (a.Before != Gap::None && (count > 0 || stopAtPause))
             break; // the pause ends this read
         if (a.Before == Gap::Total) {
             // The first read to wait for it times out empty; the next one
@@ -191,6 +196,20 @@ qint64 TMemoryLine::DropInput(quint32 interval, qint64 limit)
         if (a.Before == Gap::Total || (dropped > 0 && a.Before != Gap::None))
             break;
         dropped += a.Bytes.size();
+        input_.pop_front();
+    }
+    return dropped;
+}
+
+qint64 TMemoryLine::DropInputFor(qint64 ms)
+{
+    Q_UNUSED(ms);
+    ++drops_;
+    if (!open_ || failRead_)
+        return -1;
+    qint64 dropped = 0;
+    while (!input_.empty() && input_.front().Before != Gap::Total) {
+        dropped += input_.front().Bytes.size();
         input_.pop_front();
     }
     return dropped;

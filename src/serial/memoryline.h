@@ -7,7 +7,9 @@
 // capacity from consecutive arrivals; an arrival that comes after a gap
 // longer than the interval time-out ends the read before it (it is returned
 // by the next read), and one that comes after a gap longer than a read's
-// total time-out also lets the first read that waits for it end empty. No input: the read ends
+// total time-out also lets the first read that waits for it end empty. A read
+// whose total time-out is no longer than its interval time-out ends empty
+// before any arrival that comes after a pause. No input: the read ends
 // with count 0 at once, standing for the total time-out running out. A
 // ReadMore continues the read before it: an arrival after any pause ends it,
 // even before its first byte. DropInput drops the arrival at the front (unless
@@ -104,6 +106,8 @@ public:
     bool Read(quint8 *buffer, int capacity, int &count, const ReadTimeouts &timeouts) override;
     bool ReadMore(quint8 *buffer, int capacity, int &count) override;
     qint64 DropInput(quint32 interval, qint64 limit) override;
+    // Drops every arrival up to one that comes after a total time-out's pause.
+    qint64 DropInputFor(qint64 ms) override;
     bool ApplyLineSettings(const LineSettings &settings) override;
     bool SetWriteTimeouts(quint32 multiplier, quint32 constant) override;
     bool HasModemLines() const override { return hasModemLines_; }
@@ -116,7 +120,7 @@ private:
         Gap Before = Gap::None;
     };
 
-    bool take(quint8 *buffer, int capacity, int &count, bool continued);
+    bool take(quint8 *buffer, int capacity, int &count, bool stopAtPause);
 
     std::deque<Arrival> input_;
     std::deque<Arrival> replies_;

@@ -1,6 +1,7 @@
 #include "serial/rs232channel.h"
 
 #include "serial/comproperties.h"
+#include "serial/quitsignals.h"
 
 #include <algorithm>
 #include <limits>
@@ -27,9 +28,9 @@ TComProperties &TRS232Channel::Properties()
     return *properties_;
 }
 
-bool TRS232Channel::LoadSettings(const QString &fileName)
+bool TRS232Channel::LoadSettings(const QString &fileName, int *keysFound)
 {
-    return settings_->LoadSettings(fileName);
+    return settings_->LoadSettings(fileName, keysFound);
 }
 
 bool TRS232Channel::SaveSettings(const QString &fileName)
@@ -41,6 +42,8 @@ bool TRS232Channel::Open()
 {
     properties_->ApplySettings(*settings_);
     state_ = properties_->Opened ? 0 : 1;
+    if (properties_->Opened)
+        ++opens_;
     return properties_->Opened;
 }
 
@@ -79,7 +82,8 @@ bool TRS232Channel::Write(const quint8 *buffer, int &count)
 {
     try {
         TLine *line = properties_->Line();
-        if (state_ != 0 || !buffer || count < 0 || !line)
+        // Once the program is told to end, nothing more goes out.
+        if (state_ != 0 || !buffer || count < 0 || !line || QuitSignal())
             throw EInvalidRS232Operation();
         int written = 0;
         if (!line->Write(buffer, count, written))
@@ -148,6 +152,36 @@ qint64 TRS232Channel::DropPendingInput(int whole)
         return -1;
     const ReadTimeouts t = properties_->LineReadTimeouts();
     return line->DropInput(t.Interval, qint64(t.TotalMultiplier) * whole + t.TotalConstant);
+}
+
+qint64 TRS232Channel::ReadTimeLimit(int whole) const
+{
+    const ReadTimeouts t = properties_->LineReadTimeouts();
+    return qint64(t.TotalMultiplier) * whole + t.TotalConstant;
+}
+
+qint64 TRS232Channel::DropInputFor(qint64 ms)
+{
+    TLine *line = properties_->Line();
+    if (state_ != 0 || !line)
+        return -1;
+    return line->DropInputFor(ms);
+}
+
+qint64 TRS232Channel::DropFollowingInput(int whole)
+{
+    TLine *line = properties_->Line();
+    if (state_ != 0 || !line)
+        return -1;
+    // A read of one byte that lasts no longer than the interval time-out.
+    const quint32 interval = std::max<quint32>(properties_->LineReadTimeouts().Interval, 1);
+    quint8 first = 0;
+    int got = 0;
+    if (!line->Read(&first, 1, got, ReadTimeouts{interval, 0, interval}))
+        return -1;
+    if (got == 0)
+        return 0;
+    return got + std::max<qint64>(0, DropPendingInput(whole));
 }
 
 void TRS232Channel::SetLineFactory(LineFactory factory)

@@ -36,7 +36,8 @@ public:
     TComProperties &Properties();
 
     // "commport.cfg" in the program folder when the name has no folder part.
-    bool LoadSettings(const QString &fileName);
+    // keysFound as TComSettings::LoadSettings gives it.
+    bool LoadSettings(const QString &fileName, int *keysFound = nullptr);
     bool SaveSettings(const QString &fileName);
 
     // (Re)opens the line with the current settings; State 0 on success, 1 otherwise.
@@ -46,6 +47,7 @@ public:
     // closes and opens nothing.
     bool Configure(SettingsEditor &editor);
 
+    // Refused once the program has been told to end (see quitsignals.h).
     bool Write(const quint8 *buffer, int &count);
     bool Read(quint8 *buffer, int capacity, int &count);
 
@@ -60,6 +62,19 @@ public:
     // `whole` bytes. The number of bytes dropped; -1 when the line cannot be
     // read (not opened, failed).
     qint64 DropPendingInput(int whole);
+    // Called when a reply has just been read whole: waits up to the read
+    // interval time-out for input that follows it (another frame on its
+    // heels), and drops that input as DropPendingInput does. The number of
+    // bytes dropped, 0 when the line stayed quiet; -1 when it cannot be read.
+    qint64 DropFollowingInput(int whole);
+    // The total time-out of a read of `whole` bytes, in ms (0: none).
+    qint64 ReadTimeLimit(int whole) const;
+    // Drops whatever arrives for the next ms milliseconds (see TLine). -1
+    // when the line cannot be read.
+    qint64 DropInputFor(qint64 ms);
+    // How many times the line has been opened: a change tells a user of the
+    // channel that the line is a fresh one, with whatever it may still carry.
+    quint64 Opens() const { return opens_; }
 
     // 0 ready (the last Open succeeded), 1 not opened.
     quint8 State() const { return state_; }
@@ -77,4 +92,5 @@ private:
     std::unique_ptr<TComSettings> settings_;
     std::unique_ptr<TComProperties> properties_;
     quint8 state_ = 1;
+    quint64 opens_ = 0;
 };

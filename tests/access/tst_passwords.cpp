@@ -351,6 +351,8 @@ void TestPasswords::garbageNeverCrashes()
         QVERIFY(list.SavePasswordsList(path("again.pwd")));
         QVERIFY(list.LoadSourcePasswordsList(path("kvarn.pwd")));
         QVERIFY(list.Count() >= 1);
+        QVERIFY(list.Count() <= TPasswords::kMaxEntries);
+        QCOMPARE(list.Count() + list.RefusedLines(), qsizetype(bytes.count('\n') + !bytes.endsWith('\n')));
     }
 
     // Larger than any password list: refused, lists empty.

@@ -60,6 +60,7 @@ private slots:
     void testMode();
     void portUnavailableAndItsSetUp();
     void passwordChangesTheTabs();
+    void hugePasswordListIsBounded();
     void pauseDialog();
     void aboutBox();
     void screenshots();
@@ -495,6 +496,25 @@ void TestPages::portUnavailableAndItsSetUp()
 }
 
 // --- access, pause, About ----------------------------------------------------------
+
+void TestPages::hugePasswordListIsBounded()
+{
+    // Megabytes of empty lines: the first 4096 are the list, the rest are
+    // not read, and the terminal page says so.
+    QVERIFY(writePortFile(QFile::encodeName(filePath(QStringLiteral("no-such-tty")))));
+    {
+        QFile pwd(QStringLiteral("kvarn.pwd"));
+        QVERIFY(pwd.open(QIODevice::WriteOnly));
+        pwd.write(QByteArray(4 * 1024 * 1024, '\n'));
+    }
+    prompt_->ExpectWarning();
+    QVERIFY(makeForm());
+    QStringList lines;
+    for (int i = 0; i < form().Terminal()->count(); ++i)
+        lines << form().Terminal()->item(i)->text();
+    QVERIFY2(lines.contains(u8("Список паролей: прочитаны первые 4096 строк, остальные 4190208 не читаются")),
+             qPrintable(lines.join(u'\n')));
+}
 
 void TestPages::passwordChangesTheTabs()
 {

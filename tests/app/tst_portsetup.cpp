@@ -84,6 +84,28 @@ void TestPortSetup::reasonOnTerminalAndFileInUse()
              QString::fromUtf8("Настройки канала не сохранены в ") + cfg);
     QCOMPARE(form.Channel()->State(), quint8(0));
     QVERIFY(prompt.Unexpected().isEmpty());
+
+    // A file whose first nine lines hold no key sets nothing: the window
+    // says on the terminal page that the defaults are in use.
+    QVERIFY(QDir(cfg).removeRecursively());
+    {
+        QFile f(cfg);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(9, '\n') + "PortNumber=" + QFile::encodeName(link) + "\r\n");
+    }
+    ScriptedPrompt quiet;
+    quiet.ExpectWarning(); // COM1 is no port here
+    TMainForm defaults(&quiet);
+    const QStringList lines = [&] {
+        QStringList all;
+        for (int i = 0; i < defaults.Terminal()->count(); ++i)
+            all << defaults.Terminal()->item(i)->text();
+        return all;
+    }();
+    QVERIFY2(lines.contains(QString::fromUtf8("Файл настроек линии %1 не задаёт ничего (в первых девяти строках нет "
+                                              "ни одного ключа): действуют настройки по умолчанию")
+                                .arg(cfg)),
+             qPrintable(lines.join(u'\n')));
 }
 
 QTEST_MAIN(TestPortSetup)

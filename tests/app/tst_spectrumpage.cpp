@@ -4,6 +4,7 @@
 // and saved from the tool bar and the menu on the active sub-page without
 // a word to the installation.
 
+#include "app/terminallistbox.h"
 #include "app/waitwindow.h"
 #include "instrument/ormak.h"
 #include "instrument/radiationspectr.h"
@@ -14,6 +15,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QListWidget>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -49,6 +51,7 @@ private slots:
 
     void bothSpectraReadIntoTheirViews();
     void filesOnTheActiveSubPage();
+    void shortSpectrumIsNoted();
 
 private:
     TSpectrView *view(const char *name) { return named<TSpectrView>(name); }
@@ -222,6 +225,22 @@ void TestSpectrumPage::filesOnTheActiveSubPage()
     click("ToolButton1");
     QCOMPARE(countsOf(view("BackgroundSpectrView")->ViewSpectrum()), countsOf(&calibrated));
     QCOMPARE(view("BackgroundSpectrView")->ViewSpectrum()->CoefA, 0.5L);
+}
+
+void TestSpectrumPage::shortSpectrumIsNoted()
+{
+    // Two blocks of 128 bytes: 64 channels, the rest zeros; shown, and noted.
+    QVERIFY(startInstallation({"--block-count", "2"}));
+    QVERIFY(makeForm(kAllPrivileges));
+    selectSpectrum(0);
+    click("RequestButton");
+    QVERIFY(prompt_->Messages().isEmpty());
+    const QList<qint32> counts = countsOf(view("MainSpectrView")->ViewSpectrum());
+    QCOMPARE(counts.mid(0, 64), countsOf(SimSpectrumCounts(TSimSpectrumKind::Main, 1)).mid(0, 64));
+    QCOMPARE(counts.mid(64), QList<qint32>(TRadiationSpectr::ChannelCount - 64, 0));
+    const QListWidget *terminal = form().Terminal();
+    QCOMPARE(terminal->item(terminal->count() - 1)->text(),
+             u8("спектр неполный: получено каналов 64 из 1024, остальные нулевые"));
 }
 
 QTEST_MAIN(TestSpectrumPage)

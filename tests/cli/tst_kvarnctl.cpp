@@ -234,6 +234,16 @@ void TestKvarnCtl::spectrumFiles()
     const TSimCounts background = SimSpectrumCounts(TSimSpectrumKind::Background, 4);
     QCOMPARE(r.Lines()[1000], QStringLiteral("999,%1").arg(background[999]));
 
+    // Three blocks of 128 bytes: 96 channels, the rest zeros, and a word on it.
+    SimProcess brief;
+    QVERIFY2(brief.Start({"--seed", "4", "--block-count", "3"}), qPrintable(brief.ErrorText()));
+    r = run(line(brief) + QStringList{"spectrum", "main", "-o", "short.spc"});
+    QCOMPARE(r.Code, 0);
+    QVERIFY2(r.Err.contains("SPECTRUM1: only 96 of the 1024 channels came"), qPrintable(r.Err));
+    QVERIFY(spectrum.LoadFromFile(path("short.spc")));
+    QCOMPARE(quint32(spectrum.GetCount(95)), counts[95]);
+    QCOMPARE(spectrum.GetCount(96), 0);
+
     // A block count of 0 fails the read: no file is written.
     SimProcess broken;
     QVERIFY2(broken.Start({"--fault", "1:block-count-0"}), qPrintable(broken.ErrorText()));
@@ -514,6 +524,8 @@ void TestKvarnCtl::refusedBeforeAnythingIsSent()
     QVERIFY2(sim.Start(), qPrintable(sim.ErrorText()));
     const QStringList good = line(sim);
     QVERIFY(writeAll(path("bad.cfg"), settingsFile(sim.LinkPath().toLocal8Bit(), "many")));
+    // Nine blank lines first: the settings below them are never read.
+    QVERIFY(writeAll(path("late.cfg"), QByteArray(9, '\n') + settingsFile(sim.LinkPath().toLocal8Bit())));
 
     const QList<QPair<QStringList, QString>> cases = {
         {good + QStringList{"read", "common", "bogus"}, "unknown group \"bogus\""},
@@ -523,6 +535,7 @@ void TestKvarnCtl::refusedBeforeAnythingIsSent()
         {good + QStringList{"spectrum", "main", "-o", "nowhere/x.spc"}, "does not exist"},
         {QStringList{"--config", "missing.cfg", "read", "common"}, "missing.cfg does not exist"},
         {QStringList{"--config", "bad.cfg", "read", "common"}, "cannot be read"},
+        {QStringList{"--config", "late.cfg", "read", "common"}, "late.cfg sets nothing"},
         {good + QStringList{"--port", path("no-such-tty"), "read", "common"}, "cannot be opened"},
     };
     for (const auto &[arguments, message] : cases) {
@@ -544,6 +557,19 @@ void TestKvarnCtl::commandsWithoutTheLine()
     QCOMPARE(r.Code, 0);
     QCOMPARE(r.Lines(), (QStringList{"1-1;2;3; секрет", "1-1;1-2;2;3;4; admin"}));
     QCOMPARE(run({"passwd", "decode", "missing.pwd"}).Code, 2);
+    // Hostile lists: control characters are shown escaped, never sent to the
+    // terminal, and more lines than a list may have are not read; exit 1.
+    QVERIFY(writeAll(path("hostile.txt"), "1-1; a\x1b]0;owned\x07\r\n2; \x7f\r\n"));
+    QCOMPARE(run({"passwd", "encode", "hostile.txt", "hostile.pwd"}).Code, 0);
+    r = run({"passwd", "decode", "hostile.pwd"});
+    QCOMPARE(r.Code, 1);
+    QCOMPARE(r.Lines(), (QStringList{"1-1; a\\x1b]0;owned\\x07", "2; \\x7f"}));
+    QVERIFY2(r.Err.contains("control characters"), qPrintable(r.Err));
+    QVERIFY(writeAll(path("long.pwd"), QByteArray(4 * 1024 * 1024, '\n')));
+    r = run({"passwd", "decode", "long.pwd"});
+    QCOMPARE(r.Code, 1);
+    QCOMPARE(r.Lines().size(), 4096);
+    QVERIFY2(r.Err.contains(QString::number(4 * 1024 * 1024 - 4096) + " lines more than the 4096 entries"), qPrintable(r.Err));
 
     QVERIFY(writeAll(path("short.spc"), QByteArray(100, 'x')));
     r = run({"convert", "short.spc", "short.csv"});

@@ -29,6 +29,8 @@ private slots:
     void lateReplies_data();
     void lateReplies();
     void archiveRangeFromALateInstallation();
+    void repliesOwedAfterAStall_data();
+    void repliesOwedAfterAStall();
 
 private:
     QStringList line(const SimProcess &sim);
@@ -134,6 +136,38 @@ void TestKvarnCtlLate::archiveRangeFromALateInstallation()
         QCOMPARE(r.Lines[1 + k], record);
         QVERIFY(!single.Lines[2 * k].section(u'=', 1).isEmpty());
     }
+}
+
+void TestKvarnCtlLate::repliesOwedAfterAStall_data()
+{
+    // The installation stalls 1.2 s on the first request, longer than all
+    // three attempts (0.85 s); the replies it owes then come back to back.
+    // Readings 10, 20 and 30 answer the failed transaction's attempts.
+    QTest::addColumn<QList<QStringList>>("runs");
+    QTest::addColumn<QList<int>>("codes");
+    QTest::addColumn<int>("readings");
+    QTest::newRow("get twice") << QList<QStringList>{{"get", "ACTIVITY"}, {"get", "ACTIVITY"}} << QList<int>{1, 0}
+                               << 1;
+    QTest::newRow("poll") << QList<QStringList>{{"poll", "--interval", "1", "--count", "3"}} << QList<int>{1} << 2;
+}
+
+void TestKvarnCtlLate::repliesOwedAfterAStall()
+{
+    QFETCH(QList<QStringList>, runs);
+    QFETCH(QList<int>, codes);
+    QFETCH(int, readings);
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--fault", "1:delay:1200", "--activity", "10,20,30,40,50,60,70,80"}), qPrintable(sim.ErrorText()));
+    QStringList got;
+    for (int i = 0; i < runs.size(); ++i) {
+        const Result r = run(line(sim) + runs[i]);
+        QCOMPARE(r.Code, codes[i]);
+        for (const QString &l : r.Lines)
+            got << (l.startsWith(u"ACTIVITY=") ? l.section(u'=', 1) : l.section(u' ', 1, 1));
+    }
+    QCOMPARE(got.size(), readings);
+    for (const char *owed : {"10", "20", "30"})
+        QVERIFY2(!got.contains(owed), qPrintable(got.join(u' ')));
 }
 
 QTEST_GUILESS_MAIN(TestKvarnCtlLate)

@@ -121,6 +121,8 @@ void TestDeviceArchive::loadRules_data()
 
     QTest::newRow("LF line ends") << QByteArray("A  x y\nB    z\n\n\nA  B  \n1  2  \n") << QByteArrayList{"A", "B"}
                                   << QByteArrayList{"x y", "z"} << Rows{{"1", "2"}};
+    QTest::newRow("CR line ends") << QByteArray("A  x y\rB    z\r\r\rA  B  \r1  2  \r3\r") << QByteArrayList{"A", "B"}
+                                  << QByteArrayList{"x y", "z"} << Rows{{"1", "2"}, {"3", ""}};
     QTest::newRow("short record padded") << block + "1  \r\n" << abc << descs << Rows{{"1", "", ""}};
     QTest::newRow("empty value shifts left") << block + "1      3  \r\n" << abc << descs << Rows{{"1", "3", ""}};
     QTest::newRow("surplus fields ignored") << block + "1  2  3  4  5" << abc << descs << Rows{{"1", "2", "3"}};
@@ -246,10 +248,20 @@ void TestDeviceArchive::notAnArchive_data()
     QTest::newRow("only line ends") << QByteArray("\r\n\r\n\r\n");
     QTest::newRow("NUL after a column line") << QByteArray("A  B\r\n1  2\r\n\0\0\0\0", 16);
     QTest::newRow("NUL in the first byte") << QByteArray("\0A  B\r\n", 7);
+    QTest::newRow("ESC in a value") << QByteArray("A  B\r\n1  \x1b[2J\r\n");
+    QTest::newRow("tab in the column line") << QByteArray("A\tB\r\n1  2\r\n");
+    QTest::newRow("no code page 1251 character") << QByteArray("A  \x98\r\n1  2\r\n");
+    QTest::newRow("CR inside a line of an LF file") << QByteArray("A  B\n1\r2  3\n");
+    // A binary file without a NUL byte in its first 64 KiB.
+    QByteArray binary;
+    for (int i = 0; i < 70000; ++i)
+        binary += char(1 + (i * 7919) % 255);
+    QTest::newRow("binary without NUL") << binary;
 }
 
-// Whatever the program saves has a column line and no NUL byte: a file
-// without the one or with the other is something else, and is refused
+// Whatever the program saves has a column line and no control character
+// but its line ends: a file without the one or with the other is something
+// else, and is refused
 // whole, from the file as from the text.
 void TestDeviceArchive::notAnArchive()
 {
@@ -269,6 +281,9 @@ void TestDeviceArchive::notAnArchive()
     QVERIFY(!columnless.SaveToFile(path));
     fillExample(columnless);
     addRecord(columnless, {QByteArray("1\0", 2)});
+    QVERIFY(!columnless.SaveToFile(path));
+    fillExample(columnless);
+    addRecord(columnless, {"\x1b[2J"});
     QVERIFY(!columnless.SaveToFile(path));
     QCOMPARE(ReadAll(path), text);
 }

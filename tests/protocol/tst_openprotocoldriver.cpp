@@ -130,6 +130,8 @@ private slots:
     void replyBoundaries();
     void repliesOneRequestBehind_data();
     void repliesOneRequestBehind();
+    void owedReplies_data();
+    void owedReplies();
 };
 
 void TestOpenProtocolDriver::readVarsAsksEachVariableInOrder()
@@ -572,49 +574,51 @@ void TestOpenProtocolDriver::replyBoundaries_data()
     // the line shows before the second.
     QTest::addColumn<Arrivals>("first");
     QTest::addColumn<QList<QByteArray>>("log");
-    QTest::addColumn<QList<int>>("readSizes"); // of the first exchange
+    QTest::addColumn<QList<int>>("readSizes"); // of the first exchange, the look past its reply last
     using G = TMemoryLine::Gap;
     const QByteArray good = textReply("A=1;"); // 17 bytes
     const QList<QByteArray> clean{"-> A=??;", "<- A=1;"};
     const QList<QByteArray> twice = clean + clean;
+    const QByteArray notTaken = Cp(" (ответ выше не принят: за ним шли другие)");
 
-    QTest::newRow("whole") << Arrivals{{good, G::None}} << twice << QList<int>{7, 10};
+    QTest::newRow("whole") << Arrivals{{good, G::None}} << twice << QList<int>{7, 10, 1};
     QTest::newRow("split in the header") << Arrivals{{good.left(3), G::None}, {good.mid(3), G::None}} << twice
-                                         << QList<int>{7, 10};
+                                         << QList<int>{7, 10, 1};
     QTest::newRow("split in the payload") << Arrivals{{good.left(12), G::None}, {good.mid(12), G::None}} << twice
-                                          << QList<int>{7, 10};
+                                          << QList<int>{7, 10, 1};
     ProtocolFrame empty; // no payload: a 7-byte frame
     empty.Sender = 1;
     QTest::newRow("empty frame") << Arrivals{{BuildFrame(empty), G::None}}
-                                 << QList<QByteArray>{"-> A=??;", "<- "} + twice << QList<int>{7, 7, 10};
+                                 << QList<QByteArray>{"-> A=??;", "<- "} + twice << QList<int>{7, 7, 10, 1};
     // Noise before the header spoils it: the attempt fails at once, and the
     // rest of the reply goes before the next request.
     QTest::newRow("garbage before the header")
         << Arrivals{{"\x55" + good, G::None}}
-        << QList<QByteArray>{"-> A=??;", "<- bad CRC [7 bytes total]", dropLine(11)} + twice << QList<int>{7, 7, 10};
+        << QList<QByteArray>{"-> A=??;", "<- bad CRC [7 bytes total]", dropLine(11)} + twice << QList<int>{7, 7, 10, 1};
     QTest::newRow("pause in the payload")
         << Arrivals{{good.left(12), G::None}, {good.mid(12), G::Interval}}
         << QList<QByteArray>{"-> A=??;", "<- bad CRC [12 bytes total]", dropLine(5)} + twice
-        << QList<int>{7, 10, 7, 10};
+        << QList<int>{7, 10, 7, 10, 1};
     QTest::newRow("cut short") << Arrivals{{good.left(15), G::None}}
                                << QList<QByteArray>{"-> A=??;", "<- bad CRC [15 bytes total]"} + twice
-                               << QList<int>{7, 10, 7, 10};
+                               << QList<int>{7, 10, 7, 10, 1};
     const QByteArray big = textReply("A=1;" + QByteArray(200, 'x'));
     QTest::newRow("header announces more than arrives")
         << Arrivals{{big.left(30), G::None}}
-        << QList<QByteArray>{"-> A=??;", "<- bad CRC [30 bytes total]"} + twice << QList<int>{7, 210, 7, 10};
-    // The second frame is no part of the first reply and no reply to the next request.
+        << QList<QByteArray>{"-> A=??;", "<- bad CRC [30 bytes total]"} + twice << QList<int>{7, 210, 7, 10, 1};
+    // On a line just opened, a frame on the heels of the reply means replies
+    // queued behind one another: neither is taken, and the request is made again.
     QTest::newRow("two frames back to back")
         << Arrivals{{good + textReply("B=2;"), G::None}}
-        << QList<QByteArray>{"-> A=??;", "<- A=1;", dropLine(17), "-> A=??;", "<- A=1;"} << QList<int>{7, 10};
+        << QList<QByteArray>{"-> A=??;", "<- A=1;", dropLine(17) + notTaken} + twice << QList<int>{7, 10, 1, 7, 10, 1};
     // The reply comes after the read gave up, and is gone before the next request.
     QTest::newRow("late reply") << Arrivals{{good, G::Total}}
                                 << QList<QByteArray>{"-> A=??;", "<- ", dropLine(17)} + twice
-                                << QList<int>{7, 7, 10};
+                                << QList<int>{7, 7, 10, 1};
     // A reply about another variable is shown, but it is no answer and sets nothing.
     QTest::newRow("another variable's reply") << Arrivals{{textReply("B=2;"), G::None}}
                                               << QList<QByteArray>{"-> A=??;", "<- B=2;"} + twice
-                                              << QList<int>{7, 10, 7, 10};
+                                              << QList<int>{7, 10, 7, 10, 1};
 }
 
 void TestOpenProtocolDriver::replyBoundaries()
@@ -697,6 +701,59 @@ void TestOpenProtocolDriver::repliesOneRequestBehind()
     const QByteArray b = write ? "B=2;" : "B=??;";
     QCOMPARE(rig.terminal.Lines.mid(0, 8), (QList<QByteArray>{"-> " + a, "<- ", "-> " + a, "<- A=1;", "-> " + b,
                                                               "<- A=1;", "-> " + b, "<- B=2;"}));
+}
+
+void TestOpenProtocolDriver::owedReplies_data()
+{
+    // A is read until it succeeds, or three times. Each write gets the frames
+    // of one entry ("A=1;|A=2;": two frames back to back), the first `silent`
+    // writes nothing, nor does an empty entry. A reply with another on its
+    // heels is one of several owed replies: the driver drops them and asks
+    // again.
+    QTest::addColumn<int>("silent");
+    QTest::addColumn<QList<QByteArray>>("replies");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("writes");
+    QTest::addColumn<int>("looks"); // looks past a reply for more input
+    QTest::newRow("healthy line: one look after opening")
+        << 0 << QList<QByteArray>{"A=1;", "A=2;", "A=3;"} << QByteArray("3") << 3 << 1;
+    QTest::newRow("left over from before the opening")
+        << 0 << QList<QByteArray>{"A=10;|A=11;", "A=1;", "A=2;", "A=3;"} << QByteArray("3") << 4 << 3;
+    QTest::newRow("owed to a failed transaction")
+        << 3 << QList<QByteArray>{"A=10;|A=11;|A=12;|A=20;", "A=30;", "A=31;"} << QByteArray("31") << 6 << 3;
+    QTest::newRow("alone after a failed transaction")
+        << 3 << QList<QByteArray>{"A=20;", "A=21;"} << QByteArray("21") << 5 << 1;
+    // The line owed nothing when the exchange began: the replies on each
+    // other's heels answer its own attempts, and the first is taken.
+    QTest::newRow("owed to the exchange's own attempts")
+        << 0 << QList<QByteArray>{"A=1;", "", "A=5;|A=6;", "A=7;"} << QByteArray("7") << 4 << 3;
+    QTest::newRow("owed after every attempt")
+        << 0 << QList<QByteArray>{"A=10;|A=11;", "A=12;|A=13;", "A=14;|A=15;"} << QByteArray("old") << 3 << 3;
+}
+
+void TestOpenProtocolDriver::owedReplies()
+{
+    QFETCH(int, silent);
+    QFETCH(QList<QByteArray>, replies);
+    QFETCH(QByteArray, value);
+    QFETCH(int, writes);
+    QFETCH(int, looks);
+    Rig rig;
+    rig.line.SetResponder([&](const QByteArray &) {
+        QByteArray frames;
+        const int n = rig.line.WritesCount() - 1 - silent;
+        if (n >= 0 && n < replies.size() && !replies[n].isEmpty())
+            for (const QByteArray &text : replies[n].split('|'))
+                frames += textReply(text);
+        return frames;
+    });
+    auto list = makeList({{"A", ""}});
+    list->GetItem(0)->Value = "old";
+    for (int i = 0; i < 3 && rig.line.WritesCount() < replies.size() + silent; ++i)
+        rig.driver.ReadVars(1, *list);
+    QCOMPARE(list->GetItem(0)->Value, value);
+    QCOMPARE(rig.line.WritesCount(), writes);
+    QCOMPARE(rig.line.ReadSizes().count(1), looks);
 }
 
 QTEST_GUILESS_MAIN(TestOpenProtocolDriver)
