@@ -73,13 +73,14 @@ else
   man -w kvarnctl >/dev/null && ok "man kvarnctl found" || fail "man kvarnctl not found"
   # The window, offscreen, as an operator without rights to /usr/bin: it
   # must still be running after a few seconds (it waits on its start-up
-  # warning, as there is no installation here).
+  # warning, as there is no installation here). SIGTERM then ends it; were it
+  # to hang on, the kill after ten seconds more keeps the check from hanging.
   home=$(mktemp -d)
   chmod 755 "$home"
   as_operator=()
   command -v setpriv >/dev/null && as_operator=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
   status=0
-  (cd "$home" && timeout 5 "${as_operator[@]}" env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$home" \
+  (cd "$home" && timeout -k 10 5 "${as_operator[@]}" env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$home" \
      HOME="$home" /usr/bin/kvarn >/dev/null 2>&1) || status=$?
   rm -rf "$home"
   [ "$status" -eq 124 ] && ok "installed window starts offscreen" || fail "installed window ended with status $status"

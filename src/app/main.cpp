@@ -25,6 +25,10 @@ int main(int argc, char *argv[])
     // main window; it goes first at the end, and the window lets go of it.
     TDelayTimeWindow delayTimeWindow;
     form.SetDelayTimeWindow(&delayTimeWindow);
+    // A signal that came while the window was being made (its start-up
+    // warning runs a loop of its own, which the signal ends) ends it here.
+    if (const int signal = QuitSignal())
+        return 128 + signal;
     form.show();
     return app.exec();
 }

@@ -36,6 +36,7 @@ class TestQuitSignals : public QObject {
 private slots:
     void portClosedOnSignal_data();
     void portClosedOnSignal();
+    void windowAtStartupWarning();
 };
 
 void TestQuitSignals::portClosedOnSignal_data()
@@ -46,6 +47,44 @@ void TestQuitSignals::portClosedOnSignal_data()
     QTest::newRow("kvarnctl, SIGINT") << false << int(SIGINT);
     QTest::newRow("window, SIGTERM") << true << int(SIGTERM);
     QTest::newRow("window, SIGINT") << true << int(SIGINT);
+}
+
+// Whether the process has a handler of its own for the signal (SigCgt).
+static bool catches(qint64 pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+// The window whose port does not exist stops at its start-up warning, in a
+// loop of the warning's own before the window's: a signal there (or while
+// the window is still being made) ends it all the same.
+void TestQuitSignals::windowAtStartupWarning()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString program = dir.filePath("kvarn");
+    QVERIFY(QFile::copy(QStringLiteral(KVARN_WINDOW), program));
+    QVERIFY(QFile::setPermissions(program, QFile::permissions(QStringLiteral(KVARN_WINDOW))));
+    QVERIFY(writeFileBytes(dir.filePath("commport.cfg"), "PortNumber=" + QFile::encodeName(dir.filePath("no-such-tty"))
+                                                             + "\r\nTransferRate=9600 baud\r\n"));
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(program, {});
+    QVERIFY(p.waitForStarted());
+    QDeadlineTimer installed(30000);
+    while (!catches(p.processId(), SIGTERM) && !installed.hasExpired() && p.state() == QProcess::Running)
+        QThread::msleep(10);
+    QVERIFY(catches(p.processId(), SIGTERM));
+    QVERIFY(::kill(pid_t(p.processId()), SIGTERM) == 0);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 128 + SIGTERM);
 }
 
 void TestQuitSignals::portClosedOnSignal()
