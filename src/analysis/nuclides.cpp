@@ -26,7 +26,7 @@ const TGammaLine *MatchGammaLine(double energyKeV, double fwhmKeV)
     const double half = fwhmKeV / 2;
     if (!(half > 0))
         return nullptr;
-    const double sigma = fwhmKeV / 2.3548200450309493;
+    const double sigma = fwhmKeV / kFwhmPerSigma;
     const TGammaLine *best = nullptr;
     double bestWeight = 0;
     for (const TGammaLine &line : kLines) {

@@ -6,6 +6,9 @@
 
 #include <span>
 
+// A Gaussian's full width at half maximum over its standard deviation: 2 sqrt(2 ln 2).
+constexpr double kFwhmPerSigma = 2.3548200450309493;
+
 struct TGammaLine {
     const char *Nuclide;
     double EnergyKeV;

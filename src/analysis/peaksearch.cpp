@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr double kFwhmPerSigma = 2.3548200450309493; // 2 sqrt(2 ln 2)
 constexpr int kMaxPeaksPerRegion = 3;
 // Parameters before the peaks: continuum level, continuum slope, common sigma.
 constexpr size_t kShared = 3;

@@ -25,14 +25,6 @@
 namespace {
 constexpr const char *kPdfFilter = "Документы PDF (*.pdf);;Все файлы (*.*)";
 
-qint64 countsBetween(const TRadiationSpectr &spectrum, int low, int high)
-{
-    qint64 sum = 0;
-    for (int c = std::max(0, low); c <= high && c < TRadiationSpectr::ChannelCount; ++c)
-        sum += spectrum.GetCount(c);
-    return sum;
-}
-
 // What the spectrum view shows, as its report takes it.
 TSpectrumReportSource spectrumSource(const TSpectrView &view, const QString &name, const QString &origin)
 {
@@ -58,9 +50,9 @@ TSpectrumReportSource spectrumSource(const TSpectrView &view, const QString &nam
     source.View = shown.join(QStringLiteral("; "));
     if (view.Marker1 != 0 || view.Marker2 != 0) {
         source.Marked = qMakePair(int(view.MarkerLow), int(view.MarkerHigh));
-        source.Area = countsBetween(spectrum, view.MarkerLow, view.MarkerHigh);
+        source.Area = spectrum.SumCounts(view.MarkerLow, view.MarkerHigh);
         if (const TRadiationSpectr *background = view.BackgroundInUse())
-            source.NetArea = *source.Area - countsBetween(*background, view.MarkerLow, view.MarkerHigh);
+            source.NetArea = *source.Area - background->SumCounts(view.MarkerLow, view.MarkerHigh);
     }
     if (!view.Peaks.empty()) {
         source.PeakHeadings = PeakTableHeadings();

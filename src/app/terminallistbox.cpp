@@ -4,6 +4,7 @@
 #include "base/savefile.h"
 #include "ui/fonts.h"
 #include "ui/operatorprompt.h"
+#include "ui/u8.h"
 
 #include <QAction>
 #include <QMenu>
@@ -105,22 +106,22 @@ void TTerminalListBox::SaveLog()
     if (!prompt_)
         return;
     const QString fileName =
-        prompt_->SaveFileName(QString::fromUtf8("Текстовые файлы (*.txt);;Все файлы (*.*)"), QStringLiteral("txt"));
+        prompt_->SaveFileName(u8("Текстовые файлы (*.txt);;Все файлы (*.*)"), QStringLiteral("txt"));
     if (fileName.isEmpty())
         return;
     if (!SaveFileAtomically(fileName, LogText()))
-        prompt_->Warning(QString::fromUtf8("Сохранить журнал в файле не удалось: ") + fileName);
+        prompt_->Warning(u8("Сохранить журнал в файле не удалось: ") + fileName);
 }
 
 void TTerminalListBox::AddLogItems(QMenu &menu, OperatorPrompt &prompt)
 {
     prompt_ = &prompt;
     menu.addSeparator();
-    ShowTimesItem = menu.addAction(QString::fromUtf8("Показывать время строк"));
+    ShowTimesItem = menu.addAction(u8("Показывать время строк"));
     ShowTimesItem->setObjectName(QStringLiteral("ShowTimesItem"));
     ShowTimesItem->setCheckable(true);
     ShowTimesItem->setChecked(showTimes_);
     connect(ShowTimesItem, &QAction::toggled, this, &TTerminalListBox::SetShowTimes);
-    SaveLogItem = menu.addAction(QString::fromUtf8("Сохранить журнал…"), this, &TTerminalListBox::SaveLog);
+    SaveLogItem = menu.addAction(u8("Сохранить журнал…"), this, &TTerminalListBox::SaveLog);
     SaveLogItem->setObjectName(QStringLiteral("SaveLogItem"));
 }

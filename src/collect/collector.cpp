@@ -263,7 +263,7 @@ int KvarnCollectMain(const QStringList &arguments)
         return kCollectBad;
     }
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
         CollectLog(QStringLiteral("no signal pipe"));
         return kCollectBad;
     }

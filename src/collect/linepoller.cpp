@@ -12,6 +12,14 @@
 
 #include <QTimer>
 
+namespace {
+// A value as stored: the installation's "@@" (read as an empty text) is none.
+std::optional<QByteArray> valueOrNone(const QByteArray &value)
+{
+    return value.isEmpty() ? std::nullopt : std::optional<QByteArray>(value);
+}
+} // namespace
+
 struct TLinePoller::Installation {
     TSiteInstallation Site;
     TInstallationWatch Watch;
@@ -193,12 +201,18 @@ bool TLinePoller::ensureOpen(Installation &inst)
     return open_;
 }
 
+// The installation the next exchanges go to, and the name its terminal lines carry.
+void TLinePoller::select(const Installation &inst)
+{
+    ormak_->SetDeviceNumber(inst.Site.Device);
+    terminal_->Prefix = inst.Site.Name + QStringLiteral(": ");
+}
+
 bool TLinePoller::read(Installation &inst, TOPVarList &list)
 {
     if (!ensureOpen(inst))
         return false;
-    ormak_->SetDeviceNumber(inst.Site.Device);
-    terminal_->Prefix = inst.Site.Name + QStringLiteral(": ");
+    select(inst);
     const bool ok = driver_->ReadVars(inst.Site.Device, list);
     answered(inst, ok, ok ? QString() : terminal_->Last());
     return ok;
@@ -255,10 +269,7 @@ void TLinePoller::poll(Installation &inst)
         publish(inst);
         return;
     }
-    auto value = [&](int i) -> std::optional<QByteArray> {
-        const QByteArray &v = list.GetItem(i)->Value;
-        return v.isEmpty() ? std::nullopt : std::optional<QByteArray>(v);
-    };
+    auto value = [&](int i) { return valueOrNone(list.GetItem(i)->Value); };
     TStoreReading reading{QDateTime::currentDateTimeUtc(), value(0), value(1), value(2), value(3)};
     inst.Readings << reading;
     inst.Status.Last = reading;
@@ -307,8 +318,7 @@ bool TLinePoller::fetchArchive(Installation &inst)
 
     if (stopping())
         return true;
-    ormak_->SetDeviceNumber(inst.Site.Device);
-    terminal_->Prefix = inst.Site.Name + QStringLiteral(": ");
+    select(inst);
     const bool counted = ormak_->ReadNumOfRecords();
     answered(inst, counted, counted ? QString() : QStringLiteral("NUMOFRECORDS: ") + terminal_->Last());
     if (!counted)
@@ -385,8 +395,7 @@ bool TLinePoller::downloadFrom(Installation &inst, int first, int count)
     QElapsedTimer batchAge;
     batchAge.start();
     for (int n = first; n <= count && !stopping(); ++n) {
-        ormak_->SetDeviceNumber(inst.Site.Device);
-        terminal_->Prefix = inst.Site.Name + QStringLiteral(": ");
+        select(inst);
         std::unique_ptr<TOPVarList> record;
         const bool ok = ormak_->ReadArchiveRecord(&templ, n, record);
         answered(inst, ok, ok ? QString() : QStringLiteral("archive record %1: %2").arg(n).arg(terminal_->Last()));
@@ -397,8 +406,7 @@ bool TLinePoller::downloadFrom(Installation &inst, int first, int count)
         TStoreRecord stored;
         stored.Datetime = record->GetItem(0)->Value;
         for (int i = 1; i < record->Count(); ++i) {
-            const QByteArray &v = record->GetItem(i)->Value;
-            stored.Values << (v.isEmpty() ? std::nullopt : std::optional<QByteArray>(v));
+            stored.Values << valueOrNone(record->GetItem(i)->Value);
         }
         if (ParseInstallationTime(stored.Datetime))
             inst.Cursor = stored.Datetime;

@@ -58,9 +58,9 @@ private:
 
 // Whether text can be an archive file's: code page 1251 text (0x98 is no
 // character there) whose only control characters are its line ends: LF or
-// CR LF, or CR alone throughout when crLineEnds. A binary file chosen by
-// mistake fails here, whether or not it holds a NUL byte.
-bool isArchiveText(QByteArrayView text, bool crLineEnds)
+// CR LF. A binary file chosen by mistake fails here, whether or not it holds
+// a NUL byte.
+bool isArchiveText(QByteArrayView text)
 {
     const qsizetype n = text.size();
     const char *p = text.data();
@@ -68,7 +68,7 @@ bool isArchiveText(QByteArrayView text, bool crLineEnds)
         const auto c = uchar(p[i]);
         if (c >= 0x20 && c != 0x7F && c != 0x98)
             continue;
-        if (c == '\n' || (c == '\r' && (crLineEnds || (i + 1 < n && p[i + 1] == '\n'))))
+        if (c == '\n' || (c == '\r' && i + 1 < n && p[i + 1] == '\n'))
             continue;
         return false;
     }
@@ -336,7 +336,7 @@ bool TDeviceArchive::SaveToFile(const QString &fileName) const
     if (!names_ || names_->Count() == 0)
         return false;
     const QByteArray text = ToFileText();
-    if (!isArchiveText(text, false))
+    if (!isArchiveText(text))
         return false;
     return SaveFileAtomically(fileName, text);
 }
@@ -374,15 +374,14 @@ bool TDeviceArchive::LoadFromFile(const QString &fileName)
 // are ignored. Shorter record lines are padded with empty values.
 bool TDeviceArchive::FromFileText(const QByteArray &text)
 {
-    // Control characters are in no archive file: this is some other file.
     // A file whose lines end in CR alone is read with CR as the line end.
-    const bool crLineEnds = !text.contains('\n') && text.contains('\r');
-    if (!isArchiveText(text, crLineEnds))
-        return false;
-    if (crLineEnds) {
+    if (!text.contains('\n') && text.contains('\r')) {
         QByteArray lf = text;
         return FromFileText(lf.replace('\r', '\n'));
     }
+    // Control characters are in no archive file: this is some other file.
+    if (!isArchiveText(text))
+        return false;
     LineCursor lines(text);
     QByteArrayView line;
 

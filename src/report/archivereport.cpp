@@ -18,11 +18,6 @@ QString timeText(qint64 msecs)
     return QString::fromLatin1(InstallationTimeText(QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::utc())));
 }
 
-QString number(double value)
-{
-    return std::isnan(value) ? QStringLiteral("—") : QString::number(value, 'g', 6);
-}
-
 // The records of the period, in the order they were recorded.
 class PeriodTable : public TReportTable {
 public:
@@ -65,6 +60,11 @@ void thresholdSteps(const std::vector<TStatRecord> &records, int level, QList<QP
         steps << QPointF(double(records.back().Time), held);
 }
 } // namespace
+
+QString ReportNumber(double value)
+{
+    return std::isnan(value) ? QStringLiteral("—") : QString::number(value, 'g', 6);
+}
 
 QString ReportDuration(qint64 msecs)
 {
@@ -153,11 +153,11 @@ std::unique_ptr<TReportDocument> BuildArchiveReport(const TArchiveReportSource &
         };
         report->AddPairs({
             {QStringLiteral("Число значений:"), QString::number(stats.Count)},
-            {QStringLiteral("Минимум:"), number(stats.Min)},
-            {QStringLiteral("Максимум:"), number(stats.Max)},
-            {QStringLiteral("Среднее:"), number(stats.Mean)},
-            {QStringLiteral("Стандартное отклонение:"), number(stats.StdDev)},
-            {QStringLiteral("Среднее по времени:"), number(stats.TimeWeightedMean)},
+            {QStringLiteral("Минимум:"), ReportNumber(stats.Min)},
+            {QStringLiteral("Максимум:"), ReportNumber(stats.Max)},
+            {QStringLiteral("Среднее:"), ReportNumber(stats.Mean)},
+            {QStringLiteral("Стандартное отклонение:"), ReportNumber(stats.StdDev)},
+            {QStringLiteral("Среднее по времени:"), ReportNumber(stats.TimeWeightedMean)},
             {QStringLiteral("Время выше ALARM1:"), above(0)},
             {QStringLiteral("Время выше ALARM2:"), above(1)},
         });
@@ -181,7 +181,7 @@ std::unique_ptr<TReportDocument> BuildArchiveReport(const TArchiveReportSource &
             QList<QStringList> lines;
             for (const TExceedance &e : stats.Exceedances)
                 lines << QStringList{QStringLiteral("ALARM%1").arg(e.Level), timeText(e.Start), timeText(e.End),
-                                     ReportDuration(e.End - e.Start), number(e.Peak),
+                                     ReportDuration(e.End - e.Start), ReportNumber(e.Peak),
                                      std::isnan(e.Peak) ? QString() : timeText(e.PeakTime)};
             report->AddTable(std::make_shared<TReportTextTable>(
                 QStringList{QStringLiteral("Уставка"), QStringLiteral("Начало"), QStringLiteral("Конец"),

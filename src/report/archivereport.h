@@ -31,3 +31,5 @@ std::unique_ptr<TReportDocument> BuildArchiveReport(const TArchiveReportSource &
 
 // "2 ч 05 мин 07 с", "45 с".
 QString ReportDuration(qint64 msecs);
+// A figure with six significant digits; "—" for none (NaN).
+QString ReportNumber(double value);

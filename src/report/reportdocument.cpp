@@ -286,11 +286,6 @@ TReportDocument::Layout TReportDocument::layOut(QPagedPaintDevice &device) const
     return layout;
 }
 
-int TReportDocument::PageCount(QPagedPaintDevice &device) const
-{
-    return int(layOut(device).pages.size());
-}
-
 TReportResult TReportDocument::Paint(QPagedPaintDevice &device, const TReportProgress &progress) const
 {
     const Layout layout = layOut(device);

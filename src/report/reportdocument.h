@@ -60,8 +60,6 @@ public:
     // Keeps what the report's tables read from for as long as the report lives.
     void KeepAlive(std::shared_ptr<const void> owned) { owned_.push_back(std::move(owned)); }
 
-    // The pages the report takes on that device.
-    int PageCount(QPagedPaintDevice &device) const;
     // Draws every page on the device, a new page for each after the first.
     // Cancelled: the device holds the pages drawn so far.
     TReportResult Paint(QPagedPaintDevice &device, const TReportProgress &progress = {}) const;

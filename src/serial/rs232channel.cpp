@@ -150,8 +150,7 @@ qint64 TRS232Channel::DropPendingInput(int whole)
     TLine *line = properties_->Line();
     if (state_ != 0 || !line)
         return -1;
-    const ReadTimeouts t = properties_->LineReadTimeouts();
-    return line->DropInput(t.Interval, qint64(t.TotalMultiplier) * whole + t.TotalConstant);
+    return line->DropInput(properties_->LineReadTimeouts().Interval, ReadTimeLimit(whole));
 }
 
 qint64 TRS232Channel::ReadTimeLimit(int whole) const

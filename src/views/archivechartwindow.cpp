@@ -369,11 +369,10 @@ void TArchiveChartWindow::UpdateStatistics()
         return;
     }
     const TArchiveStats stats = ShownStatistics();
-    auto number = [](double v) { return std::isnan(v) ? QStringLiteral("—") : QString::number(v, 'g', 6); };
     QString text = u8("На графике: значений %1, мин %2, макс %3, среднее %4, ско %5, среднее по времени %6")
                        .arg(stats.Count)
-                       .arg(number(stats.Min), number(stats.Max), number(stats.Mean), number(stats.StdDev),
-                            number(stats.TimeWeightedMean));
+                       .arg(ReportNumber(stats.Min), ReportNumber(stats.Max), ReportNumber(stats.Mean), ReportNumber(stats.StdDev),
+                            ReportNumber(stats.TimeWeightedMean));
     for (int level = 0; level < 2; ++level)
         if (stats.Above[level])
             text += u8("; выше ALARM%1: %2").arg(level + 1).arg(ReportDuration(*stats.Above[level]));
