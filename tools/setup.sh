@@ -19,6 +19,11 @@ KVARN_PACKAGES=(
   postgresql prometheus poppler-utils
   # bench/compare_scipy.py: the peak fits against SciPy's (not a test).
   python3-scipy
+  # kvarn-collect's MQTT publisher, the broker and clients its tests run, and
+  # systemd's notification protocol and unit checker.
+  libmosquitto-dev mosquitto mosquitto-clients libsystemd-dev systemd
+  # Rebuilds across several checkouts reuse each other's objects.
+  ccache
 )
 
 # What building, checking and installing the Debian package needs besides
