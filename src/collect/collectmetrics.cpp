@@ -1,10 +1,12 @@
 #include "collect/collectmetrics.h"
 
 #include "base/textutils.h"
+#include "collect/boundedlistener.h"
 #include "collect/installationwatch.h"
 #include "collect/siteconfig.h"
 
 #include <QHttpServer>
+#include <QHttpServerResponder>
 #include <QHttpServerResponse>
 
 namespace {
@@ -37,10 +39,25 @@ TCollectMetrics::~TCollectMetrics() = default;
 quint16 TCollectMetrics::Listen(const TMetricsAddress &address)
 {
     server_ = std::make_unique<QHttpServer>();
-    server_->route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get, [this]() {
-        return QHttpServerResponse(QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"), Text());
+    server_->route(QStringLiteral("/metrics"), [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+        using Method = QHttpServerRequest::Method;
+        if (request.method() != Method::Get && request.method() != Method::Head) {
+            responder.write({{"Allow", "GET, HEAD"}, {"Content-Length", "0"}},
+                            QHttpServerResponder::StatusCode::MethodNotAllowed);
+            return;
+        }
+        const QByteArray text = Text();
+        responder.writeStatusLine(QHttpServerResponder::StatusCode::Ok);
+        responder.writeHeaders({{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"},
+                                {"Content-Length", QByteArray::number(text.size())}});
+        // HEAD: the same head, no body.
+        responder.writeBody(request.method() == Method::Head ? QByteArray() : text);
     });
-    return server_->listen(address.Host, address.Port);
+    listener_ = new TBoundedListener(0, TBoundedListener::kIdleMs, this);
+    if (!listener_->listen(address.Host, address.Port))
+        return 0;
+    server_->bind(listener_);
+    return listener_->serverPort();
 }
 
 void TCollectMetrics::Update(const TInstallationStatus &status)
@@ -51,6 +68,11 @@ void TCollectMetrics::Update(const TInstallationStatus &status)
 void TCollectMetrics::SetRecordsStored(const QString &installation, qint64 count)
 {
     stored_[installation] = count;
+}
+
+void TCollectMetrics::SetReadingsHeld(const QString &installation, qint64 waiting, qint64 droppedTotal)
+{
+    held_[installation] = {waiting, droppedTotal};
 }
 
 const TInstallationStatus *TCollectMetrics::Status(const QString &installation) const
@@ -111,5 +133,16 @@ QByteArray TCollectMetrics::Text() const
            [&](const QString &, const TInstallationStatus &s) -> std::optional<double> {
                return double(s.MissedPolls);
            });
+    family("kvarn_readings_waiting", "gauge", "Live readings held in memory until the database takes them.",
+           [&](const QString &installation, const TInstallationStatus &) -> std::optional<double> {
+               return double(held_.value(installation).first);
+           });
+    family("kvarn_readings_dropped_total", "counter", "Live readings dropped while the database did not take them.",
+           [&](const QString &installation, const TInstallationStatus &) -> std::optional<double> {
+               return double(held_.value(installation).second);
+           });
+    out += "# HELP kvarn_database_up 1 while the database takes what is written, 0 while writing fails.\n"
+           "# TYPE kvarn_database_up gauge\nkvarn_database_up " +
+           QByteArray(databaseUp_ ? "1" : "0") + '\n';
     return out;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The live values of every installation in the Prometheus text exposition
-// format, served as GET /metrics by Qt HttpServer.
+// format, served as GET /metrics by Qt HttpServer behind a listener that
+// bounds its connections (collect/boundedlistener.h).
 
 #include "collect/collecttypes.h"
 
@@ -10,6 +11,7 @@
 #include <memory>
 
 class QHttpServer;
+class TBoundedListener;
 struct TMetricsAddress;
 
 class TCollectMetrics : public QObject {
@@ -27,10 +29,15 @@ public:
 public slots:
     void Update(const TInstallationStatus &status);
     void SetRecordsStored(const QString &installation, qint64 count);
+    void SetDatabaseUp(bool up) { databaseUp_ = up; }
+    void SetReadingsHeld(const QString &installation, qint64 waiting, qint64 droppedTotal);
 
 private:
     QStringList order_;
     QHash<QString, TInstallationStatus> status_;
     QHash<QString, qint64> stored_;
+    bool databaseUp_ = true;
+    QHash<QString, QPair<qint64, qint64>> held_; // readings waiting, dropped in all
     std::unique_ptr<QHttpServer> server_;
+    TBoundedListener *listener_ = nullptr;
 };
