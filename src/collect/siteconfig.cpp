@@ -1,8 +1,10 @@
 #include "collect/siteconfig.h"
 
 #include "base/cp1251.h"
+#include "collect/alarmcommand.h"
 #include "instrument/archivesearch.h"
 #include "instrument/ormak.h"
+#include "serial/comproperties.h"
 #include "store/sitestore.h"
 
 #include <QDir>
@@ -68,6 +70,16 @@ void checkItem(const QByteArray &value, const QList<QByteArray> &items, const ch
     }
 }
 
+// A port name that no line can ever be opened on ("COM0", "socket://",
+// "socket://host:99999") is refused with the file, not at the first poll.
+void checkPortName(const TComSettings &s)
+{
+    if (!TComProperties::MakeLine(s))
+        throw Fail{QStringLiteral("PortNumber \"%1\" names no port (COMn from COM1, a device path from /, or "
+                                  "socket://HOST:PORT)")
+                       .arg(QString::fromLocal8Bit(s.PortNumber))};
+}
+
 // The nine line keys: the text checked against the settings window's items.
 void setLineKey(TComSettings &s, int key, const QString &value)
 {
@@ -77,6 +89,7 @@ void setLineKey(TComSettings &s, int key, const QString &value)
         if (value.isEmpty())
             throw Fail{QStringLiteral("PortNumber is empty")};
         s.PortNumber = value.toLocal8Bit();
+        checkPortName(s);
         break;
     case 1: checkItem(text, TComSettings::TransferRateItems(), "TransferRate"); s.TransferRate = text; break;
     case 2: checkItem(text, TComSettings::StopBitsItems(), "StopBits"); s.StopBits = text; break;
@@ -99,7 +112,18 @@ struct Section {
     QSet<QString> Keys;
     bool LineKeys = false;
     bool LineSettings = false;
+    bool HasPort = false; // PortNumber or LineSettings given
 };
+
+// An installation without a port would be polled on the window's default,
+// COM1: never meant, so refused (at its section's header).
+void checkHasPort(const Section &section, int &lineNumber)
+{
+    if (section.Kind == Section::Installation && !section.HasPort) {
+        lineNumber = section.Line;
+        throw Fail{QStringLiteral("the installation names no port (PortNumber or LineSettings)")};
+    }
+}
 
 } // namespace
 
@@ -187,6 +211,7 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
             if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
                 continue;
             if (line.startsWith(u'[')) {
+                checkHasPort(section, lineNumber);
                 if (!line.endsWith(u']'))
                     throw Fail{QStringLiteral("a section header ends with ]")};
                 const QString head = line.mid(1, line.size() - 2).trimmed();
@@ -201,6 +226,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     const QString name = head.mid(13).trimmed();
                     if (name.isEmpty())
                         throw Fail{QStringLiteral("the installation has no name")};
+                    // It goes to the log, the metrics' labels and the database as it is.
+                    if (std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.category() == QChar::Other_Control; }))
+                        throw Fail{QStringLiteral("the installation's name holds a control character")};
                     if (names.contains(name))
                         throw Fail{QStringLiteral("a second installation named \"%1\"").arg(name)};
                     names.insert(name);
@@ -239,7 +267,11 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     if (!config.Metrics)
                         throw Fail{QStringLiteral("Metrics takes HOST:PORT (127.0.0.1:9410)")};
                 } else if (key == QLatin1String("OnAlarm")) {
-                    config.OnAlarm = QProcess::splitCommand(value);
+                    QString why;
+                    const std::optional<QStringList> words = SplitCommandWords(value, &why);
+                    if (!words)
+                        throw Fail{QStringLiteral("OnAlarm: %1").arg(why)};
+                    config.OnAlarm = *words;
                     if (config.OnAlarm.isEmpty())
                         throw Fail{QStringLiteral("OnAlarm names no program")};
                 } else {
@@ -252,6 +284,8 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
             const int lineKey = TComSettings::Keys().indexOf(key.toLatin1());
             if ((lineKey >= 0 && section.LineSettings) || (key == QLatin1String("LineSettings") && section.LineKeys))
                 throw Fail{QStringLiteral("LineSettings and the nine line keys exclude each other")};
+            if (lineKey >= 0 || key == QLatin1String("LineSettings"))
+                section.HasPort = section.HasPort || lineKey == 0 || lineKey < 0;
             if (lineKey >= 0) {
                 section.LineKeys = true;
                 setLineKey(inst.Settings, lineKey, value);
@@ -260,6 +294,7 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                 const QString path = QDir(folder).absoluteFilePath(value);
                 if (!QFileInfo(path).isFile() || !inst.Settings.LoadSettings(path))
                     throw Fail{QStringLiteral("LineSettings: %1 cannot be read as line settings").arg(path)};
+                checkPortName(inst.Settings);
             } else if (key == QLatin1String("Device")) {
                 const std::optional<int> v = wholeNumber(value, 1, 255);
                 if (!v)
@@ -285,6 +320,7 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                 throw Fail{QStringLiteral("unknown key %1 in an installation section").arg(key)};
             }
         }
+        checkHasPort(section, lineNumber);
         lineNumber = 0;
         if (config.Installations.isEmpty())
             throw Fail{QStringLiteral("no [installation NAME] section")};
