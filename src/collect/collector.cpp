@@ -3,17 +3,17 @@
 #include "collect/alarmcommand.h"
 #include "collect/collectmetrics.h"
 #include "collect/linepoller.h"
+#include "collect/servicenotify.h"
 #include "collect/storewriter.h"
+#include "protocol/openprotocoldriver.h"
+#include "serial/comproperties.h"
+#include "serial/quitsignals.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSocketNotifier>
 #include <QThread>
-#include <csignal>
 #include <cstdio>
 #include <mutex>
-#include <sys/socket.h>
-#include <unistd.h>
 
 void CollectLog(const QString &line)
 {
@@ -36,6 +36,36 @@ TCollector::TCollector(TSiteConfig config, const TStoreUrl &url, bool once, bool
         names << inst.Name;
     metrics_ = new TCollectMetrics(names, this);
     alarm_ = new TAlarmCommand(config_.OnAlarm, this);
+    notify_ = new TServiceNotify([this]() { return stuckLine(); }, this);
+}
+
+// The longest a line thread may go without progress: its port opened (a
+// device server's connection time), then every attempt of an exchange of a
+// long reply waited out twice; never under 10 s.
+qint64 LineDeadlineMs(const TComSettings &settings)
+{
+    constexpr qint64 kReplyBytes = 300;
+    const quint32 rate = TComProperties::ParseRate(settings.TransferRate).value_or(1200);
+    const qint32 charTime = TComProperties::CalcCharTime(rate);
+    const TComTimeouts t = TComProperties::ComputeTimeouts(charTime, settings.LatencyPeriod, false,
+                                                           settings.WriteTimeOutMultiplier, settings.WriteTimeOutConstant);
+    const qint64 exchange = qint64(t.ReadTotalTimeoutConstant) + qint64(t.ReadTotalTimeoutMultiplier) * kReplyBytes +
+                            qint64(t.ReadIntervalTimeout) + qint64(charTime) * kReplyBytes +
+                            qint64(t.WriteTotalTimeoutConstant) + qint64(t.WriteTotalTimeoutMultiplier) * kReplyBytes;
+    return std::max<qint64>(10000, 3000 + 2 * TOpenProtocolDriver::kAttempts * exchange);
+}
+
+QString TCollector::stuckLine() const
+{
+    for (int i = 0; i < pollers_.size(); ++i) {
+        const qint64 age = pollers_[i]->ProgressAgeMs();
+        if (age > lineDeadlines_.value(i))
+            return QStringLiteral("the line of %1 has made no progress for %2 s (its deadline %3 s)")
+                .arg(lineNames_.value(i))
+                .arg(age / 1000)
+                .arg(lineDeadlines_.value(i) / 1000);
+    }
+    return {};
 }
 
 TCollector::~TCollector()
@@ -95,6 +125,8 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
     }
 
     connect(writer_.get(), &TStoreWriter::RecordsStored, metrics_, &TCollectMetrics::SetRecordsStored);
+    connect(writer_.get(), &TStoreWriter::DatabaseUp, metrics_, &TCollectMetrics::SetDatabaseUp);
+    connect(writer_.get(), &TStoreWriter::ReadingsHeld, metrics_, &TCollectMetrics::SetReadingsHeld);
     connect(alarm_, &TAlarmCommand::BecameIdle, this, [this]() {
         if (running_ == 0 && !ended_)
             end();
@@ -109,12 +141,23 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
         poller->moveToThread(thread);
         connect(poller, &TLinePoller::Batch, writer_.get(), &TStoreWriter::Write);
         connect(poller, &TLinePoller::NeedCursor, writer_.get(), &TStoreWriter::RefreshCursor);
+        connect(poller, &TLinePoller::ArchiveCycleEnded, writer_.get(), &TStoreWriter::ArchiveCycleEnded);
         connect(writer_.get(), &TStoreWriter::CursorKnown, poller, &TLinePoller::SetCursor);
         connect(writer_.get(), &TStoreWriter::WriteFailed, poller, &TLinePoller::WriteFailed);
         connect(poller, &TLinePoller::StatusChanged, metrics_, &TCollectMetrics::Update);
         connect(poller, &TLinePoller::Notice, alarm_, &TAlarmCommand::Notify);
         connect(poller, &TLinePoller::Finished, this, &TCollector::lineFinished);
         connect(thread, &QThread::started, poller, &TLinePoller::Run);
+        // Ready for systemd once every line has begun its first cycle.
+        connect(thread, &QThread::started, this, [this]() {
+            if (++linesStarted_ == lineThreads_.size() && !stop_->load())
+                notify_->Ready(QStringLiteral("collecting %1 installation(s)").arg(config_.Installations.size()));
+        });
+        lineDeadlines_ << LineDeadlineMs(installations.first().Settings);
+        QStringList lineNames;
+        for (const TSiteInstallation &inst : installations)
+            lineNames << inst.Name;
+        lineNames_ << lineNames.join(QStringLiteral(", "));
         pollers_ << poller;
         lineThreads_ << thread;
         ++running_;
@@ -133,6 +176,7 @@ void TCollector::Stop()
     if (stop_->exchange(true))
         return;
     CollectLog(QStringLiteral("stopping after the exchanges in progress"));
+    notify_->Stopping();
     for (TLinePoller *poller : pollers_)
         QMetaObject::invokeMethod(poller, &TLinePoller::Wake, Qt::QueuedConnection);
 }
@@ -189,18 +233,6 @@ QString CollectHelpText()
         "installation did not answer (the others are still stored), 2 a bad site\n"
         "file, command line or database.\n");
 }
-
-namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
-}
-
-} // namespace
 
 int KvarnCollectMain(const QStringList &arguments)
 {
@@ -263,24 +295,11 @@ int KvarnCollectMain(const QStringList &arguments)
         return kCollectBad;
     }
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
-        CollectLog(QStringLiteral("no signal pipe"));
+    TCollector collector(std::move(*config), *url, once, verbose);
+    if (!CallOnQuitSignals(&collector, [&](int) { collector.Stop(); })) {
+        CollectLog(QStringLiteral("the handlers of SIGTERM and SIGINT cannot be installed"));
         return kCollectBad;
     }
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-
-    TCollector collector(std::move(*config), *url, once, verbose);
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &collector, [&]() {
-        char c;
-        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
-        collector.Stop();
-    });
     int code = kCollectOk;
     QObject::connect(&collector, &TCollector::Finished, qApp, [&](int c) {
         code = c;

@@ -21,7 +21,9 @@ class QThread;
 class TAlarmCommand;
 class TCollectMetrics;
 class TLinePoller;
+class TServiceNotify;
 class TStoreWriter;
+struct TComSettings;
 
 constexpr int kCollectOk = 0;
 constexpr int kCollectFailed = 1;
@@ -42,6 +44,8 @@ public:
 
     TCollectMetrics &Metrics() { return *metrics_; }
     quint16 MetricsPort() const { return metricsPort_; }
+    // The line threads, one per port in the site file's order.
+    const QList<QThread *> &LineThreads() const { return lineThreads_; }
 
 signals:
     void Finished(int exitCode);
@@ -49,6 +53,7 @@ signals:
 private:
     void lineFinished(const QStringList &failed);
     void end();
+    QString stuckLine() const;
 
     TSiteConfig config_;
     TStoreUrl url_;
@@ -61,11 +66,19 @@ private:
     QList<TLinePoller *> pollers_;
     TCollectMetrics *metrics_ = nullptr;
     TAlarmCommand *alarm_ = nullptr;
+    TServiceNotify *notify_ = nullptr;
+    QList<qint64> lineDeadlines_;
+    QStringList lineNames_;
+    int linesStarted_ = 0;
     quint16 metricsPort_ = 0;
     int running_ = 0;
     bool anyFailed_ = false;
     bool ended_ = false;
 };
+
+// How long a line on these settings may go without progress before the
+// watchdog is no longer fed.
+qint64 LineDeadlineMs(const TComSettings &settings);
 
 // The whole program: arguments (without the program name) to exit code.
 int KvarnCollectMain(const QStringList &arguments);

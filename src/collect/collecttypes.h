@@ -26,6 +26,7 @@ struct TAlarmNotice {
     int Level = 0;
     QByteArray Activity; // code page 1251, as read
     QDateTime At;        // UTC
+    QString Detail;      // why, for a link lost: "no reply: …", "port gone: …", "permission: …"
 };
 
 // One line of the log on standard error.

@@ -8,11 +8,19 @@
 #include "protocol/openprotocoldriver.h"
 #include "protocol/opvarlist.h"
 #include "serial/portfailure.h"
+#include "serial/quitsignals.h"
 #include "serial/rs232channel.h"
 
 #include <QTimer>
+#include <chrono>
 
 namespace {
+qint64 monotonicMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 // A value as stored: the installation's "@@" (read as an empty text) is none.
 std::optional<QByteArray> valueOrNone(const QByteArray &value)
 {
@@ -57,7 +65,7 @@ private:
 
 TLinePoller::TLinePoller(QList<TSiteInstallation> installations, QHash<QString, QByteArray> cursors, bool once,
                          std::shared_ptr<std::atomic<bool>> stop, bool verbose)
-    : once_(once), stop_(std::move(stop)), verbose_(verbose)
+    : once_(once), stop_(std::move(stop)), verbose_(verbose), progressMs_(monotonicMs())
 {
     for (TSiteInstallation &site : installations) {
         auto inst = std::make_shared<Installation>();
@@ -70,6 +78,11 @@ TLinePoller::TLinePoller(QList<TSiteInstallation> installations, QHash<QString, 
 }
 
 TLinePoller::~TLinePoller() = default;
+
+qint64 TLinePoller::ProgressAgeMs() const
+{
+    return monotonicMs() - progressMs_.load();
+}
 
 void TLinePoller::Run()
 {
@@ -88,6 +101,7 @@ void TLinePoller::Run()
             if (!inst->Failed && !stopping())
                 fetchArchive(*inst);
             flush(*inst);
+            emit ArchiveCycleEnded(inst->Site.Name);
         }
         finish();
         return;
@@ -115,6 +129,7 @@ void TLinePoller::finish()
     QStringList failed;
     for (auto &inst : installations_) {
         flush(*inst);
+        emit ArchiveCycleEnded(inst->Site.Name);
         if (inst->Failed)
             failed << inst->Site.Name;
     }
@@ -142,6 +157,7 @@ void TLinePoller::WriteFailed(const QString &installation)
 
 void TLinePoller::tick()
 {
+    progressMs_ = monotonicMs();
     if (finished_)
         return;
     for (auto &inst : installations_) {
@@ -152,6 +168,7 @@ void TLinePoller::tick()
             inst->NextArchive = clock_.elapsed() + qint64(inst->Site.ArchiveSeconds) * 1000;
             fetchArchive(*inst);
             flush(*inst);
+            emit ArchiveCycleEnded(inst->Site.Name);
         }
     }
     if (stopping()) {
@@ -194,9 +211,13 @@ bool TLinePoller::ensureOpen(Installation &inst)
     open_ = channel_->Open();
     if (!open_) {
         const TPortFailure failure = channel_->Failure();
+        const QString cause = failure.Problem == TPortProblem::NoSuchDevice       ? QStringLiteral("port gone")
+                              : failure.Problem == TPortProblem::PermissionDenied ? QStringLiteral("permission")
+                              : failure.Problem == TPortProblem::InUse            ? QStringLiteral("port in use")
+                                                                                  : QStringLiteral("port failed");
         answered(inst, false,
-                 QStringLiteral("the port %1 cannot be opened: %2")
-                     .arg(QString::fromLocal8Bit(inst.Site.Settings.PortNumber), failure.Reason()));
+                 QStringLiteral("%1: the port %2 cannot be opened: %3")
+                     .arg(cause, QString::fromLocal8Bit(inst.Site.Settings.PortNumber), failure.Reason()));
     }
     return open_;
 }
@@ -220,13 +241,31 @@ bool TLinePoller::read(Installation &inst, TOPVarList &list)
 
 void TLinePoller::answered(Installation &inst, bool ok, const QString &why)
 {
+    progressMs_ = monotonicMs();
+    // An exchange cut short by the stop (the line refuses to write from the
+    // signal on) says nothing about the installation.
+    if (!ok && (stopping() || QuitSignal()))
+        return;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (ok) {
-        addEvents(inst, inst.Watch.LinkAnswered(now));
+        // While running, "failed" is the state now: at the stop only the
+        // installations still without an answer are named. One cycle keeps
+        // every failure for its exit status.
+        if (!once_)
+            inst.Failed = false;
+        const QList<TStoreEvent> events = inst.Watch.LinkAnswered(now);
+        // The records the installation kept while the link was lost are fetched at once.
+        if (!events.isEmpty())
+            inst.NextArchive = 0;
+        addEvents(inst, events);
     } else {
         ++inst.Status.ExchangeFailures;
         inst.Failed = true;
-        const QString reason = why.isEmpty() ? QStringLiteral("no answer") : why;
+        // The cause first (what KVARN_DETAIL and the link-lost line start with), then the exchange's words.
+        const QString reason = why.isEmpty()                     ? QStringLiteral("no reply")
+                               : why.startsWith(QLatin1String("port ")) || why.startsWith(QLatin1String("permission:"))
+                                   ? why
+                                   : QStringLiteral("no reply: ") + why;
         // The failure that loses the link is logged with its event; the
         // ones after it, while the link stays lost, with --verbose.
         const QList<TStoreEvent> events = inst.Watch.LinkFailed(now, reason);
@@ -255,7 +294,7 @@ void TLinePoller::addEvents(Installation &inst, const QList<TStoreEvent> &events
             emit Notice(TAlarmNotice{inst.Site.Name, event.Kind, inst.Watch.Level(),
                                      inst.Status.Last && inst.Status.Last->Activity ? *inst.Status.Last->Activity
                                                                                     : QByteArray(),
-                                     event.At});
+                                     event.At, event.Detail});
     }
 }
 

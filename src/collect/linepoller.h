@@ -53,9 +53,16 @@ public slots:
     // from the newest stored one.
     void WriteFailed(const QString &installation);
 
+public:
+    // How long ago the line thread last made progress (an exchange ended or
+    // its timer ran), for the watchdog; read from any thread.
+    qint64 ProgressAgeMs() const;
+
 signals:
     void Batch(const TStoreBatch &batch);
     void NeedCursor(const QString &installation);
+    // The archive records of one cycle have all been sent as batches.
+    void ArchiveCycleEnded(const QString &installation);
     void StatusChanged(const TInstallationStatus &status);
     void Notice(const TAlarmNotice &notice);
     // The installations whose exchanges did not all succeed.
@@ -92,4 +99,5 @@ private:
     bool finished_ = false;
     QElapsedTimer clock_;
     QTimer *timer_ = nullptr;
+    std::atomic<qint64> progressMs_;
 };

@@ -62,6 +62,7 @@ void TStoreWriter::Write(const TStoreBatch &batch)
     while (w.Readings.size() > maxWaiting_) {
         w.Readings.removeFirst();
         ++w.Dropped;
+        ++droppedTotal_[batch.Installation];
     }
     QList<TStoreRecord> records = broken_.contains(batch.Installation) ? QList<TStoreRecord>() : batch.Records;
     if (!up_) {
@@ -70,9 +71,26 @@ void TStoreWriter::Write(const TStoreBatch &batch)
             lost_ = true;
             emit WriteFailed(batch.Installation);
         }
+        held(batch.Installation);
         return;
     }
     writeWaiting(batch.Installation, batch.Columns, std::move(records));
+    held(batch.Installation);
+}
+
+void TStoreWriter::held(const QString &installation)
+{
+    const auto it = waiting_.constFind(installation);
+    emit ReadingsHeld(installation, it == waiting_.cend() ? 0 : it->Readings.size(), droppedTotal_.value(installation));
+}
+
+void TStoreWriter::failing(const QString &error)
+{
+    if (!failing_)
+        CollectLog(QStringLiteral("the database %1 does not take what is written: %2; readings wait in memory")
+                       .arg(url_.Display(), error.simplified()));
+    failing_ = true;
+    emit DatabaseUp(false);
 }
 
 bool TStoreWriter::writeWaiting(const QString &installation, const QList<QByteArray> &columns,
@@ -91,7 +109,7 @@ bool TStoreWriter::writeWaiting(const QString &installation, const QList<QByteAr
                                   QStringLiteral("%1 readings dropped while the database could not be reached")
                                       .arg(w.Dropped)};
     if (!store_->Write(out)) {
-        CollectLog(QStringLiteral("%1: the database did not take the batch: %2").arg(installation, store_->LastError()));
+        failing(store_->LastError());
         if (!out.Records.isEmpty()) {
             broken_.insert(installation);
             lost_ = true;
@@ -100,14 +118,18 @@ bool TStoreWriter::writeWaiting(const QString &installation, const QList<QByteAr
         wentDown();
         return false;
     }
+    if (failing_) {
+        CollectLog(QStringLiteral("the database %1 takes what is written again").arg(url_.Display()));
+        failing_ = false;
+        emit DatabaseUp(true);
+    }
     if (w.Dropped > 0)
         CollectLog(QStringLiteral("%1: readings-dropped %2").arg(installation).arg(w.Dropped));
     waiting_.remove(installation);
     if (!out.Records.isEmpty()) {
-        CollectLog(QStringLiteral("%1: %2 archive records stored, the last of %3")
-                       .arg(installation)
-                       .arg(out.Records.size())
-                       .arg(FromCp1251(out.Records.last().Datetime)));
+        auto &[count, last] = cycleStored_[installation];
+        count += out.Records.size();
+        last = out.Records.last().Datetime;
         if (const std::optional<qint64> count = store_->RecordCount(installation))
             emit RecordsStored(installation, *count);
     }
@@ -117,22 +139,34 @@ bool TStoreWriter::writeWaiting(const QString &installation, const QList<QByteAr
 void TStoreWriter::wentDown()
 {
     up_ = false;
-    if (retry_ && !retry_->isActive()) {
-        CollectLog(QStringLiteral("the database %1 cannot be reached; readings wait in memory").arg(url_.Display()));
+    if (retry_ && !retry_->isActive())
         retry_->start();
-    }
 }
 
+// Quietly: the line that writing fails was logged once, and the one that it
+// works again comes with the first batch taken.
 void TStoreWriter::retry()
 {
     if (!reopen())
         return;
-    CollectLog(QStringLiteral("the database %1 answers again").arg(url_.Display()));
     retry_->stop();
-    for (const QString &installation : waiting_.keys())
-        if (!writeWaiting(installation, {}, {}))
+    for (const QString &installation : waiting_.keys()) {
+        const bool written = writeWaiting(installation, {}, {});
+        held(installation);
+        if (!written)
             return;
+    }
     sendCursors();
+}
+
+void TStoreWriter::ArchiveCycleEnded(const QString &installation)
+{
+    const auto [count, last] = cycleStored_.take(installation);
+    if (count > 0)
+        CollectLog(QStringLiteral("%1: %2 archive records stored, the last of %3")
+                       .arg(installation)
+                       .arg(count)
+                       .arg(FromCp1251(last)));
 }
 
 void TStoreWriter::RefreshCursor(const QString &installation)
@@ -148,6 +182,7 @@ void TStoreWriter::sendCursors()
     for (const QString &installation : wanted_.values()) {
         const std::optional<QByteArray> newest = store_->NewestDatetime(installation);
         if (!newest) {
+            failing(store_->LastError());
             wentDown();
             return;
         }

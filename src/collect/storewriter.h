@@ -6,6 +6,10 @@
 // and counted in an event) and are written once it answers again; archive
 // records are not kept: the line thread is told, and reads them again from
 // the newest stored record.
+//
+// The log says one line when writing starts failing (with the database's
+// own words, folded into one line) and one when a batch is taken again,
+// however often it is retried in between.
 
 #include "collect/collecttypes.h"
 
@@ -45,11 +49,17 @@ public:
 public slots:
     void Write(const TStoreBatch &batch);
     void RefreshCursor(const QString &installation);
+    // Logs the archive records stored in the installation's cycle, in one line.
+    void ArchiveCycleEnded(const QString &installation);
 
 signals:
     void CursorKnown(const QString &installation, const QByteArray &datetime);
     void WriteFailed(const QString &installation);
     void RecordsStored(const QString &installation, qint64 count);
+    // Whether the database takes what is written, for the metrics.
+    void DatabaseUp(bool up);
+    // Readings of the installation held in memory, and dropped in all.
+    void ReadingsHeld(const QString &installation, qint64 waiting, qint64 droppedTotal);
 
 private:
     struct Waiting {
@@ -63,6 +73,8 @@ private:
     void retry();
     bool reopen();
     void sendCursors();
+    void failing(const QString &error);
+    void held(const QString &installation);
 
     TStoreUrl url_;
     int maxWaiting_;
@@ -70,6 +82,9 @@ private:
     int connections_ = 0;
     bool up_ = false;
     bool lost_ = false;
+    bool failing_ = false; // logged as failing, not yet taken again
+    QHash<QString, qint64> droppedTotal_;
+    QHash<QString, QPair<qint64, QByteArray>> cycleStored_; // records, the last DATETIME
     QHash<QString, Waiting> waiting_;
     QSet<QString> broken_;
     QSet<QString> wanted_;

@@ -47,15 +47,21 @@ int QuitSignal()
     return g_signal;
 }
 
-void QuitOnSignals(QCoreApplication &app)
+bool CallOnQuitSignals(QObject *context, std::function<void(int signal)> handler)
 {
     if (!InstallQuitSignals())
-        return;
-    auto *notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        return false;
+    auto *notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [handler = std::move(handler)] {
         char bytes[16];
         while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
         }
-        QCoreApplication::exit(128 + QuitSignal());
+        handler(QuitSignal());
     });
+    return true;
+}
+
+void QuitOnSignals(QCoreApplication &app)
+{
+    CallOnQuitSignals(&app, [](int signal) { QCoreApplication::exit(128 + signal); });
 }

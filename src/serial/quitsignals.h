@@ -8,7 +8,10 @@
 //   way ends after its current read and the program's loops end at their
 //   first failed transaction.
 
+#include <functional>
+
 class QCoreApplication;
+class QObject;
 
 // Installs the handlers; once per process, later calls change nothing. False
 // when they cannot be installed.
@@ -18,3 +21,7 @@ int QuitSignal();
 // Installs the handlers and quits the application's event loops (nested ones
 // too) when a signal comes.
 void QuitOnSignals(QCoreApplication &app);
+// Installs the handlers and calls handler (in context's thread, from its
+// event loop) with the signal each time one comes, for a program that ends
+// in its own way (a service finishing its exchanges first).
+bool CallOnQuitSignals(QObject *context, std::function<void(int signal)> handler);
