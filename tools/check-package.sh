@@ -84,8 +84,38 @@ else
      HOME="$home" /usr/bin/kvarn >/dev/null 2>&1) || status=$?
   rm -rf "$home"
   [ "$status" -eq 124 ] && ok "installed window starts offscreen" || fail "installed window ended with status $status"
+  # The collector's service as installed: its user in dialout, its folder,
+  # the site file a conffile readable by the service's group only, the unit
+  # there but not enabled, and a unit systemd accepts (checked offline: no
+  # systemd runs here).
+  getent passwd kvarn >/dev/null && ok "user kvarn" || fail "no user kvarn"
+  id -nG kvarn 2>/dev/null | tr ' ' '\n' | grep -qx dialout && ok "kvarn in dialout" || fail "kvarn not in dialout"
+  [ "$(stat -c '%U:%G %a' /var/lib/kvarn 2>/dev/null)" = "kvarn:kvarn 750" ] && ok "/var/lib/kvarn" \
+    || fail "/var/lib/kvarn: $(stat -c '%U:%G %a' /var/lib/kvarn 2>&1)"
+  dpkg-query -W -f='${Conffiles}\n' kvarn | grep -q '^ /etc/kvarn/collect.conf ' && ok "conffile /etc/kvarn/collect.conf" \
+    || fail "/etc/kvarn/collect.conf is no conffile"
+  [ "$(stat -c '%U:%G %a' /etc/kvarn/collect.conf 2>/dev/null)" = "root:kvarn 640" ] && ok "/etc/kvarn/collect.conf 640" \
+    || fail "/etc/kvarn/collect.conf: $(stat -c '%U:%G %a' /etc/kvarn/collect.conf 2>&1)"
+  enabled=$(systemctl is-enabled kvarn-collect.service 2>&1) || true
+  [ "$enabled" = disabled ] && ok "kvarn-collect.service installed, not enabled" || fail "kvarn-collect.service: $enabled"
+  if verify=$(systemd-analyze verify --man=no /usr/lib/systemd/system/kvarn-collect.service 2>&1); then
+    ok "systemd-analyze verify kvarn-collect.service"
+  else
+    fail "systemd-analyze verify kvarn-collect.service: $verify"
+  fi
+  runuser -u kvarn -- /usr/bin/kvarn-collect --help >/dev/null 2>&1 && ok "kvarn-collect runs as kvarn" \
+    || fail "kvarn-collect does not run as kvarn"
   apt-get remove -y -qq kvarn >/dev/null
   [ ! -e /usr/bin/kvarn ] && ok "package removed" || fail "/usr/bin/kvarn still there after removal"
+  [ -e /etc/kvarn/collect.conf ] && ok "removal keeps the site file" || fail "removal took the site file"
+  # What purge leaves: nothing of the package but a database someone left
+  # in /var/lib/kvarn (none here, so nothing at all).
+  apt-get purge -y -qq kvarn >/dev/null
+  left=$(ls -d /etc/kvarn /var/lib/kvarn /usr/lib/systemd/system/kvarn-collect.service \
+           /etc/systemd/system/multi-user.target.wants/kvarn-collect.service 2>/dev/null || true)
+  echo "left after purge: ${left:-nothing}"
+  [ -z "$left" ] && ok "purge leaves nothing behind" || fail "purge left: $left"
+  getent passwd kvarn >/dev/null && fail "purge left the user kvarn" || ok "purge removed the user kvarn"
 fi
 
 if [ "$failures" -ne 0 ]; then
