@@ -10,7 +10,6 @@
 #include <QSqlRecord>
 #include <cmath>
 #include <QRegularExpression>
-#include <QTimeZone>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -88,7 +87,7 @@ QDateTime WallClockBack(const QVariant &value)
     QDateTime at = value.metaType() == QMetaType::fromType<QDateTime>()
         ? value.toDateTime()
         : QDateTime::fromString(value.toString().trimmed(), kWallClockFormat);
-    at.setTimeZone(QTimeZone::UTC);
+    at.setTimeSpec(Qt::UTC);
     return at;
 }
 
