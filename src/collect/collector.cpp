@@ -65,8 +65,12 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
     for (const QString &warning : config_.Warnings)
         CollectLog(QStringLiteral("warning: ") + warning);
     QStringList names;
-    for (const TSiteInstallation &inst : config_.Installations)
+    QList<TStoreStart> starts;
+    const QDateTime started = QDateTime::currentDateTimeUtc();
+    for (const TSiteInstallation &inst : config_.Installations) {
         names << inst.Name;
+        starts << TStoreStart{inst.Name, inst.PollSeconds, inst.ArchiveSeconds, started};
+    }
 
     writerThread_ = std::make_unique<QThread>();
     writerThread_->setObjectName(QStringLiteral("kvarn-writer"));
@@ -74,7 +78,7 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
     writer_->moveToThread(writerThread_.get());
     writerThread_->start();
     TStoreWriter::Opened opened;
-    QMetaObject::invokeMethod(writer_.get(), [&]() { opened = writer_->Open(names); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(writer_.get(), [&]() { opened = writer_->Open(names, starts); }, Qt::BlockingQueuedConnection);
     if (opened.Result != int(TSiteStore::OpenResult::Ok)) {
         const char *why = opened.Result == int(TSiteStore::OpenResult::BadSchema) ? "holds another schema"
                           : opened.Result == int(TSiteStore::OpenResult::BadUrl) ? "is no database URL"
