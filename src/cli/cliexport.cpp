@@ -102,7 +102,9 @@ bool openStore(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QS
         console.Error(store.LastError());
         return false;
     }
-    const std::optional<QList<TSiteStore::Summary>> all = store.Installations();
+    // One installation's export reads that one's summary alone.
+    const std::optional<QList<TSiteStore::Summary>> all =
+        store.Installations(r.Installation.isEmpty() ? std::nullopt : std::optional<QString>(r.Installation));
     if (!all) {
         console.Error(QStringLiteral("%1: %2").arg(display, store.LastError()));
         return false;
