@@ -591,7 +591,7 @@ bool TSiteStore::Write(const TStoreBatch &batch)
     const std::optional<qint64> id = installationId(batch.Installation, true);
     if (!id || *id < 0)
         return rollback(QStringLiteral("the installation %1 cannot be entered: %2").arg(batch.Installation, error_));
-    if (batch.Serial) {
+    if (batch.Serial && !batch.Serial->isEmpty()) { // "@@" tells nothing
         // An installation of another serial number is never written under
         // this name: two site files (or two collectors) giving one name to
         // two installations would mix their records. Another writer's row
