@@ -1,6 +1,7 @@
 #include "collect/siteconfig.h"
 
 #include "base/cp1251.h"
+#include "collect/eurdepsite.h"
 #include "instrument/archivesearch.h"
 #include "instrument/ormak.h"
 #include "store/sitestore.h"
@@ -242,6 +243,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     config.OnAlarm = QProcess::splitCommand(value);
                     if (config.OnAlarm.isEmpty())
                         throw Fail{QStringLiteral("OnAlarm names no program")};
+                } else if (const std::optional<QString> why = EurdepCollectKey(config, key, value)) {
+                    if (!why->isEmpty())
+                        throw Fail{*why};
                 } else {
                     throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm)").arg(key)};
                 }
@@ -281,6 +285,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                 inst.Since = ParseCliTime(value);
                 if (!inst.Since)
                     throw Fail{QStringLiteral("Since takes a local time YYYY-MM-DD[ HH:MM[:SS]]")};
+            } else if (const std::optional<QString> why = EurdepInstallationKey(inst, key, value)) {
+                if (!why->isEmpty())
+                    throw Fail{*why};
             } else {
                 throw Fail{QStringLiteral("unknown key %1 in an installation section").arg(key)};
             }
