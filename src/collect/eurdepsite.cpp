@@ -137,30 +137,32 @@ bool ReadActivitySamples(TSiteStore &store, const TSiteInstallation &inst, const
     QList<QByteArray> columns;
     qsizetype activity = -1;
     qsizetype status = -1;
-    const bool read = store.Records(inst.Name, wallSince, wallUntil, &columns,
-                                    [&](const QList<std::optional<QByteArray>> &values) {
-                                        if (activity < 0) {
-                                            activity = columns.indexOf("ACTIVITY");
-                                            status = columns.indexOf("STATUS");
-                                            if (activity < 0)
-                                                return false; // no ACTIVITY stored in the range
-                                        }
-                                        const std::optional<QDateTime> wall = ParseInstallationTime(values.value(0).value_or(QByteArray()));
-                                        if (!wall)
-                                            return true;
-                                        TActivitySample s;
-                                        s.At = QDateTime(wall->date(), wall->time(), inst.TimeZone).toUTC();
-                                        if (s.At < first || s.At >= to)
-                                            return true;
-                                        bool ok = false;
-                                        const std::optional<QByteArray> &text = values.value(activity);
-                                        s.Value = text ? FromCp1251(*text).trimmed().toDouble(&ok) : 0;
-                                        if (!ok)
-                                            s.Value = std::nan("");
-                                        s.Fault = status >= 0 && faulty(values.value(status));
-                                        samples->append(s);
-                                        return true;
-                                    });
+    const auto record = [&](const QList<std::optional<QByteArray>> &values) {
+        if (activity < 0) {
+            activity = columns.indexOf("ACTIVITY");
+            status = columns.indexOf("STATUS");
+            if (activity < 0)
+                return false; // no ACTIVITY stored in the range
+        }
+        const std::optional<QDateTime> wall = ParseInstallationTime(values.value(0).value_or(QByteArray()));
+        if (!wall)
+            return true;
+        TActivitySample s;
+        s.At = QDateTime(wall->date(), wall->time(), inst.TimeZone).toUTC();
+        if (!s.At.isValid()) // a time the clocks skipped: the offset before the change
+            s.At = wall->addSecs(-inst.TimeZone.offsetFromUtc(wall->addSecs(-86400)));
+        if (s.At < first || s.At >= to)
+            return true;
+        bool ok = false;
+        const std::optional<QByteArray> &text = values.value(activity);
+        s.Value = text ? FromCp1251(*text).trimmed().toDouble(&ok) : 0;
+        if (!ok)
+            s.Value = std::nan(""); // no number: left out of the mean like a faulty record
+        s.Fault = status >= 0 && faulty(values.value(status));
+        samples->append(s);
+        return true;
+    };
+    const bool read = store.Records(inst.Name, wallSince, wallUntil, &columns, record);
     if (!read) {
         *error = store.LastError();
         return false;

@@ -27,7 +27,7 @@ struct TPeriodValue {
     QDateTime Begin, End; // UTC
     double Mean = 0;
     int Used = 0;   // records in the mean
-    int Faulty = 0; // records left out for a fault bit
+    int Faulty = 0; // records left out: a fault bit, or a value that is no number
     bool Validated = false;
     std::optional<double> Uncertainty; // standard error of the mean, from two records on
     bool operator==(const TPeriodValue &) const = default;
