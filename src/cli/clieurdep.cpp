@@ -2,6 +2,7 @@
 
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
+#include "cli/cliexport.h"
 #include "cli/kvarnctl.h"
 #include "collect/eurdepsite.h"
 #include "store/sitestore.h"
@@ -63,20 +64,10 @@ int RunCliEurdep(TCliConsole &console, const TCliRequest &r)
         return kCliUsage;
     }
 
-    const std::optional<TStoreUrl> url = TStoreUrl::Parse(r.Database, &error);
-    if (!url) {
-        console.Error(error);
-        return kCliUsage;
-    }
-    if (url->Driver == u"QSQLITE" && !QFileInfo(url->Path).isFile()) {
-        console.Error(QStringLiteral("there is no database file %1").arg(url->Path));
-        return kCliUsage;
-    }
     TSiteStore store(QStringLiteral("kvarnctl-eurdep"));
-    if (store.Open(*url, TSiteStore::Access::ReadOnly) != TSiteStore::OpenResult::Ok) {
-        console.Error(store.LastError());
+    QString display;
+    if (!OpenStoredDatabase(console, r, store, display))
         return kCliUsage;
-    }
     // Whole periods: the range is widened to the periods' bounds.
     const QDateTime from = PeriodStart(*r.Since, r.PeriodSeconds);
     QDateTime to = PeriodStart(*r.Until, r.PeriodSeconds);
@@ -84,7 +75,7 @@ int RunCliEurdep(TCliConsole &console, const TCliRequest &r)
         to = to.addSecs(r.PeriodSeconds);
     std::optional<QList<TEurdepSeries>> series = ReadEurdepSeries(store, installations, from, to, r.PeriodSeconds, &error);
     if (!series) {
-        console.Error(QStringLiteral("%1: %2").arg(url->Display(), error));
+        console.Error(QStringLiteral("%1: %2").arg(display, error));
         return kCliUsage;
     }
     qsizetype values = 0;

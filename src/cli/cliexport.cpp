@@ -86,11 +86,7 @@ QString CliExportProblem(const TCliRequest &r)
     return CliOutputProblem(r.OutputFile);
 }
 
-namespace {
-// The request's database, open, and its installations; false once the
-// console has been told why not.
-bool openStore(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display,
-               QList<TSiteStore::Summary> &installations)
+bool OpenStoredDatabase(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display)
 {
     QString error;
     const std::optional<TStoreUrl> url = TStoreUrl::Parse(r.Database, &error);
@@ -109,6 +105,17 @@ bool openStore(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QS
         console.Error(store.LastError());
         return false;
     }
+    return true;
+}
+
+namespace {
+// The request's database, open, and its installations; false once the
+// console has been told why not.
+bool openStore(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display,
+               QList<TSiteStore::Summary> &installations)
+{
+    if (!OpenStoredDatabase(console, r, store, display))
+        return false;
     const std::optional<QList<TSiteStore::Summary>> all = store.Installations();
     if (!all) {
         console.Error(QStringLiteral("%1: %2").arg(display, store.LastError()));
