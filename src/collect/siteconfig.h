@@ -7,7 +7,8 @@
 //   OnAlarm=/usr/local/bin/radon-alarm --quiet
 //
 //   [installation hall-1]
-//   PortNumber=/dev/ttyUSB0            the nine keys of "commport.cfg", or
+//   PortNumber=/dev/ttyUSB0            the nine keys of "commport.cfg" (or
+//                                      socket://HOST:PORT, a serial device server), or
 //   LineSettings=commport.cfg          the nine taken from such a file
 //   Device=1  PollSeconds=10  ArchiveSeconds=600
 //   Variables=DATETIME,ACTIVITY  Since=2026-12-01 00:00
