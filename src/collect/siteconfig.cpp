@@ -1,6 +1,7 @@
 #include "collect/siteconfig.h"
 
 #include "base/cp1251.h"
+#include "collect/eurdepsite.h"
 #include "instrument/archivesearch.h"
 #include "instrument/ormak.h"
 #include "serial/tcpline.h"
@@ -254,6 +255,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     config.Collector = value.trimmed();
                     if (config.Collector.isEmpty() || config.Collector.size() > 64)
                         throw Fail{QStringLiteral("Collector takes a name of 1 to 64 characters")};
+                } else if (const std::optional<QString> why = EurdepCollectKey(config, key, value)) {
+                    if (!why->isEmpty())
+                        throw Fail{*why};
                 } else {
                     throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm, Collector)").arg(key)};
                 }
@@ -293,6 +297,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                 inst.Since = ParseCliTime(value);
                 if (!inst.Since)
                     throw Fail{QStringLiteral("Since takes a local time YYYY-MM-DD[ HH:MM[:SS]]")};
+            } else if (const std::optional<QString> why = EurdepInstallationKey(inst, key, value)) {
+                if (!why->isEmpty())
+                    throw Fail{*why};
             } else {
                 throw Fail{QStringLiteral("unknown key %1 in an installation section").arg(key)};
             }
