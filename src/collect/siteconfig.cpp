@@ -2,6 +2,7 @@
 
 #include "base/cp1251.h"
 #include "collect/alarmcommand.h"
+#include "collect/eurdepsite.h"
 #include "instrument/archivesearch.h"
 #include "instrument/ormak.h"
 #include "serial/comproperties.h"
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSet>
+#include <QSysInfo>
 #include <QStringDecoder>
 
 namespace {
@@ -190,6 +192,7 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
 {
     TSiteConfig config;
     config.Database = QStringLiteral("sqlite:") + QDir(folder).absoluteFilePath(QStringLiteral("kvarn-site.db"));
+    config.Collector = QSysInfo::machineHostName();
     int lineNumber = 0;
     Section section;
     QSet<QString> names;
@@ -274,8 +277,15 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     config.OnAlarm = *words;
                     if (config.OnAlarm.isEmpty())
                         throw Fail{QStringLiteral("OnAlarm names no program")};
+                } else if (key == QLatin1String("Collector")) {
+                    config.Collector = value.trimmed();
+                    if (config.Collector.isEmpty() || config.Collector.size() > 64)
+                        throw Fail{QStringLiteral("Collector takes a name of 1 to 64 characters")};
+                } else if (const std::optional<QString> why = EurdepCollectKey(config, key, value)) {
+                    if (!why->isEmpty())
+                        throw Fail{*why};
                 } else {
-                    throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm)").arg(key)};
+                    throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm, Collector)").arg(key)};
                 }
                 continue;
             }
@@ -316,6 +326,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                 inst.Since = ParseCliTime(value);
                 if (!inst.Since)
                     throw Fail{QStringLiteral("Since takes a local time YYYY-MM-DD[ HH:MM[:SS]]")};
+            } else if (const std::optional<QString> why = EurdepInstallationKey(inst, key, value)) {
+                if (!why->isEmpty())
+                    throw Fail{*why};
             } else {
                 throw Fail{QStringLiteral("unknown key %1 in an installation section").arg(key)};
             }

@@ -133,7 +133,7 @@ void TestCollectService::initTestCase()
     QVERIFY2(QFileInfo(qEnvironmentVariable("KVARN_COLLECT")).isExecutable(), "KVARN_COLLECT names no executable");
 }
 
-// 200 idle connections against a collector that may open 64 files: it keeps
+// 200 idle connections against a collector that may open 96 files: it keeps
 // polling without a miss, does not spin, still answers a scrape, and closes
 // the idle ones after a few seconds.
 void TestCollectService::metricsUnderHeldConnections()
@@ -146,7 +146,7 @@ void TestCollectService::metricsUnderHeldConnections()
         writeFile(dir.filePath("site.conf"), "[collect]\nDatabase=sqlite:site.db\nMetrics=127.0.0.1:" +
                                                  QByteArray::number(port) + "\n[installation hall]\nPortNumber=" +
                                                  sim.LinkPath().toUtf8() + "\nPollSeconds=1\n");
-    Collector collector({"--config", config}, 64);
+    Collector collector({"--config", config}, 96);
     QTRY_VERIFY_WITH_TIMEOUT(collector.Log().contains("metrics at"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(sim.RequestLines().count("ACTIVITY=??;") >= 2, 10000);
 
