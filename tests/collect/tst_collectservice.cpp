@@ -81,6 +81,14 @@ QByteArray ask(int port, const QByteArray &request)
     return reply + socket.readAll();
 }
 
+// A site file of one installation, "hall", polled every second, with metrics at port.
+QString hallSite(const QTemporaryDir &dir, int port, const SimProcess &sim)
+{
+    return writeFile(dir.filePath("site.conf"), "[collect]\nDatabase=sqlite:site.db\nMetrics=127.0.0.1:" +
+                                                    QByteArray::number(port) + "\n[installation hall]\nPortNumber=" +
+                                                    sim.LinkPath().toUtf8() + "\nTransferRate=115200 baud\nPollSeconds=1\n");
+}
+
 // kvarn-collect started as a process; killed when the object goes.
 class Collector {
 public:
@@ -142,10 +150,7 @@ void TestCollectService::metricsUnderHeldConnections()
     QVERIFY2(sim.Start({"--records", "3"}), qPrintable(sim.ErrorText()));
     QTemporaryDir dir;
     const int port = freePort();
-    const QString config =
-        writeFile(dir.filePath("site.conf"), "[collect]\nDatabase=sqlite:site.db\nMetrics=127.0.0.1:" +
-                                                 QByteArray::number(port) + "\n[installation hall]\nPortNumber=" +
-                                                 sim.LinkPath().toUtf8() + "\nPollSeconds=1\n");
+    const QString config = hallSite(dir, port, sim);
     Collector collector({"--config", config}, 96);
     QTRY_VERIFY_WITH_TIMEOUT(collector.Log().contains("metrics at"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(sim.RequestLines().count("ACTIVITY=??;") >= 2, 10000);
@@ -188,10 +193,7 @@ void TestCollectService::metricsRequests()
     QVERIFY2(sim.Start({"--records", "3"}), qPrintable(sim.ErrorText()));
     QTemporaryDir dir;
     const int port = freePort();
-    const QString config =
-        writeFile(dir.filePath("site.conf"), "[collect]\nDatabase=sqlite:site.db\nMetrics=127.0.0.1:" +
-                                                 QByteArray::number(port) + "\n[installation hall]\nPortNumber=" +
-                                                 sim.LinkPath().toUtf8() + "\nPollSeconds=1\n");
+    const QString config = hallSite(dir, port, sim);
     Collector collector({"--config", config});
     QTRY_VERIFY_WITH_TIMEOUT(collector.Log().contains("metrics at"), 10000);
     const long rss0 = residentKiB(collector.Pid());
@@ -436,10 +438,7 @@ void TestCollectService::fullDiskLogsTwoLines()
     QVERIFY2(sim.Start({"--records", "30"}), qPrintable(sim.ErrorText()));
     QTemporaryDir dir;
     const int port = freePort();
-    const QString config =
-        writeFile(dir.filePath("site.conf"), "[collect]\nDatabase=sqlite:site.db\nMetrics=127.0.0.1:" +
-                                                 QByteArray::number(port) + "\n[installation hall]\nPortNumber=" +
-                                                 sim.LinkPath().toUtf8() + "\nTransferRate=115200 baud\nPollSeconds=1\n");
+    const QString config = hallSite(dir, port, sim);
     Collector collector({"--config", config});
     QTRY_VERIFY_WITH_TIMEOUT(collector.Log().contains("30 archive records stored"), 30000);
     // The disk is full from here: no file may grow by a byte.
