@@ -5,6 +5,13 @@
 //   Database=sqlite:/var/lib/kvarn/site.db
 //   Metrics=127.0.0.1:9410
 //   OnAlarm=/usr/local/bin/radon-alarm --quiet
+//   Site=plant-2                       the site's name (default the host name)
+//   StaleSeconds=60  StuckReadings=360 for every installation, unless it says
+//
+//   [mqtt]
+//   Broker=mqtts://broker.example.org  mqtt://HOST[:PORT] or mqtts://HOST[:PORT]
+//   CAFile=/etc/ssl/site-ca.pem  CertFile=…  KeyFile=…  User=kvarn  Password=…
+//   ClientId=…  Topic=kvarn/plant-2  QoS=1  Discovery=homeassistant (or off)
 //
 //   [installation hall-1]
 //   PortNumber=/dev/ttyUSB0            the nine keys of "commport.cfg", or
@@ -37,6 +44,25 @@ struct TSiteInstallation {
     int ArchiveSeconds = 600;
     QList<QByteArray> Columns; // stored archive variables, upper case, without DATETIME
     std::optional<QDateTime> Since; // wall clock as UTC, as the installation's times read back
+    // No answered reading for this long is "stale"; the same ACTIVITY text
+    // in this many readings in a row is "stuck" (0: never).
+    int StaleSeconds = 30;
+    int StuckReadings = 0;
+};
+
+// The MQTT broker the live state goes to.
+struct TMqttSettings {
+    QString Host;
+    quint16 Port = 1883;
+    bool Tls = false;
+    QString CaFile; // empty with TLS: the system's certificates
+    QString CertFile, KeyFile;
+    QString User, Password;
+    QString ClientId;  // default kvarn-collect-HOSTNAME
+    QString Topic;     // the prefix, default kvarn/SITE
+    int Qos = 1;
+    QString Discovery; // Home Assistant's discovery prefix; empty: none
+    QString Display() const; // mqtt://HOST:PORT, for messages
 };
 
 struct TMetricsAddress {
@@ -51,6 +77,8 @@ struct TSiteConfig {
     bool DatabaseFromFile = false;
     std::optional<TMetricsAddress> Metrics;
     QStringList OnAlarm; // program and arguments; empty when none
+    QString Site;        // the site's name: [collect] Site=, default the host name
+    std::optional<TMqttSettings> Mqtt;
     QList<TSiteInstallation> Installations;
     // Warnings to log at start (a password other users can read).
     QStringList Warnings;
@@ -64,6 +92,10 @@ struct TSiteConfig {
     // The installations grouped by line (one port), in file order.
     QList<QList<int>> Lines() const;
 };
+
+// A name as one level of an MQTT topic: '/', '+', '#' and control
+// characters become '_'.
+QString TopicLevel(const QString &name);
 
 // "sqlite:relative" made absolute against folder; other URLs as they are.
 QString AbsoluteStoreUrl(const QString &url, const QString &folder);

@@ -20,7 +20,7 @@ const QList<QByteArray> kArchiveColumns{"SERIALN", "DRYCONTACTIN", "DRYCONTACTOU
                                         "STATUS", "ACTIVITY"};
 
 const QStringList kEventKinds{"link-lost", "link-restored", "alarm", "fault", "clock", "archive-reset",
-                              "readings-dropped"};
+                              "readings-dropped", "stale", "stale-end", "stuck", "stuck-end"};
 
 // Records per INSERT statement: one round trip carries many rows, well
 // below SQLite's limit of bound values per statement.
