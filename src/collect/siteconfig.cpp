@@ -95,6 +95,15 @@ void setLineKey(TComSettings &s, int key, const QString &value)
     }
 }
 
+// A whole number in range, or the fault why.
+int numberIn(const QString &text, int low, int high, const QString &why)
+{
+    const std::optional<int> v = wholeNumber(text, low, high);
+    if (!v)
+        throw Fail{why};
+    return *v;
+}
+
 // A topic prefix or level path of the operator's: no wildcards, no empty level.
 QString topicPath(const QString &value, const char *key)
 {
@@ -144,10 +153,7 @@ void setMqttKey(TMqttSettings &m, const QString &key, const QString &value, cons
     } else if (key == QLatin1String("Topic")) {
         m.Topic = topicPath(value, "Topic");
     } else if (key == QLatin1String("QoS")) {
-        const std::optional<int> v = wholeNumber(value, 0, 1);
-        if (!v)
-            throw Fail{QStringLiteral("QoS takes 0 or 1")};
-        m.Qos = *v;
+        m.Qos = numberIn(value, 0, 1, QStringLiteral("QoS takes 0 or 1"));
     } else if (key == QLatin1String("Discovery")) {
         m.Discovery = value == QLatin1String("off") ? QString() : topicPath(value, "Discovery");
     } else {
@@ -167,14 +173,11 @@ struct Watching {
 bool setWatchKey(Watching &w, const QString &key, const QString &value, int line)
 {
     if (key == QLatin1String("StaleSeconds")) {
-        w.StaleSeconds = wholeNumber(value, 1, 7 * 86400);
-        if (!w.StaleSeconds)
-            throw Fail{QStringLiteral("StaleSeconds takes whole seconds from 1 to 604800")};
+        w.StaleSeconds = numberIn(value, 1, 7 * 86400, QStringLiteral("StaleSeconds takes whole seconds from 1 to 604800"));
         w.StaleLine = line;
     } else if (key == QLatin1String("StuckReadings")) {
-        w.StuckReadings = wholeNumber(value, 0, 1000000);
-        if (!w.StuckReadings)
-            throw Fail{QStringLiteral("StuckReadings takes a count of readings from 0 (off) to 1000000")};
+        w.StuckReadings =
+            numberIn(value, 0, 1000000, QStringLiteral("StuckReadings takes a count of readings from 0 (off) to 1000000"));
     } else {
         return false;
     }

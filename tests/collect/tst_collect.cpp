@@ -166,6 +166,23 @@ bool sameArchive(TSiteStore &store, const QString &name, const QMap<int, Values>
     return true;
 }
 
+// kvarn-collect running as a service on a site file; killed when the test ends.
+class Service {
+public:
+    explicit Service(const QString &config) { P.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", config}); }
+    ~Service()
+    {
+        P.kill();
+        P.waitForFinished();
+    }
+    // Standard error so far.
+    const QString &Log() { return err_ += QString::fromLocal8Bit(P.readAllStandardError()); }
+    QProcess P;
+
+private:
+    QString err_;
+};
+
 int freePort()
 {
     QTcpServer server;
@@ -466,15 +483,10 @@ void TestCollect::serviceAlarmsMetricsAndStop()
                                        " \"" + out.toUtf8() + "\"\n" + section("e", e.LinkPath(), "PollSeconds=1") +
                                        section("f", f.LinkPath(), "PollSeconds=3600") +
                                        section("g", g.LinkPath(), "PollSeconds=1"));
-    QProcess p;
-    p.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", config});
+    Service service(config);
+    QProcess &p = service.P;
     QVERIFY(p.waitForStarted());
-    const std::unique_ptr<QProcess, void (*)(QProcess *)> ender(&p, [](QProcess *q) {
-        q->kill();
-        q->waitForFinished();
-    });
-    QString err;
-    auto log = [&]() { return err += QString::fromLocal8Bit(p.readAllStandardError()); };
+    auto log = [&]() { return service.Log(); };
     auto alarmLines = [&]() {
         QFile file(out);
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
@@ -560,7 +572,7 @@ void TestCollect::serviceAlarmsMetricsAndStop()
             q.addBindValue(down);
             q.addBindValue(up);
             QVERIFY(q.exec() && q.next());
-            QVERIFY2(q.value(0).toInt() >= 3, qPrintable(err));
+            QVERIFY2(q.value(0).toInt() >= 3, qPrintable(log()));
         }
         db.close();
     }
@@ -684,15 +696,10 @@ void TestCollect::liveState()
         "\nDiscovery=ha\nQoS=1\n" + section("pairs", pairs.LinkPath(), "PollSeconds=1") +
         section("frozen", frozen.LinkPath(), "PollSeconds=1\nStuckReadings=3") + section("quiet", quiet.LinkPath(), "PollSeconds=1") +
         section("alarmed", alarmed.LinkPath(), "PollSeconds=3600\nStaleSeconds=7200") + section("flip", flip.LinkPath(), "PollSeconds=1"));
-    QProcess p;
-    p.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", config});
+    Service service(config);
+    QProcess &p = service.P;
     QVERIFY(p.waitForStarted());
-    const std::unique_ptr<QProcess, void (*)(QProcess *)> ender(&p, [](QProcess *q) {
-        q->kill();
-        q->waitForFinished();
-    });
-    QString err;
-    auto log = [&]() { return err += QString::fromLocal8Bit(p.readAllStandardError()); };
+    auto log = [&]() { return service.Log(); };
     auto kinds = [&](const QString &name, const QString &prefix) {
         QStringList found;
         for (const QStringList &event : site.Events())
@@ -840,15 +847,13 @@ void TestCollect::mqttWrongPassword()
     QVERIFY2(sim.Start({"--records", "1"}), qPrintable(sim.ErrorText()));
     const QString config = site.Config("[mqtt]\nBroker=" + broker.Url().toUtf8() + "\nUser=kvarn\nPassword=wrong\n" +
                                        section("hall", sim.LinkPath(), "PollSeconds=1"));
-    QProcess p;
-    p.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", config});
-    QVERIFY(p.waitForStarted());
+    Service service(config);
+    QVERIFY(service.P.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(storedReadings(site, "hall").size() >= 5, 30000);
-    ::kill(pid_t(p.processId()), SIGTERM);
-    QVERIFY(p.waitForFinished(20000));
-    QCOMPARE(p.exitCode(), 0);
-    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-    QCOMPARE(err.count("not authorised"), 1);
+    ::kill(pid_t(service.P.processId()), SIGTERM);
+    QVERIFY(service.P.waitForFinished(20000));
+    QCOMPARE(service.P.exitCode(), 0);
+    QCOMPARE(service.Log().count("not authorised"), 1);
     QVERIFY2(broker.Log().count("New connection from") >= 2, qPrintable(broker.Log()));
 }
 
