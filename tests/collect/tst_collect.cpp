@@ -674,7 +674,8 @@ void TestCollect::liveState()
     // A config left by an installation no longer in the site file.
     const QString gone = "ha/sensor/kvarn_plant/gone_activity/config";
     QCOMPARE(QProcess::execute("mosquitto_pub", {"-p", QString::number(broker.Port()), "-r", "-q", "1", "-t", gone, "-m", "{}"}), 0);
-    std::optional<MqttSubscriber> before(std::in_place, broker.Port(), QStringList{"kvarn/plant/#", "ha/#"});
+    std::optional<MqttSubscriber> before(std::in_place, broker.Port(), QStringList{"kvarn/plant/#", "ha/#"}, "before");
+    QTRY_VERIFY_WITH_TIMEOUT(broker.Log().contains(" as before "), 10000);
 
     SimProcess pairs, frozen, quiet, alarmed, flip;
     QVERIFY2(pairs.Start({"--records", "1", "--set", "ALARM1=1000", "--set", "ALARM2=5000", "--activity",
@@ -794,8 +795,11 @@ void TestCollect::liveState()
     QCOMPARE(QProcess::execute("mosquitto_pub", {"-p", QString::number(broker.Port()), "-t", "ha/status", "-m", "online"}), 0);
     QTRY_COMPARE_WITH_TIMEOUT(before->Messages("ha/sensor/kvarn_plant/flip_activity/config").size(), configs + 1, 5000);
 
-    // The broker goes away until flip has had two more events, and comes
-    // back without its retained messages.
+    // The broker goes away just after an event of flip (the next is two
+    // polls away) until flip has had two more, and comes back without its
+    // retained messages.
+    const qsizetype flips = events(*before, "flip").size();
+    QTRY_VERIFY_WITH_TIMEOUT(events(*before, "flip").size() > flips, 10000);
     broker.Stop();
     const QStringList sawBefore = events(*before, "flip");
     before.reset();
