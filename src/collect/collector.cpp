@@ -13,8 +13,10 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <csignal>
+#include <limits>
 #include <cstdio>
 #include <mutex>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -68,8 +70,12 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
     for (const QString &warning : config_.Warnings)
         CollectLog(QStringLiteral("warning: ") + warning);
     QStringList names;
-    for (const TSiteInstallation &inst : config_.Installations)
+    QList<TStoreStart> starts;
+    const QDateTime started = QDateTime::currentDateTimeUtc();
+    for (const TSiteInstallation &inst : config_.Installations) {
         names << inst.Name;
+        starts << TStoreStart{inst.Name, inst.PollSeconds, inst.ArchiveSeconds, started};
+    }
 
     writerThread_ = std::make_unique<QThread>();
     writerThread_->setObjectName(QStringLiteral("kvarn-writer"));
@@ -77,7 +83,7 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
     writer_->moveToThread(writerThread_.get());
     writerThread_->start();
     TStoreWriter::Opened opened;
-    QMetaObject::invokeMethod(writer_.get(), [&]() { opened = writer_->Open(names); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(writer_.get(), [&]() { opened = writer_->Open(names, starts); }, Qt::BlockingQueuedConnection);
     if (opened.Result != int(TSiteStore::OpenResult::Ok)) {
         const char *why = opened.Result == int(TSiteStore::OpenResult::BadSchema) ? "holds another schema"
                           : opened.Result == int(TSiteStore::OpenResult::BadUrl) ? "is no database URL"
@@ -192,6 +198,36 @@ void TCollector::end()
     emit Finished(code);
 }
 
+std::optional<int> ReserveFileDescriptors(int lines, QString *error)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        *error = QStringLiteral("the limit of open files cannot be read");
+        return std::nullopt;
+    }
+    const auto need = rlim_t(kBaseFileDescriptors) + rlim_t(lines) * kFileDescriptorsPerLine;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < need && limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < need) {
+        const qint64 served = limit.rlim_cur > rlim_t(kBaseFileDescriptors)
+                                  ? qint64(limit.rlim_cur - kBaseFileDescriptors) / kFileDescriptorsPerLine
+                                  : 0;
+        *error = QStringLiteral("%1 lines need about %2 open files, but this process may open %3: it can serve "
+                                "%4 lines at most (raise LimitNOFILE= of the service, or split the site)")
+                     .arg(lines)
+                     .arg(qulonglong(need))
+                     .arg(qulonglong(limit.rlim_cur))
+                     .arg(served);
+        return std::nullopt;
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? std::numeric_limits<int>::max()
+                                           : int(std::min<rlim_t>(limit.rlim_cur, std::numeric_limits<int>::max()));
+}
+
 // --- the program ---------------------------------------------------------------------
 
 QString CollectHelpText()
@@ -273,6 +309,13 @@ int KvarnCollectMain(const QStringList &arguments)
     std::optional<TSiteConfig> config = TSiteConfig::Load(configPath, &error);
     if (!config) {
         CollectLog(error);
+        return kCollectBad;
+    }
+    // Every line holds its port and its thread's wake-up descriptor open: a
+    // site the process cannot hold is refused here rather than failing at
+    // random later.
+    if (!ReserveFileDescriptors(int(config->Lines().size()), &error)) {
+        CollectLog(QStringLiteral("%1: %2").arg(configPath, error));
         return kCollectBad;
     }
     std::optional<TMetricsAddress> metrics = config->Metrics;

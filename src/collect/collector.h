@@ -73,6 +73,15 @@ private:
     bool ended_ = false;
 };
 
+// Open files the process needs besides its lines (the database, the
+// metrics, the alarm command, the threads of its own), and per line.
+constexpr int kBaseFileDescriptors = 64;
+constexpr int kFileDescriptorsPerLine = 4;
+// Raises the soft limit of open files up to the hard one when lines need
+// more: the limit now in force, or empty with error saying how many lines
+// the process can serve.
+std::optional<int> ReserveFileDescriptors(int lines, QString *error);
+
 // The whole program: arguments (without the program name) to exit code.
 int KvarnCollectMain(const QStringList &arguments);
 QString CollectHelpText();

@@ -3,6 +3,7 @@
 #include "base/cp1251.h"
 #include "instrument/archivesearch.h"
 #include "instrument/ormak.h"
+#include "serial/tcpline.h"
 #include "store/sitestore.h"
 
 #include <QDir>
@@ -79,6 +80,11 @@ void setLineKey(TComSettings &s, int key, const QString &value)
         if (value.isEmpty())
             throw Fail{QStringLiteral("PortNumber is empty")};
         s.PortNumber = value.toLocal8Bit();
+        if (QString host; s.PortNumber.startsWith("socket://")) {
+            quint16 port = 0;
+            if (!TTcpLine::ParseAddress(s.PortNumber, host, port))
+                throw Fail{QStringLiteral("PortNumber \"%1\" is no serial device server: socket://HOST:PORT").arg(value)};
+        }
         break;
     case 1: checkItem(text, TComSettings::TransferRateItems(), "TransferRate"); s.TransferRate = text; break;
     case 2: checkItem(text, TComSettings::StopBitsItems(), "StopBits"); s.StopBits = text; break;

@@ -14,7 +14,8 @@
 //   ClientId=…  Topic=kvarn/plant-2  QoS=1  Discovery=homeassistant (or off)
 //
 //   [installation hall-1]
-//   PortNumber=/dev/ttyUSB0            the nine keys of "commport.cfg", or
+//   PortNumber=/dev/ttyUSB0            the nine keys of "commport.cfg" (or
+//                                      socket://HOST:PORT, a serial device server), or
 //   LineSettings=commport.cfg          the nine taken from such a file
 //   Device=1  PollSeconds=10  ArchiveSeconds=600
 //   Variables=DATETIME,ACTIVITY  Since=2026-12-01 00:00

@@ -18,13 +18,18 @@ bool TStoreWriter::reopen()
     return up_;
 }
 
-TStoreWriter::Opened TStoreWriter::Open(const QStringList &installations)
+TStoreWriter::Opened TStoreWriter::Open(const QStringList &installations, const QList<TStoreStart> &starts)
 {
     Opened opened;
     store_ = std::make_unique<TSiteStore>(QStringLiteral("kvarn-collect-%1").arg(++connections_));
     opened.Result = int(store_->Open(url_));
     up_ = opened.Result == int(TSiteStore::OpenResult::Ok);
     if (!up_) {
+        opened.Error = store_->LastError();
+        return opened;
+    }
+    if (!starts.isEmpty() && !store_->RecordStarts(starts)) {
+        opened.Result = int(TSiteStore::OpenResult::Unreachable);
         opened.Error = store_->LastError();
         return opened;
     }
@@ -59,6 +64,7 @@ void TStoreWriter::Write(const TStoreBatch &batch)
     w.Events += batch.Events;
     if (batch.Serial)
         w.Serial = batch.Serial;
+    w.Collector = batch.Collector;
     while (w.Readings.size() > maxWaiting_) {
         w.Readings.removeFirst();
         ++w.Dropped;
@@ -82,6 +88,7 @@ bool TStoreWriter::writeWaiting(const QString &installation, const QList<QByteAr
     TStoreBatch out;
     out.Installation = installation;
     out.Serial = w.Serial;
+    out.Collector = w.Collector;
     out.Columns = columns;
     out.Records = std::move(records);
     out.Readings = w.Readings;

@@ -27,15 +27,15 @@ public:
     ~TStoreWriter() override;
 
     // In the writer's thread (a blocking call from the main thread): opens
-    // the database and gives each installation's newest stored DATETIME
-    // and record count.
+    // the database, records each installation's intervals and this start,
+    // and gives each installation's newest stored DATETIME and record count.
     struct Opened {
         int Result = 0; // TSiteStore::OpenResult
         QString Error;
         QHash<QString, QByteArray> Cursors;
         QHash<QString, qint64> Counts;
     };
-    Opened Open(const QStringList &installations);
+    Opened Open(const QStringList &installations, const QList<TStoreStart> &starts = {});
     // Tries once more to write what waits; true when nothing waits and no
     // batch of records was lost. For the end of a run.
     bool Flush();
@@ -56,6 +56,7 @@ private:
         QList<TStoreReading> Readings;
         QList<TStoreEvent> Events;
         std::optional<QByteArray> Serial;
+        QString Collector;
         qint64 Dropped = 0;
     };
     bool writeWaiting(const QString &installation, const QList<QByteArray> &columns, QList<TStoreRecord> records);
