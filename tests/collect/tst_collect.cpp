@@ -875,6 +875,8 @@ void TestCollect::mqttWrongPassword()
     QCOMPARE(service.P.exitCode(), 0);
     QCOMPARE(service.Log().count("not authorised"), 1);
     QVERIFY2(broker.Log().count("New connection from") >= 2, qPrintable(broker.Log()));
+}
+
 // Three stations and an absent one on one pseudo-terminal, two stations
 // behind one serial device server and one behind another, which is
 // restarted mid-run: every station's archive is stored once under its own
