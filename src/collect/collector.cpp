@@ -2,6 +2,8 @@
 
 #include "collect/alarmcommand.h"
 #include "collect/collectmetrics.h"
+#include "collect/eurdepsite.h"
+#include "collect/eurdepwriter.h"
 #include "collect/linepoller.h"
 #include "collect/mqttclient.h"
 #include "collect/mqttpublisher.h"
@@ -63,6 +65,38 @@ TCollector::~TCollector()
         writerThread_->quit();
         writerThread_->wait();
     }
+    if (eurdepThread_) {
+        QMetaObject::invokeMethod(eurdep_.get(), &TEurdepWriter::Close, Qt::BlockingQueuedConnection);
+        eurdepThread_->quit();
+        eurdepThread_->wait();
+    }
+}
+
+bool TCollector::startEurdep()
+{
+    if (config_.EurdepDir.isEmpty() || once_)
+        return true;
+    if (const QString problem = EurdepExportProblem(config_.Installations); !problem.isEmpty()) {
+        CollectLog(QStringLiteral("EurdepDir: %1").arg(problem));
+        return false;
+    }
+    eurdepThread_ = std::make_unique<QThread>();
+    eurdepThread_->setObjectName(QStringLiteral("kvarn-eurdep"));
+    eurdep_ = std::make_unique<TEurdepWriter>(config_, url_);
+    eurdep_->moveToThread(eurdepThread_.get());
+    eurdepThread_->start();
+    bool opened = false;
+    QString error;
+    QMetaObject::invokeMethod(eurdep_.get(), [&]() { opened = eurdep_->Open(&error); }, Qt::BlockingQueuedConnection);
+    if (!opened) {
+        CollectLog(QStringLiteral("EURDEP: %1").arg(error));
+        return false;
+    }
+    CollectLog(QStringLiteral("EURDEP files every %1 minutes into %2")
+                   .arg(config_.EurdepPeriodSeconds / 60)
+                   .arg(config_.EurdepDir));
+    QMetaObject::invokeMethod(eurdep_.get(), &TEurdepWriter::Run, Qt::QueuedConnection);
+    return true;
 }
 
 int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
@@ -95,6 +129,8 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
         CollectLog(QStringLiteral("the database %1 is open").arg(url_.Display()));
     for (auto it = opened.Counts.cbegin(); it != opened.Counts.cend(); ++it)
         metrics_->SetRecordsStored(it.key(), it.value());
+    if (!startEurdep())
+        return kCollectBad;
 
     if (metrics) {
         metricsPort_ = metrics_->Listen(*metrics);

@@ -20,6 +20,7 @@
 class QThread;
 class TAlarmCommand;
 class TCollectMetrics;
+class TEurdepWriter;
 class TLinePoller;
 class TMqttClient;
 class TMqttPublisher;
@@ -61,6 +62,10 @@ private:
     std::shared_ptr<std::atomic<bool>> stop_;
     std::unique_ptr<QThread> writerThread_;
     std::unique_ptr<TStoreWriter> writer_;
+    // EURDEP files, in a thread and on a connection of their own (none with --once).
+    bool startEurdep();
+    std::unique_ptr<QThread> eurdepThread_;
+    std::unique_ptr<TEurdepWriter> eurdep_;
     QList<QThread *> lineThreads_;
     QList<TLinePoller *> pollers_;
     TCollectMetrics *metrics_ = nullptr;

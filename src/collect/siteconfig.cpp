@@ -1,6 +1,7 @@
 #include "collect/siteconfig.h"
 
 #include "base/cp1251.h"
+#include "collect/eurdepsite.h"
 #include "instrument/archivesearch.h"
 #include "instrument/ormak.h"
 #include "serial/tcpline.h"
@@ -367,6 +368,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     config.OnAlarm = QProcess::splitCommand(value);
                     if (config.OnAlarm.isEmpty())
                         throw Fail{QStringLiteral("OnAlarm names no program")};
+                } else if (const std::optional<QString> why = EurdepCollectKey(config, key, value)) {
+                    if (!why->isEmpty())
+                        throw Fail{*why};
                 } else if (key == QLatin1String("Site")) {
                     if (value.isEmpty())
                         throw Fail{QStringLiteral("Site takes a name")};
@@ -415,6 +419,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                 inst.Since = ParseCliTime(value);
                 if (!inst.Since)
                     throw Fail{QStringLiteral("Since takes a local time YYYY-MM-DD[ HH:MM[:SS]]")};
+            } else if (const std::optional<QString> why = EurdepInstallationKey(inst, key, value)) {
+                if (!why->isEmpty())
+                    throw Fail{*why};
             } else if (setWatchKey(watching.last(), key, value, lineNumber)) {
             } else {
                 throw Fail{QStringLiteral("unknown key %1 in an installation section").arg(key)};

@@ -26,6 +26,7 @@
 // line given two sets of settings) is refused with the number of the line,
 // so nothing is sent on a file the operator did not mean.
 
+#include "exchange/eurdep.h"
 #include "serial/comsettings.h"
 
 #include <QByteArray>
@@ -34,6 +35,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTimeZone>
 #include <optional>
 
 struct TSiteInstallation {
@@ -49,6 +51,9 @@ struct TSiteInstallation {
     // in this many readings in a row is "stuck" (0: never).
     int StaleSeconds = 30;
     int StuckReadings = 0;
+    // EURDEP: where it stands, what it measures, and the zone of its clock.
+    TEurdepLocality Locality;
+    QTimeZone TimeZone = QTimeZone::systemTimeZone();
 };
 
 // The MQTT broker the live state goes to.
@@ -81,6 +86,10 @@ struct TSiteConfig {
     QString Site;        // the site's name: [collect] Site=, default the host name
     std::optional<TMqttSettings> Mqtt;
     QList<TSiteInstallation> Installations;
+    // EURDEP files (eurdepsite.h): the sender, the country, the folder a
+    // transfer job picks them up from (empty: none written), the period.
+    QString Originator, CountryCode, EurdepDir;
+    int EurdepPeriodSeconds = 3600;
     // Warnings to log at start (a password other users can read).
     QStringList Warnings;
 
