@@ -13,6 +13,7 @@
 #include <QHostInfo>
 #include <QProcess>
 #include <QSet>
+#include <QSysInfo>
 #include <QStringDecoder>
 #include <QUrl>
 
@@ -283,6 +284,7 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
 {
     TSiteConfig config;
     config.Database = QStringLiteral("sqlite:") + QDir(folder).absoluteFilePath(QStringLiteral("kvarn-site.db"));
+    config.Collector = QSysInfo::machineHostName();
     int lineNumber = 0;
     Section section;
     QSet<QString> names;
@@ -368,6 +370,10 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     config.OnAlarm = QProcess::splitCommand(value);
                     if (config.OnAlarm.isEmpty())
                         throw Fail{QStringLiteral("OnAlarm names no program")};
+                } else if (key == QLatin1String("Collector")) {
+                    config.Collector = value.trimmed();
+                    if (config.Collector.isEmpty() || config.Collector.size() > 64)
+                        throw Fail{QStringLiteral("Collector takes a name of 1 to 64 characters")};
                 } else if (const std::optional<QString> why = EurdepCollectKey(config, key, value)) {
                     if (!why->isEmpty())
                         throw Fail{*why};
@@ -377,7 +383,7 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     config.Site = value;
                 } else if (setWatchKey(site, key, value, lineNumber)) {
                 } else {
-                    throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm)").arg(key)};
+                    throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm, Collector, Site, StaleSeconds, StuckReadings)").arg(key)};
                 }
                 continue;
             }

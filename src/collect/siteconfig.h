@@ -5,6 +5,7 @@
 //   Database=sqlite:/var/lib/kvarn/site.db
 //   Metrics=127.0.0.1:9410
 //   OnAlarm=/usr/local/bin/radon-alarm --quiet
+//   Collector=plant-pc-2               default the host name
 //   Site=plant-2                       the site's name (default the host name)
 //   StaleSeconds=60  StuckReadings=360 for every installation, unless it says
 //
@@ -83,6 +84,7 @@ struct TSiteConfig {
     bool DatabaseFromFile = false;
     std::optional<TMetricsAddress> Metrics;
     QStringList OnAlarm; // program and arguments; empty when none
+    QString Collector;   // this collector's name on its readings (Collector=, default the host name)
     QString Site;        // the site's name: [collect] Site=, default the host name
     std::optional<TMqttSettings> Mqtt;
     QList<TSiteInstallation> Installations;
