@@ -5,6 +5,8 @@
 #include "collect/eurdepsite.h"
 #include "collect/eurdepwriter.h"
 #include "collect/linepoller.h"
+#include "collect/mqttclient.h"
+#include "collect/mqttpublisher.h"
 #include "collect/servicenotify.h"
 #include "collect/storewriter.h"
 #include "protocol/openprotocoldriver.h"
@@ -13,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QPointer>
 #include <QThread>
 #include <csignal>
 #include <limits>
@@ -82,6 +85,8 @@ TCollector::~TCollector()
         for (TLinePoller *poller : pollers_)
             QMetaObject::invokeMethod(poller, &TLinePoller::Wake, Qt::QueuedConnection);
     }
+    if (mqttClient_)
+        mqttClient_->Stop();
     for (QThread *thread : lineThreads_) {
         thread->quit();
         thread->wait();
@@ -173,6 +178,22 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
     connect(writer_.get(), &TStoreWriter::RecordsStored, metrics_, &TCollectMetrics::SetRecordsStored);
     connect(writer_.get(), &TStoreWriter::DatabaseUp, metrics_, &TCollectMetrics::SetDatabaseUp);
     connect(writer_.get(), &TStoreWriter::ReadingsHeld, metrics_, &TCollectMetrics::SetReadingsHeld);
+    if (config_.Mqtt) {
+        // The broker's messages come in the client's thread and are handled in this one.
+        mqtt_ = new TMqttPublisher(*config_.Mqtt, config_.Site, names, this);
+        QPointer<TMqttPublisher> publisher(mqtt_);
+        mqttClient_ = std::make_unique<TMqttClient>(
+            *config_.Mqtt, mqtt_->StatusTopic(), mqtt_->Subscriptions(),
+            [publisher](const QString &topic, const QByteArray &payload) {
+                QMetaObject::invokeMethod(publisher, [=]() {
+                    if (publisher)
+                        publisher->Received(topic, payload);
+                }, Qt::QueuedConnection);
+            },
+            CollectLog);
+        mqtt_->Start(mqttClient_.get());
+        mqttClient_->Start();
+    }
     connect(alarm_, &TAlarmCommand::BecameIdle, this, [this]() {
         if (running_ == 0 && !ended_)
             end();
@@ -192,6 +213,10 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
         connect(writer_.get(), &TStoreWriter::WriteFailed, poller, &TLinePoller::WriteFailed);
         connect(poller, &TLinePoller::StatusChanged, metrics_, &TCollectMetrics::Update);
         connect(poller, &TLinePoller::Notice, alarm_, &TAlarmCommand::Notify);
+        if (mqtt_) {
+            connect(poller, &TLinePoller::StatusChanged, mqtt_, &TMqttPublisher::Update);
+            connect(poller, &TLinePoller::Recorded, mqtt_, &TMqttPublisher::Event);
+        }
         connect(poller, &TLinePoller::Finished, this, &TCollector::lineFinished);
         connect(thread, &QThread::started, poller, &TLinePoller::Run);
         // Ready for systemd once every line has begun its first cycle.
@@ -249,6 +274,8 @@ void TCollector::end()
     ended_ = true;
     bool written = false;
     QMetaObject::invokeMethod(writer_.get(), [&]() { written = writer_->Flush(); }, Qt::BlockingQueuedConnection);
+    if (mqttClient_)
+        mqttClient_->Stop();
     int code = kCollectOk;
     if (once_)
         code = !written ? kCollectBad : anyFailed_ ? kCollectFailed : kCollectOk;

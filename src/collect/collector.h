@@ -22,6 +22,8 @@ class TAlarmCommand;
 class TCollectMetrics;
 class TEurdepWriter;
 class TLinePoller;
+class TMqttClient;
+class TMqttPublisher;
 class TServiceNotify;
 class TStoreWriter;
 struct TComSettings;
@@ -47,6 +49,8 @@ public:
     quint16 MetricsPort() const { return metricsPort_; }
     // The line threads, one per port in the site file's order.
     const QList<QThread *> &LineThreads() const { return lineThreads_; }
+    // The broker connection of an [mqtt] section, once started.
+    const TMqttClient *MqttClient() const { return mqttClient_.get(); }
 
 signals:
     void Finished(int exitCode);
@@ -75,6 +79,8 @@ private:
     QList<qint64> lineDeadlines_;
     QStringList lineNames_;
     int linesStarted_ = 0;
+    TMqttPublisher *mqtt_ = nullptr;
+    std::unique_ptr<TMqttClient> mqttClient_;
     quint16 metricsPort_ = 0;
     int running_ = 0;
     bool anyFailed_ = false;

@@ -321,7 +321,7 @@ void TestCollectService::alarmRunEndsWithAllItStarted()
         const QByteArray text = stat.readAll();
         return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
     };
-    const TAlarmNotice notice{"hall", "alarm", 2, "900", QDateTime::currentDateTimeUtc(), {}};
+    const TAlarmNotice notice{"hall", "alarm", {}, 2, "900", QDateTime::currentDateTimeUtc()};
 
     TAlarmCommand command({script, dir.path()});
     QSignalSpy idle(&command, &TAlarmCommand::BecameIdle);
@@ -340,7 +340,7 @@ void TestCollectService::alarmRunEndsWithAllItStarted()
     QList<pid_t> left;
     {
         TAlarmCommand stopped({script, dir.path()});
-        stopped.Notify(TAlarmNotice{"shaft", "link-lost", 0, {}, QDateTime::currentDateTimeUtc(), {}});
+        stopped.Notify(TAlarmNotice{"shaft", "link-lost", {}, 0, {}, QDateTime::currentDateTimeUtc()});
         QTRY_VERIFY_WITH_TIMEOUT(started("shaft").size() == 2, 10000);
         left = started("shaft");
     }
