@@ -400,7 +400,7 @@ void TestCollect::oneCycle()
     QVERIFY(alarms.open(QIODevice::ReadOnly));
     QVERIFY(alarms.readAll().contains("lost link-lost\n"));
     QVERIFY2(first.Err.contains("lost: the alarm command " + script + " exited with 3"), qPrintable(first.Err));
-    QVERIFY2(first.Err.contains("lost: link-lost the port"), qPrintable(first.Err));
+    QVERIFY2(first.Err.contains("lost: link-lost port gone: the port"), qPrintable(first.Err));
 
     std::unique_ptr<TSiteStore> store = site.Store();
     QVERIFY(store);

@@ -467,15 +467,15 @@ void TestCollectService::fullDiskLogsTwoLines()
 }
 
 // A link lost and restored: the alarm command hears why, the archive is read
-// at once after (not an ArchiveSeconds later), a first download of two
-// batches (200 records at most each) is logged in one line, and the stop names only the installation
+// at once after (not an ArchiveSeconds later), a first download is logged
+// in one line (not one per batch sent to the database), and the stop names only the installation
 // still without an answer (the one whose port is gone).
 void TestCollectService::linkLostAndBack()
 {
     SimProcess sim;
-    // One request per record (DATETIME and ACTIVITY), one per poll: the
-    // download is over by request 275.
-    QVERIFY2(sim.Start({"--records", "250", "--fault", "275-280:silent"}), qPrintable(sim.ErrorText()));
+    // Two requests per record (DATETIME, ACTIVITY), one per poll: the
+    // download is over by request 260.
+    QVERIFY2(sim.Start({"--records", "120", "--fault", "260-265:silent"}), qPrintable(sim.ErrorText()));
     QTemporaryDir dir;
     const QString out = dir.filePath("alarms.txt");
     const QString script =
@@ -494,7 +494,7 @@ void TestCollectService::linkLostAndBack()
     };
     QTRY_VERIFY_WITH_TIMEOUT(alarms().filter("hall|link-restored|").size() == 1, 60000);
     auto countsAsked = [&]() {
-        const QList<QByteArray> asked = sim.RequestLines().mid(280); // after the silent requests
+        const QList<QByteArray> asked = sim.RequestLines().mid(265); // after the silent requests
         return std::any_of(asked.begin(), asked.end(), [](const QByteArray &r) { return r.contains("NUMOFRECORDS"); });
     };
     QTRY_VERIFY_WITH_TIMEOUT(countsAsked(), 10000);
@@ -505,7 +505,7 @@ void TestCollectService::linkLostAndBack()
     ::kill(pid_t(collector.Pid()), SIGTERM);
     QVERIFY(collector.Process().waitForFinished(20000));
     const QString log = collector.Log();
-    QVERIFY2(log.contains("hall: 250 archive records stored, the last of "), qPrintable(log));
+    QVERIFY2(log.contains("hall: 120 archive records stored, the last of "), qPrintable(log));
     QCOMPARE(log.count("archive records stored"), 1);
     QVERIFY2(log.contains("no full answer from: gone\n"), qPrintable(log));
 }
