@@ -887,7 +887,7 @@ void TestCollect::siteCopiedToPostgres()
     std::unique_ptr<TSiteStore> store = pg.Store();
     QVERIFY(store);
     QCOMPARE(store->RecordCount("big"), std::optional<qint64>(big));
-    QCOMPARE(store->Records("big", std::nullopt, std::nullopt)->Values.size(), big);
+    QCOMPARE(store->Records("big", std::nullopt, std::nullopt)->Values.size(), qsizetype(big));
     QString why;
     QVERIFY2(sameArchive(*store, "hall", answeredArchive(sim), 1, 30, kAllColumns, &why), qPrintable(why));
     auto rows = [](const Site &site, const QString &table) {
