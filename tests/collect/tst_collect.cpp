@@ -3,6 +3,8 @@
 // of the test's own. What the database holds is compared with what each
 // installation answered (the emulator's log of its replies).
 
+#include "base/installationtime.h"
+#include "cli/clicopydb.h"
 #include "collect/collector.h"
 #include "collect/siteconfig.h"
 #include "collect/storewriter.h"
@@ -230,6 +232,7 @@ private slots:
     void multiDropLinesAndDeviceServers();
     void siteLargerThanTheProcess();
     void collectorsShareOneDatabase();
+    void siteCopiedToPostgres();
 
 private:
     void backends()
@@ -1100,6 +1103,84 @@ void TestCollect::collectorsShareOneDatabase()
     const QList<QStringList> events = site.Events();
     QVERIFY(std::any_of(events.begin(), events.end(),
                         [](const QStringList &e) { return e[0] == "a" && e[1] == "serial-mismatch"; }));
+}
+
+// A SQLite site copied into PostgreSQL by kvarnctl copy-db, killed once
+// midway and run again: every row there once, the running count right; the
+// collector on the new database then fetches only the newer records.
+void TestCollect::siteCopiedToPostgres()
+{
+    Site sqlite(nullptr, QString());
+    const QStringList options{"--set", "SERIALN=4242", "--set", "DATETIME=01/12/2026 12.00.00"};
+    SimProcess sim;
+    QVERIFY2(sim.Start(QStringList{"--records", "30"} + options), qPrintable(sim.ErrorText()));
+    QCOMPARE(collect({"--config", sqlite.Config(section("hall", sim.LinkPath())), "--once"}).Code, 0);
+    const int big = 60000;
+    {
+        std::unique_ptr<TSiteStore> store = sqlite.Store();
+        QVERIFY(store);
+        const QDateTime start(QDate(2025, 1, 1), QTime(0, 0), Qt::UTC);
+        for (int first = 0; first < big; first += 5000) {
+            TStoreBatch batch{"big", QByteArray("77"), {"ACTIVITY"}, {}, {}, {}};
+            for (int n = first; n < first + 5000; ++n)
+                batch.Records << TStoreRecord{InstallationTimeText(start.addSecs(n * 60LL)), {QByteArray::number(n)}};
+            QVERIFY2(store->Write(batch), qPrintable(store->LastError()));
+        }
+    }
+    Site pg(&pg_, QStringLiteral("copy%1").arg(++databases_));
+    auto copied = [&](const QString &name) {
+        std::unique_ptr<TSiteStore> store = pg.Store();
+        return store ? store->RecordCount(name).value_or(0) : 0;
+    };
+    const QStringList copy{"copy-db", "--from", sqlite.Url, "--to", pg.Url};
+    QProcess p;
+    p.start(qEnvironmentVariable("KVARN_CTL"), copy);
+    QVERIFY(p.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(copied("big") >= kCopyRows, 60000);
+    QCOMPARE(p.state(), QProcess::Running); // killed midway, not after the end
+    ::kill(pid_t(p.processId()), SIGKILL);
+    QVERIFY(p.waitForFinished());
+    QVERIFY(copied("big") < big);
+    p.start(qEnvironmentVariable("KVARN_CTL"), copy);
+    QVERIFY(p.waitForFinished(120000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+
+    std::unique_ptr<TSiteStore> store = pg.Store();
+    QVERIFY(store);
+    QCOMPARE(store->RecordCount("big"), std::optional<qint64>(big));
+    QCOMPARE(store->Records("big", std::nullopt, std::nullopt)->Values.size(), qsizetype(big));
+    QString why;
+    QVERIFY2(sameArchive(*store, "hall", answeredArchive(sim), 1, 30, kAllColumns, &why), qPrintable(why));
+    auto rows = [](const Site &site, const QString &table) {
+        int count = -1;
+        {
+            QSqlDatabase db = site.Sql("rows");
+            if (db.open()) {
+                QSqlQuery q(db);
+                if (q.exec(QStringLiteral("SELECT count(*) FROM %1").arg(table)) && q.next())
+                    count = q.value(0).toInt();
+            }
+        }
+        QSqlDatabase::removeDatabase("rows");
+        return count;
+    };
+    for (const QString &table : {"readings", "events"})
+        QCOMPARE(rows(pg, table), rows(sqlite, table));
+
+    // Five newer records on the installation (its clock five minutes on):
+    // only those are read in full.
+    SimProcess later;
+    QStringList moved = options;
+    moved[3] = "DATETIME=01/12/2026 12.05.00";
+    QVERIFY2(later.Start(QStringList{"--records", "35"} + moved), qPrintable(later.ErrorText()));
+    QCOMPARE(collect({"--config", pg.Config(section("hall", later.LinkPath())), "--once"}).Code, 0);
+    store = pg.Store();
+    QCOMPARE(store->RecordCount("hall"), std::optional<qint64>(35));
+    QStringList full;
+    for (const QByteArray &request : later.RequestLines())
+        if (request.contains("ACTIVITY:A"))
+            full << QString::fromLatin1(request.mid(request.indexOf("ACTIVITY:A") + 10, 3));
+    QCOMPARE(full, (QStringList{"031", "032", "033", "034", "035"}));
 }
 
 QTEST_GUILESS_MAIN(TestCollect)
