@@ -47,6 +47,7 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Passwd, "passwd", {}},
         {TCliCommand::Report, "report", {"-o", "--since", "--until", "--db", "--installation"}},
         {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o"}},
+        {TCliCommand::Status, "status", {"--db", "--installation", "--json"}},
         {TCliCommand::Peaks, "peaks", {"--background", "--threshold", "--csv"}},
         {TCliCommand::Help, "help", {}},
     };
@@ -59,7 +60,7 @@ const QStringList kValueOptions = kLineOptions + QStringList{"-o", "--csv", "--v
                                                               "--append", "--append-csv", "--db", "--installation",
                                                               "--background", "--threshold"};
 // Options of a command that take no value.
-const QStringList kFlagOptions = {"--dry-run", "--list"};
+const QStringList kFlagOptions = {"--dry-run", "--list", "--json"};
 
 const QList<QPair<TCliGroup, const char *>> kGroups = {
     {TCliGroup::Common, "common"},   {TCliGroup::Alarm, "alarm"},     {TCliGroup::Counter, "counter"},
@@ -205,8 +206,11 @@ bool Parser::commandOption(const Option &o)
         r_.Database = o.Value;
     } else if (o.Name == u"--installation") {
         r_.Installation = o.Value;
+        r_.Installations << o.Value;
     } else if (o.Name == u"--list") {
         r_.ListInstallations = true;
+    } else if (o.Name == u"--json") {
+        r_.Json = true;
     } else if (o.Name == u"--step" || o.Name == u"--from" || o.Name == u"--to") {
         // Out-of-range values are clamped to the archive as the window does.
         if (!number(o, intMin, intMax, n))
@@ -432,6 +436,12 @@ bool Parser::command()
         if (!noArguments())
             return false;
         if (const QString problem = CliExportProblem(r_); !problem.isEmpty())
+            return fail(problem);
+        return true;
+    case TCliCommand::Status:
+        if (!noArguments())
+            return false;
+        if (const QString problem = CliStatusProblem(r_); !problem.isEmpty())
             return fail(problem);
         return true;
     case TCliCommand::Peaks:

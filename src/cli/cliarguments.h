@@ -18,7 +18,7 @@
 #include <optional>
 
 enum class TCliCommand {
-    None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report, Export, Peaks
+    None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report, Export, Peaks, Status
 };
 
 // The variable groups of "read", each one list of the installation's variable set.
@@ -77,6 +77,8 @@ struct TCliRequest {
     QString Database;               // export --db URL
     QString Installation;           // export --installation NAME
     bool ListInstallations = false; // export --list
+    QStringList Installations;      // status --installation NAME, each one given
+    bool Json = false;              // status --json
 
     // peaks FILE (in Input): --background FILE, --threshold SIGMA, --csv
     QString BackgroundFile;
