@@ -5,6 +5,7 @@
 #include "base/cp1251.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
+#include "cli/clieurdep.h"
 #include "cli/kvarnctl.h"
 #include "instrument/devicearchive.h"
 #include "instrument/storedrecords.h"
@@ -45,10 +46,16 @@ QString CliExportProblem(const TCliRequest &r)
     if (!TStoreUrl::Parse(r.Database, &error))
         return error;
     if (r.ListInstallations) {
-        if (!r.Installation.isEmpty() || !r.OutputFile.isEmpty() || r.Since || r.Until)
+        if (!r.Installation.isEmpty() || !r.OutputFile.isEmpty() || r.Since || r.Until || !r.ExportFormat.isEmpty())
             return QStringLiteral("export --list takes only --db");
         return QString();
     }
+    if (r.ExportFormat == u"eurdep")
+        return CliEurdepProblem(r);
+    if (r.ZonedTimes)
+        return QStringLiteral("--since and --until take a time with a zone only with --format eurdep");
+    if (r.Installations.size() > 1)
+        return QStringLiteral("export writes one installation's records (several only with --format eurdep)");
     if (r.Installation.isEmpty())
         return QStringLiteral("export needs --installation NAME (or --list)");
     if (r.OutputFile.isEmpty())
@@ -70,10 +77,7 @@ QString CliStatusProblem(const TCliRequest &r)
     return TStoreUrl::Parse(r.Database, &error) ? QString() : error;
 }
 
-namespace {
-// The request's database, open for reading; false once the console has been
-// told why not.
-bool openReading(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display)
+bool OpenStoredDatabase(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display)
 {
     QString error;
     const std::optional<TStoreUrl> url = TStoreUrl::Parse(r.Database, &error);
@@ -95,12 +99,13 @@ bool openReading(TCliConsole &console, const TCliRequest &r, TSiteStore &store, 
     return true;
 }
 
+namespace {
 // The request's database, open, and its installations; false once the
 // console has been told why not.
 bool openStore(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display,
                QList<TSiteStore::Summary> &installations)
 {
-    if (!openReading(console, r, store, display))
+    if (!OpenStoredDatabase(console, r, store, display))
         return false;
     const std::optional<QList<TSiteStore::Summary>> all = store.Installations();
     if (!all) {
@@ -162,6 +167,8 @@ int RunCliExport(TCliConsole &console, const TCliRequest &r)
             console.Out(SummaryLine(summary));
         return kCliOk;
     }
+    if (r.ExportFormat == u"eurdep")
+        return RunCliEurdep(console, r);
     TDeviceArchive archive;
     if (const int status = ReadStoredArchive(console, r, archive, nullptr); status != kCliOk)
         return status;
@@ -182,7 +189,7 @@ int RunCliStatus(TCliConsole &console, const TCliRequest &r)
 {
     TSiteStore store(QStringLiteral("kvarnctl-status"));
     QString display;
-    if (!openReading(console, r, store, display))
+    if (!OpenStoredDatabase(console, r, store, display))
         return kCliUsage;
     const std::optional<QList<TStoreInstallationState>> states = store.SiteState(r.Installations);
     if (!states) {

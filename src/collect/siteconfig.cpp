@@ -1,8 +1,10 @@
 #include "collect/siteconfig.h"
 
 #include "base/cp1251.h"
+#include "collect/eurdepsite.h"
 #include "instrument/archivesearch.h"
 #include "instrument/ormak.h"
+#include "serial/tcpline.h"
 #include "store/sitestore.h"
 
 #include <QDir>
@@ -77,6 +79,11 @@ void setLineKey(TComSettings &s, int key, const QString &value)
         if (value.isEmpty())
             throw Fail{QStringLiteral("PortNumber is empty")};
         s.PortNumber = value.toLocal8Bit();
+        if (QString host; s.PortNumber.startsWith("socket://")) {
+            quint16 port = 0;
+            if (!TTcpLine::ParseAddress(s.PortNumber, host, port))
+                throw Fail{QStringLiteral("PortNumber \"%1\" is no serial device server: socket://HOST:PORT").arg(value)};
+        }
         break;
     case 1: checkItem(text, TComSettings::TransferRateItems(), "TransferRate"); s.TransferRate = text; break;
     case 2: checkItem(text, TComSettings::StopBitsItems(), "StopBits"); s.StopBits = text; break;
@@ -242,6 +249,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     config.OnAlarm = QProcess::splitCommand(value);
                     if (config.OnAlarm.isEmpty())
                         throw Fail{QStringLiteral("OnAlarm names no program")};
+                } else if (const std::optional<QString> why = EurdepCollectKey(config, key, value)) {
+                    if (!why->isEmpty())
+                        throw Fail{*why};
                 } else {
                     throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm)").arg(key)};
                 }
@@ -281,6 +291,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                 inst.Since = ParseCliTime(value);
                 if (!inst.Since)
                     throw Fail{QStringLiteral("Since takes a local time YYYY-MM-DD[ HH:MM[:SS]]")};
+            } else if (const std::optional<QString> why = EurdepInstallationKey(inst, key, value)) {
+                if (!why->isEmpty())
+                    throw Fail{*why};
             } else {
                 throw Fail{QStringLiteral("unknown key %1 in an installation section").arg(key)};
             }
