@@ -446,17 +446,12 @@ bool Parser::command()
         return outputs(false);
     }
     case TCliCommand::Export:
+    case TCliCommand::Status: {
         if (!noArguments())
             return false;
-        if (const QString problem = CliExportProblem(r_); !problem.isEmpty())
-            return fail(problem);
-        return true;
-    case TCliCommand::Status:
-        if (!noArguments())
-            return false;
-        if (const QString problem = CliStatusProblem(r_); !problem.isEmpty())
-            return fail(problem);
-        return true;
+        const QString problem = r_.Command == TCliCommand::Export ? CliExportProblem(r_) : CliStatusProblem(r_);
+        return problem.isEmpty() || fail(problem);
+    }
     case TCliCommand::Peaks:
         if (args.size() != 1)
             return fail(QStringLiteral("peaks takes one spectrum file (.spc, .n42, .spe or .csv)"));

@@ -183,6 +183,9 @@ private slots:
         QCOMPARE(drawn, stored);
         QCOMPARE(okRow.Threshold1, StoredNumber(records->Values.last()[records->Columns.indexOf("ALARM1")]));
         QVERIFY(!model.index(4, TSiteTableModel::cDay).data(Qt::DecorationRole).value<QPixmap>().isNull());
+        // With KVARN_GRAB_DIR set, the window is saved as PNG to look at.
+        if (const QString grab = qEnvironmentVariable("KVARN_GRAB_DIR"); !grab.isEmpty())
+            window.grab().save(QStringLiteral("%1/site-%2.png").arg(grab, QTest::currentDataTag()));
 
         // Events of "alarm", newest first, in words; filtered by kind.
         window.SelectInstallation("alarm");
