@@ -50,6 +50,7 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o", "--format", "--period"}},
         {TCliCommand::Status, "status", {"--db", "--installation", "--json"}},
         {TCliCommand::Peaks, "peaks", {"--background", "--threshold", "--csv"}},
+        {TCliCommand::CopyDb, "copy-db", {"--from", "--to"}},
         {TCliCommand::Help, "help", {}},
     };
     return list;
@@ -224,6 +225,8 @@ bool Parser::commandOption(const Option &o)
         r_.ListInstallations = true;
     } else if (o.Name == u"--json") {
         r_.Json = true;
+    } else if (r_.Command == TCliCommand::CopyDb && (o.Name == u"--from" || o.Name == u"--to")) {
+        (o.Name == u"--from" ? r_.CopyFrom : r_.CopyTo) = o.Value;
     } else if (o.Name == u"--step" || o.Name == u"--from" || o.Name == u"--to") {
         // Out-of-range values are clamped to the archive as the window does.
         if (!number(o, intMin, intMax, n))
@@ -451,6 +454,19 @@ bool Parser::command()
             return false;
         const QString problem = r_.Command == TCliCommand::Export ? CliExportProblem(r_) : CliStatusProblem(r_);
         return problem.isEmpty() || fail(problem);
+    }
+    case TCliCommand::CopyDb: {
+        if (!noArguments())
+            return false;
+        if (r_.CopyFrom.isEmpty() || r_.CopyTo.isEmpty())
+            return fail(QStringLiteral("copy-db needs --from URL and --to URL"));
+        QString error;
+        for (const QString &url : {r_.CopyFrom, r_.CopyTo})
+            if (!TStoreUrl::Parse(url, &error))
+                return fail(error);
+        if (TStoreUrl::Parse(r_.CopyFrom, nullptr)->Display() == TStoreUrl::Parse(r_.CopyTo, nullptr)->Display())
+            return fail(QStringLiteral("--from and --to name the same database"));
+        return true;
     }
     case TCliCommand::Peaks:
         if (args.size() != 1)

@@ -22,7 +22,7 @@ const QList<QByteArray> kArchiveColumns{"SERIALN", "DRYCONTACTIN", "DRYCONTACTOU
                                         "STATUS", "ACTIVITY"};
 
 const QStringList kEventKinds{"link-lost", "link-restored", "alarm", "fault", "clock", "archive-reset",
-                              "readings-dropped", "stale", "stale-end", "stuck", "stuck-end"};
+                              "readings-dropped", "stale", "stale-end", "stuck", "stuck-end", "serial-mismatch"};
 
 // A plain decimal number, as SQL (SQLite's REGEXP, PostgreSQL's ~) and
 // QRegularExpression read it alike.
@@ -557,6 +557,7 @@ std::optional<qint64> TSiteStore::installationId(const QString &name, bool creat
 
 bool TSiteStore::Write(const TStoreBatch &batch)
 {
+    serialMismatch_ = false;
     if (!ready())
         return false;
     // Everything the batch could be refused for is looked at before a row is written.
@@ -590,12 +591,30 @@ bool TSiteStore::Write(const TStoreBatch &batch)
     const std::optional<qint64> id = installationId(batch.Installation, true);
     if (!id || *id < 0)
         return rollback(QStringLiteral("the installation %1 cannot be entered: %2").arg(batch.Installation, error_));
-    if (batch.Serial) {
-        query.prepare(QStringLiteral("UPDATE installations SET serialn = ? WHERE id = ?"));
+    if (batch.Serial && !batch.Serial->isEmpty()) { // "@@" tells nothing
+        // An installation of another serial number is never written under
+        // this name: two site files (or two collectors) giving one name to
+        // two installations would mix their records. Another writer's row
+        // is locked until its commit, so the test holds between collectors.
+        query.prepare(QStringLiteral("UPDATE installations SET serialn = ? WHERE id = ? AND (serialn IS NULL OR serialn = ?)"));
         query.addBindValue(Text(batch.Serial));
         query.addBindValue(*id);
+        query.addBindValue(Text(batch.Serial));
         if (!query.exec())
             return rollback(QueryError(query));
+        if (query.numRowsAffected() == 0) {
+            QString stored;
+            query.prepare(QStringLiteral("SELECT serialn FROM installations WHERE id = ?"));
+            query.addBindValue(*id);
+            if (query.exec() && query.next())
+                stored = query.value(0).toString();
+            rollback(QString());
+            serialMismatch_ = true;
+            return fail(QStringLiteral("the installation answers with the serial number %1, but %2 is stored under "
+                                       "the name \"%3\": nothing written (correct the site file, or rename the "
+                                       "installation)")
+                            .arg(FromCp1251(*batch.Serial), stored, batch.Installation));
+        }
     }
 
     // Records, many to a statement; one statement is prepared for the full
@@ -749,14 +768,18 @@ std::optional<qint64> TSiteStore::RecordCount(const QString &installation)
     return query.next() ? query.value(0).toLongLong() : 0;
 }
 
-std::optional<QList<TSiteStore::Summary>> TSiteStore::Installations()
+std::optional<QList<TSiteStore::Summary>> TSiteStore::Installations(const std::optional<QString> &only)
 {
     if (!ready())
         return std::nullopt;
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     QSqlQuery list(db);
-    if (!list.exec(version_ >= 2 ? QStringLiteral("SELECT id, name, serialn, record_count FROM installations ORDER BY name")
-                                 : QStringLiteral("SELECT id, name, serialn, -1 FROM installations ORDER BY name"))) {
+    list.prepare((version_ >= 2 ? QStringLiteral("SELECT id, name, serialn, record_count FROM installations %1 ORDER BY name")
+                                : QStringLiteral("SELECT id, name, serialn, -1 FROM installations %1 ORDER BY name"))
+                     .arg(only ? QStringLiteral("WHERE name = ?") : QString()));
+    if (only)
+        list.addBindValue(*only);
+    if (!list.exec()) {
         fail(QueryError(list));
         return std::nullopt;
     }
@@ -996,4 +1019,80 @@ std::optional<QList<TStoreEvent>> TSiteStore::Events(const QString &installation
     while (query.next())
         events << TStoreEvent{UtcBack(query.value(0)), query.value(1).toString(), query.value(2).toString()};
     return events;
+}
+
+// --- copying a site ------------------------------------------------------------------
+
+namespace {
+// The rows of one installation's readings or events after a time, oldest first.
+QString AfterQuery(const QString &columns, const QString &table, bool after)
+{
+    return QStringLiteral("SELECT %1 FROM %2 WHERE installation_id = ? %3 ORDER BY at")
+        .arg(columns, table, after ? QStringLiteral("AND at > ?") : QString());
+}
+} // namespace
+
+bool TSiteStore::ReadingsAfter(const QString &installation, const QDateTime &after, const ReadingSink &row)
+{
+    const std::optional<qint64> id = installationId(installation, false);
+    if (!id)
+        return false;
+    if (*id < 0)
+        return true;
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    query.setForwardOnly(true);
+    query.prepare(AfterQuery(QStringLiteral("at, activity, status, alarm1on, alarm2on, %1")
+                                 .arg(version_ >= 2 ? QStringLiteral("collector") : QStringLiteral("NULL")),
+                             QStringLiteral("readings"), after.isValid()));
+    query.addBindValue(*id);
+    if (after.isValid())
+        query.addBindValue(UtcText(after));
+    if (!query.exec())
+        return fail(QueryError(query));
+    while (query.next()) {
+        const TStoreReading reading{UtcBack(query.value(0)), TextBack(query.value(1)), TextBack(query.value(2)),
+                                    TextBack(query.value(3)), TextBack(query.value(4))};
+        if (!row(reading, query.value(5).toString()))
+            return true;
+    }
+    return !query.lastError().isValid() || fail(QueryError(query));
+}
+
+bool TSiteStore::EventsAfter(const QString &installation, const QDateTime &after, const EventSink &row)
+{
+    const std::optional<qint64> id = installationId(installation, false);
+    if (!id)
+        return false;
+    if (*id < 0)
+        return true;
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    query.setForwardOnly(true);
+    query.prepare(AfterQuery(QStringLiteral("at, kind, detail"), QStringLiteral("events"), after.isValid()));
+    query.addBindValue(*id);
+    if (after.isValid())
+        query.addBindValue(UtcText(after));
+    if (!query.exec())
+        return fail(QueryError(query));
+    while (query.next())
+        if (!row(TStoreEvent{UtcBack(query.value(0)), query.value(1).toString(), query.value(2).toString()}))
+            return true;
+    return !query.lastError().isValid() || fail(QueryError(query));
+}
+
+std::optional<QDateTime> TSiteStore::NewestAt(const QString &installation, bool events)
+{
+    const std::optional<qint64> id = installationId(installation, false);
+    if (!id)
+        return std::nullopt;
+    if (*id < 0)
+        return QDateTime();
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    query.prepare(QStringLiteral("SELECT at FROM %1 WHERE installation_id = ? ORDER BY at DESC LIMIT 1")
+                      .arg(events ? QStringLiteral("events") : QStringLiteral("readings")));
+    query.addBindValue(*id);
+    if (!query.exec()) {
+        fail(QueryError(query));
+        return std::nullopt;
+    }
+    return query.next() ? UtcBack(query.value(0)) : QDateTime();
 }

@@ -120,6 +120,9 @@ public:
     int Version() const { return version_; }
     // false: nothing of the batch is written; LastError says why.
     bool Write(const TStoreBatch &batch);
+    // Whether the last Write was refused because the batch's serial number
+    // is not the one stored under its installation's name.
+    bool SerialMismatch() const { return serialMismatch_; }
     // Each installation's intervals and start, entered when missing; one transaction.
     bool RecordStarts(const QList<TStoreStart> &starts);
     // The newest stored DATETIME text of an installation (by recorded_at,
@@ -136,7 +139,8 @@ public:
         QByteArray FirstDatetime, LastDatetime;
         std::optional<TStoreReading> LastReading;
     };
-    std::optional<QList<Summary>> Installations();
+    // Every installation, or only the one named.
+    std::optional<QList<Summary>> Installations(const std::optional<QString> &only = std::nullopt);
     // Records of one installation ordered by time, since/until (wall-clock
     // as UTC, like ParseInstallationTime) inclusive. Columns: every archive
     // column holding at least one value for that installation, DATETIME first.
@@ -151,6 +155,17 @@ public:
     using RowSink = std::function<bool(const QList<std::optional<QByteArray>> &values)>;
     bool Records(const QString &installation, std::optional<QDateTime> since, std::optional<QDateTime> until,
                  QList<QByteArray> *columns, const RowSink &row);
+
+    // An installation's readings (with the collector's name) or events after
+    // a time (UTC; an invalid time: all), oldest first, row by row; a row
+    // returning false stops the walk (not an error). For copying a site.
+    using ReadingSink = std::function<bool(const TStoreReading &reading, const QString &collector)>;
+    bool ReadingsAfter(const QString &installation, const QDateTime &after, const ReadingSink &row);
+    using EventSink = std::function<bool(const TStoreEvent &event)>;
+    bool EventsAfter(const QString &installation, const QDateTime &after, const EventSink &row);
+    // The time of the installation's newest reading (or event); an invalid
+    // time when there is none, an empty optional on a database error.
+    std::optional<QDateTime> NewestAt(const QString &installation, bool events);
 
     // Every installation's state (only those named, when any are), by name.
     std::optional<QList<TStoreInstallationState>> SiteState(const QStringList &only = {});
@@ -174,5 +189,6 @@ private:
     bool open_ = false;
     bool postgres_ = false;
     int version_ = 0;
+    bool serialMismatch_ = false;
     QString error_;
 };
