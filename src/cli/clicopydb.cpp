@@ -33,12 +33,10 @@ bool copyInstallation(TSiteStore &from, TSiteStore &to, const TSiteStore::Summar
     };
 
     QList<QByteArray> columns;
-    qint64 records = 0;
     const bool walked = from.Records(name, std::nullopt, std::nullopt, &columns,
                                      [&](const QList<std::optional<QByteArray>> &values) {
                                          batch.Columns = columns.mid(1);
                                          batch.Records << TStoreRecord{values[0].value_or(QByteArray()), values.mid(1)};
-                                         ++records;
                                          return batch.Records.size() < kCopyRows || write();
                                      });
     if (!walked)
