@@ -30,5 +30,11 @@ int main(int argc, char *argv[])
     if (const int signal = QuitSignal())
         return 128 + signal;
     form.show();
+    // --site URL: the site window at start.
+    const QStringList arguments = QApplication::arguments();
+    if (const qsizetype site = arguments.indexOf(QStringLiteral("--site")); site > 0) {
+        if (site + 1 >= arguments.size() || !form.OpenSite(arguments[site + 1]))
+            return site + 1 >= arguments.size() ? 2 : 1;
+    }
     return app.exec();
 }

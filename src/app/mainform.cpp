@@ -214,6 +214,7 @@ void TMainForm::CreateMenu()
     // Like the file items, on once the page shown has something to report.
     for (QAction *report : {PrintItem, PreviewItem, ReportPdfItem})
         report->setEnabled(false);
+    SiteItem = item(N1, "SiteItem", "Площадка…", &TMainForm::AskSite);
     N3 = separator(N1, "N3");
     N4 = item(N1, "N4", "&Выход", &TMainForm::N4Click);
 

@@ -11,6 +11,7 @@
 #include "app/settingsbinding.h"
 #include "app/testmodepause.h"
 #include "serial/rs232channel.h"
+#include "store/sitestore.h"
 #include "ui/operatorprompt.h"
 
 #include <QHash>
@@ -40,6 +41,7 @@ class TComPropertiesEditor;
 class TDelayTimeWindow;
 class TRadioGroup;
 class WidgetPasswordAsker;
+class TSiteWindow;
 class TDeviceArchiveView;
 class TReportDocument;
 class TOpenProtocolDriver;
@@ -101,6 +103,14 @@ public:
 
     // The main page and the sub-pages now active.
     TPageSelection ActivePages() const;
+
+    // The site window on a site database URL (sqlite:PATH, a bare path, or
+    // postgresql://...); false when the URL is refused (the operator is told).
+    // The URL is remembered in the user's settings.
+    bool OpenSite(const QString &url);
+    TSiteWindow *SiteWindow() const { return siteWindow_; }
+    // Stored records of an installation into the archive page, as if read.
+    void ShowStoredArchive(const QString &installation, const TSiteStore::Rows &rows);
 
     TTerminalListBox *Terminal() const { return CommTerminalLB; }
     TWaitWindow *WaitWindow = nullptr;
@@ -206,6 +216,10 @@ private:
     TSpectrView *ActiveSpectrView() const;
     void CmdReadArchive();
     void CmdLoadArchiveFile();
+    // "Файл" → "Площадка…": asks for the site database and opens its window.
+    void AskSite();
+    TSiteWindow *siteWindow_ = nullptr;
+    QAction *SiteItem = nullptr;
     void CmdSaveArchiveFile();
     // The note beside the archive page until the next read or load; empty: none.
     void ShowArchiveNote(const QString &note);

@@ -48,6 +48,7 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Passwd, "passwd", {}},
         {TCliCommand::Report, "report", {"-o", "--since", "--until", "--db", "--installation"}},
         {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o", "--format", "--period"}},
+        {TCliCommand::Status, "status", {"--db", "--installation", "--json"}},
         {TCliCommand::Peaks, "peaks", {"--background", "--threshold", "--csv"}},
         {TCliCommand::CopyDb, "copy-db", {"--from", "--to"}},
         {TCliCommand::Help, "help", {}},
@@ -61,7 +62,7 @@ const QStringList kValueOptions = kLineOptions + QStringList{"-o", "--csv", "--v
                                                               "--append", "--append-csv", "--db", "--installation",
                                                               "--background", "--threshold", "--format", "--period"};
 // Options of a command that take no value.
-const QStringList kFlagOptions = {"--dry-run", "--list"};
+const QStringList kFlagOptions = {"--dry-run", "--list", "--json"};
 
 const QList<QPair<TCliGroup, const char *>> kGroups = {
     {TCliGroup::Common, "common"},   {TCliGroup::Alarm, "alarm"},     {TCliGroup::Counter, "counter"},
@@ -222,6 +223,8 @@ bool Parser::commandOption(const Option &o)
         r_.PeriodSeconds = o.Value == u"1h" ? 3600 : 600;
     } else if (o.Name == u"--list") {
         r_.ListInstallations = true;
+    } else if (o.Name == u"--json") {
+        r_.Json = true;
     } else if (r_.Command == TCliCommand::CopyDb && (o.Name == u"--from" || o.Name == u"--to")) {
         (o.Name == u"--from" ? r_.CopyFrom : r_.CopyTo) = o.Value;
     } else if (o.Name == u"--step" || o.Name == u"--from" || o.Name == u"--to") {
@@ -446,11 +449,12 @@ bool Parser::command()
         return outputs(false);
     }
     case TCliCommand::Export:
+    case TCliCommand::Status: {
         if (!noArguments())
             return false;
-        if (const QString problem = CliExportProblem(r_); !problem.isEmpty())
-            return fail(problem);
-        return true;
+        const QString problem = r_.Command == TCliCommand::Export ? CliExportProblem(r_) : CliStatusProblem(r_);
+        return problem.isEmpty() || fail(problem);
+    }
     case TCliCommand::CopyDb: {
         if (!noArguments())
             return false;

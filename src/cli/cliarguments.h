@@ -18,7 +18,8 @@
 #include <optional>
 
 enum class TCliCommand {
-    None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report, Export, Peaks, CopyDb
+    None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report, Export, Peaks, Status,
+    CopyDb
 };
 
 // The variable groups of "read", each one list of the installation's variable set.
@@ -82,6 +83,7 @@ struct TCliRequest {
     int PeriodSeconds = 3600;       // export --period 10min|1h
     QString CopyFrom, CopyTo;       // copy-db --from URL --to URL
     bool ZonedTimes = false;        // --since/--until carried a zone (UTC then)
+    bool Json = false;              // status --json
 
     // peaks FILE (in Input): --background FILE, --threshold SIGMA, --csv
     QString BackgroundFile;

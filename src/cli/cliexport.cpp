@@ -1,20 +1,19 @@
 #include "cli/cliexport.h"
 
+#include "analysis/sitestate.h"
+
 #include "base/cp1251.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
 #include "cli/clieurdep.h"
 #include "cli/kvarnctl.h"
 #include "instrument/devicearchive.h"
-#include "instrument/ormak.h"
+#include "instrument/storedrecords.h"
 #include "store/sitestore.h"
 
 #include <QFileInfo>
 
 namespace {
-
-// A value the installation had none for ("@@" on the line) is written as it came.
-const QByteArray kNoValue = "@@";
 
 QString Text(const std::optional<QByteArray> &value)
 {
@@ -35,22 +34,6 @@ QString SummaryLine(const TSiteStore::Summary &s)
     else
         line += QStringLiteral("; no reading");
     return line;
-}
-
-// The columns as the window's archive names them, with its descriptions.
-void SetColumns(const QList<QByteArray> &columns, TDeviceArchive &archive)
-{
-    const TORMAK variables(nullptr);
-    TOPVarList names;
-    TOPVarList descriptions;
-    for (const QByteArray &column : columns) {
-        names.Add(column);
-        const TOPVarListItem *description =
-            variables.ArchiveDescriptions->GetItem(variables.ArchiveVars->IndexOfName(column));
-        descriptions.Add(description ? description->Name : QByteArray());
-    }
-    archive.SetNames(names);
-    archive.SetDescriptions(descriptions);
 }
 
 } // namespace
@@ -84,6 +67,14 @@ QString CliExportProblem(const TCliRequest &r)
     if (r.Since && r.Until && *r.Until < *r.Since)
         return QStringLiteral("--until is earlier than --since");
     return CliOutputProblem(r.OutputFile);
+}
+
+QString CliStatusProblem(const TCliRequest &r)
+{
+    if (r.Database.isEmpty())
+        return QStringLiteral("status needs --db URL (sqlite:PATH or postgresql://USER@HOST/DBNAME)");
+    QString error;
+    return TStoreUrl::Parse(r.Database, &error) ? QString() : error;
 }
 
 bool OpenStoredDatabase(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display)
@@ -150,11 +141,8 @@ int ReadStoredArchive(TCliConsole &console, const TCliRequest &r, TDeviceArchive
     const bool read = store.Records(r.Installation, r.Since, r.Until, &columns,
                                     [&](const QList<std::optional<QByteArray>> &values) {
                                         if (!archive.Names())
-                                            SetColumns(columns, archive);
-                                        TOPVarList record;
-                                        for (int c = 0; c < columns.size(); ++c)
-                                            record.Add(columns[c], QByteArray(), values.value(c).value_or(kNoValue));
-                                        archive.AddRecord(record);
+                                            SetStoredColumns(columns, archive);
+                                        AddStoredRecord(columns, values, archive);
                                         return true;
                                     });
     if (!read) {
@@ -162,7 +150,7 @@ int ReadStoredArchive(TCliConsole &console, const TCliRequest &r, TDeviceArchive
         return kCliUsage;
     }
     if (!archive.Names()) {
-        SetColumns(columns, archive);
+        SetStoredColumns(columns, archive);
         console.Error(QStringLiteral("no stored record of %1 lies in that time").arg(r.Installation));
     }
     return kCliOk;
@@ -196,4 +184,29 @@ int RunCliExport(TCliConsole &console, const TCliRequest &r)
         return kCliUsage;
     }
     return kCliOk;
+}
+
+int RunCliStatus(TCliConsole &console, const TCliRequest &r)
+{
+    TSiteStore store(QStringLiteral("kvarnctl-status"));
+    QString display;
+    if (!OpenStoredDatabase(console, r, store, display))
+        return kCliUsage;
+    const std::optional<QList<TStoreInstallationState>> states = store.SiteState(r.Installations);
+    if (!states) {
+        console.Error(QStringLiteral("%1: %2").arg(display, store.LastError()));
+        return kCliUsage;
+    }
+    for (const QString &name : r.Installations)
+        if (std::none_of(states->begin(), states->end(), [&](const auto &s) { return s.Installation == name; })) {
+            console.Error(QStringLiteral("%1 holds no installation \"%2\" (export --list names them)").arg(display, name));
+            return kCliUsage;
+        }
+    const QList<TSiteRow> rows = SiteRows(*states, QDateTime::currentDateTimeUtc());
+    if (r.Json)
+        console.OutBytes(SiteRowsJson(rows));
+    else
+        for (const TSiteRow &row : rows)
+            console.Out(SiteRowLine(row));
+    return AttentionCount(rows) > 0 ? kCliAttention : kCliOk;
 }

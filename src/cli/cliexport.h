@@ -13,6 +13,13 @@ class TSiteStore;
 QString CliExportProblem(const TCliRequest &request);
 // The exit status as kvarnctl's: 0, or 2 for a database or file error.
 int RunCliExport(TCliConsole &console, const TCliRequest &request);
+
+// kvarnctl status: the site's state rows, as the window "Площадка" shows
+// them. 0 when no installation needs attention, 3 when any does, 2 when the
+// database cannot be read.
+constexpr int kCliAttention = 3;
+QString CliStatusProblem(const TCliRequest &request);
+int RunCliStatus(TCliConsole &console, const TCliRequest &request);
 // The stored records of the request's installation and period (--db,
 // --installation, --since, --until) as an archive, and the installation's
 // serial number as last read (serial may be null). 0, or 2 when the

@@ -42,6 +42,7 @@ const char kToolHelp[] =
     "  passwd encode PLAIN OUT     scramble a plain password list\n"
     "  passwd decode FILE          print the plain list of a password file\n"
     "  export --db URL ...         records of the site database as .daf or CSV\n"
+    "  status --db URL [--json]    every installation's state from the site database\n"
     "  copy-db --from URL --to URL a site database's rows into another database\n"
     "\n"
     "Values print as NAME=VALUE lines (NAME:INDEX=VALUE with an index), in the\n"
@@ -308,6 +309,25 @@ const char kExportHelp[] =
     "                         --config /etc/kvarn/collect.conf --since 2026-12-01 \\\n"
     "                         --until 2026-12-02 -o RU202612020000.EUR\n";
 
+const char kStatusHelp[] =
+    "Usage: kvarnctl status --db URL [--installation NAME]... [--json]\n"
+    "\n"
+    "The state of every installation kvarn-collect gathers into the site\n"
+    "database, one line each, those needing attention first (marked !): link,\n"
+    "last activity with its time and age, alarm level, fault bits, stored\n"
+    "records and the newest one's DATETIME. An installation needs attention\n"
+    "when in alarm, with a fault bit, without link, without data for three poll\n"
+    "intervals (five minutes when the database does not know them) or with\n"
+    "readings that stopped changing.\n"
+    "  --db URL            as for export\n"
+    "  --installation NAME only these installations (repeatable)\n"
+    "  --json              an array of objects: installation, serialn, link\n"
+    "                      (up, lost, stale), since, activity, at, alarm (0, 1,\n"
+    "                      2), faults, stuck, records, newest_record, attention\n"
+    "The database is only read. Exit status 0 when no installation needs\n"
+    "attention, 3 when any does, 2 when the database cannot be read or holds no\n"
+    "installation of that name.\n";
+
 } // namespace
 
 QString CliHelpText(TCliCommand command)
@@ -327,6 +347,7 @@ QString CliHelpText(TCliCommand command)
     case TCliCommand::Report: text = kReportHelp; break;
     case TCliCommand::Export: text = kExportHelp; break;
     case TCliCommand::Peaks: text = kPeaksHelp; break;
+    case TCliCommand::Status: text = kStatusHelp; break;
     case TCliCommand::CopyDb: text = kCopyDbHelp; break;
     case TCliCommand::None:
     case TCliCommand::Help: break;

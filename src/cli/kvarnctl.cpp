@@ -137,6 +137,7 @@ int TKvarnCtl::runCommand()
     case TCliCommand::Passwd: return cmdPasswd();
     case TCliCommand::Report: return cmdReport();
     case TCliCommand::Export: return RunCliExport(console_, request_);
+    case TCliCommand::Status: return RunCliStatus(console_, request_);
     case TCliCommand::CopyDb: return RunCliCopyDb(console_, request_);
     case TCliCommand::Peaks: return CliPeaks(console_, request_);
     case TCliCommand::None:

@@ -234,7 +234,7 @@ void TestMainForm::toolBarMenuAndStatusBar()
     }
     QCOMPARE(menu, (QStringList{u8("&Файл:N1"), u8("  N5 &Прочитать спектр (off)"), u8("  N6 &Сохранить спектр (off)"),
                                 u8("  PrintItem Печать… (off)"), u8("  PreviewItem Предварительный просмотр… (off)"),
-                                u8("  ReportPdfItem Сохранить отчёт в PDF… (off)"), "  N3 ", u8("  N4 &Выход"), u8("&Настройки:RS2321"), u8("  N7 &Номер прибора"), "  N2 ",
+                                u8("  ReportPdfItem Сохранить отчёт в PDF… (off)"), u8("  SiteItem Площадка…"), "  N3 ", u8("  N4 &Выход"), u8("&Настройки:RS2321"), u8("  N7 &Номер прибора"), "  N2 ",
                                 u8("  N9 &Пауза в тестовом режиме"), "  N8 ", u8("  RS2322 Н&астройки RS-232"),
                                 u8("&Уровень доступа:N10"), u8("&О программе:N11")}));
     QVERIFY(action("N3")->isSeparator() && action("N2")->isSeparator() && action("N8")->isSeparator());
