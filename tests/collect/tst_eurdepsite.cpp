@@ -36,7 +36,7 @@ QList<Generated> Store(TSiteStore &store, const QString &name, const QTimeZone &
                        const QDateTime &to, int seed)
 {
     QList<Generated> made;
-    TStoreBatch batch{name, QByteArray("4711"), kColumns, {}, {}, {}};
+    TStoreBatch batch{name, QByteArray("4711"), kColumns, {}, {}, {}, {}};
     for (QDateTime t = from; t < to; t = t.addSecs(600)) {
         const int n = int(t.toSecsSinceEpoch() / 600) + seed;
         const Generated g{t, 100 + (n % 7) * 3.5 + seed, n % 11 == 0};
