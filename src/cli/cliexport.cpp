@@ -109,14 +109,15 @@ bool OpenStoredDatabase(TCliConsole &console, const TCliRequest &r, TSiteStore &
 }
 
 namespace {
-// The request's database, open, and its installations; false once the
-// console has been told why not.
+// The request's database, open, and its installations (only the one named,
+// when one is); false once the console has been told why not.
 bool openStore(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display,
                QList<TSiteStore::Summary> &installations)
 {
     if (!OpenStoredDatabase(console, r, store, display))
         return false;
-    const std::optional<QList<TSiteStore::Summary>> all = store.Installations();
+    const std::optional<QList<TSiteStore::Summary>> all =
+        store.Installations(r.Installation.isEmpty() ? std::nullopt : std::optional<QString>(r.Installation));
     if (!all) {
         console.Error(QStringLiteral("%1: %2").arg(display, store.LastError()));
         return false;

@@ -109,6 +109,7 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
     writerThread_ = std::make_unique<QThread>();
     writerThread_->setObjectName(QStringLiteral("kvarn-writer"));
     writer_ = std::make_unique<TStoreWriter>(url_);
+    writer_->SetCollector(config_.Collector);
     writer_->moveToThread(writerThread_.get());
     writerThread_->start();
     TStoreWriter::Opened opened;

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSet>
+#include <QSysInfo>
 #include <QStringDecoder>
 
 namespace {
@@ -173,6 +174,7 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
 {
     TSiteConfig config;
     config.Database = QStringLiteral("sqlite:") + QDir(folder).absoluteFilePath(QStringLiteral("kvarn-site.db"));
+    config.Collector = QSysInfo::machineHostName();
     int lineNumber = 0;
     Section section;
     QSet<QString> names;
@@ -249,11 +251,15 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     config.OnAlarm = QProcess::splitCommand(value);
                     if (config.OnAlarm.isEmpty())
                         throw Fail{QStringLiteral("OnAlarm names no program")};
+                } else if (key == QLatin1String("Collector")) {
+                    config.Collector = value.trimmed();
+                    if (config.Collector.isEmpty() || config.Collector.size() > 64)
+                        throw Fail{QStringLiteral("Collector takes a name of 1 to 64 characters")};
                 } else if (const std::optional<QString> why = EurdepCollectKey(config, key, value)) {
                     if (!why->isEmpty())
                         throw Fail{*why};
                 } else {
-                    throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm)").arg(key)};
+                    throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm, Collector)").arg(key)};
                 }
                 continue;
             }

@@ -5,6 +5,7 @@
 //   Database=sqlite:/var/lib/kvarn/site.db
 //   Metrics=127.0.0.1:9410
 //   OnAlarm=/usr/local/bin/radon-alarm --quiet
+//   Collector=plant-pc-2               default the host name
 //
 //   [installation hall-1]
 //   PortNumber=/dev/ttyUSB0            the nine keys of "commport.cfg" (or
@@ -57,6 +58,7 @@ struct TSiteConfig {
     bool DatabaseFromFile = false;
     std::optional<TMetricsAddress> Metrics;
     QStringList OnAlarm; // program and arguments; empty when none
+    QString Collector;   // this collector's name on its readings (Collector=, default the host name)
     QList<TSiteInstallation> Installations;
     // EURDEP files (eurdepsite.h): the sender, the country, the folder a
     // transfer job picks them up from (empty: none written), the period.

@@ -194,3 +194,12 @@ qint64 TIODeviceLine::BufferedInput() const
     QIODevice *dev = Device();
     return dev && dev->isOpen() ? dev->bytesAvailable() : 0;
 }
+
+qint64 TIODeviceLine::CharacterNs(const LineSettings &settings)
+{
+    if (settings.Rate == 0)
+        return 0;
+    const int parity = settings.Parity.value_or(LineParity::None) == LineParity::None ? 0 : 1;
+    const int stop = settings.StopBits.value_or(LineStopBits::One) == LineStopBits::One ? 1 : 2;
+    return (1 + settings.DataBits + parity + stop) * 1'000'000'000LL / settings.Rate;
+}

@@ -32,6 +32,9 @@ public:
 
     // Bytes read from the device and not yet taken (at most kLineInputQueue).
     qint64 BufferedInput() const;
+    // The time one character of these settings takes on the wire, in ns: a
+    // start bit, the data bits, the parity bit and the stop bits (1.5 as 2).
+    static qint64 CharacterNs(const LineSettings &settings);
 
 protected:
     // The open device, or null.
@@ -44,8 +47,8 @@ protected:
     // Drops output that the write time-out left unsent, so that it cannot go
     // out later, behind the caller's back.
     virtual void DropPendingOutput() = 0;
-    // The time one character takes on the wire in ns; 0 when the line has no
-    // rate of its own (a socket), and reads then wait for input only.
+    // The time one character takes on the wire in ns; 0 when the rate is not
+    // known, and reads then wait for input only.
     virtual qint64 CharacterTimeNs() const { return 0; }
 
 private:

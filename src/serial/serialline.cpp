@@ -134,10 +134,7 @@ bool TSerialLine::ApplyLineSettings(const LineSettings &s)
         if (!port_.setStopBits(b))
             return Refuse(QStringLiteral("stop bits refused"));
     }
-    // A start bit, the data bits, the parity bit and the stop bits.
-    const int bits = 1 + port_.dataBits() + (port_.parity() == QSerialPort::NoParity ? 0 : 1)
-                     + (port_.stopBits() == QSerialPort::OneStop ? 1 : 2);
-    characterNs_ = bits * 1'000'000'000LL / s.Rate;
+    characterNs_ = CharacterNs(s);
     return true;
 }
 

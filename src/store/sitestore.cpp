@@ -22,7 +22,7 @@ const QList<QByteArray> kArchiveColumns{"SERIALN", "DRYCONTACTIN", "DRYCONTACTOU
                                         "STATUS", "ACTIVITY"};
 
 const QStringList kEventKinds{"link-lost", "link-restored", "alarm", "fault", "clock", "archive-reset",
-                              "readings-dropped", "stale", "stale-end", "stuck", "stuck-end"};
+                              "readings-dropped", "stale", "stale-end", "stuck", "stuck-end", "serial-mismatch"};
 
 // A plain decimal number, as SQL (SQLite's REGEXP, PostgreSQL's ~) and
 // QRegularExpression read it alike.
@@ -557,6 +557,7 @@ std::optional<qint64> TSiteStore::installationId(const QString &name, bool creat
 
 bool TSiteStore::Write(const TStoreBatch &batch)
 {
+    serialMismatch_ = false;
     if (!ready())
         return false;
     // Everything the batch could be refused for is looked at before a row is written.
@@ -590,12 +591,30 @@ bool TSiteStore::Write(const TStoreBatch &batch)
     const std::optional<qint64> id = installationId(batch.Installation, true);
     if (!id || *id < 0)
         return rollback(QStringLiteral("the installation %1 cannot be entered: %2").arg(batch.Installation, error_));
-    if (batch.Serial) {
-        query.prepare(QStringLiteral("UPDATE installations SET serialn = ? WHERE id = ?"));
+    if (batch.Serial && !batch.Serial->isEmpty()) { // "@@" tells nothing
+        // An installation of another serial number is never written under
+        // this name: two site files (or two collectors) giving one name to
+        // two installations would mix their records. Another writer's row
+        // is locked until its commit, so the test holds between collectors.
+        query.prepare(QStringLiteral("UPDATE installations SET serialn = ? WHERE id = ? AND (serialn IS NULL OR serialn = ?)"));
         query.addBindValue(Text(batch.Serial));
         query.addBindValue(*id);
+        query.addBindValue(Text(batch.Serial));
         if (!query.exec())
             return rollback(QueryError(query));
+        if (query.numRowsAffected() == 0) {
+            QString stored;
+            query.prepare(QStringLiteral("SELECT serialn FROM installations WHERE id = ?"));
+            query.addBindValue(*id);
+            if (query.exec() && query.next())
+                stored = query.value(0).toString();
+            rollback(QString());
+            serialMismatch_ = true;
+            return fail(QStringLiteral("the installation answers with the serial number %1, but %2 is stored under "
+                                       "the name \"%3\": nothing written (correct the site file, or rename the "
+                                       "installation)")
+                            .arg(FromCp1251(*batch.Serial), stored, batch.Installation));
+        }
     }
 
     // Records, many to a statement; one statement is prepared for the full
@@ -749,14 +768,18 @@ std::optional<qint64> TSiteStore::RecordCount(const QString &installation)
     return query.next() ? query.value(0).toLongLong() : 0;
 }
 
-std::optional<QList<TSiteStore::Summary>> TSiteStore::Installations()
+std::optional<QList<TSiteStore::Summary>> TSiteStore::Installations(const std::optional<QString> &only)
 {
     if (!ready())
         return std::nullopt;
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     QSqlQuery list(db);
-    if (!list.exec(version_ >= 2 ? QStringLiteral("SELECT id, name, serialn, record_count FROM installations ORDER BY name")
-                                 : QStringLiteral("SELECT id, name, serialn, -1 FROM installations ORDER BY name"))) {
+    list.prepare((version_ >= 2 ? QStringLiteral("SELECT id, name, serialn, record_count FROM installations %1 ORDER BY name")
+                                : QStringLiteral("SELECT id, name, serialn, -1 FROM installations %1 ORDER BY name"))
+                     .arg(only ? QStringLiteral("WHERE name = ?") : QString()));
+    if (only)
+        list.addBindValue(*only);
+    if (!list.exec()) {
         fail(QueryError(list));
         return std::nullopt;
     }

@@ -120,6 +120,9 @@ public:
     int Version() const { return version_; }
     // false: nothing of the batch is written; LastError says why.
     bool Write(const TStoreBatch &batch);
+    // Whether the last Write was refused because the batch's serial number
+    // is not the one stored under its installation's name.
+    bool SerialMismatch() const { return serialMismatch_; }
     // Each installation's intervals and start, entered when missing; one transaction.
     bool RecordStarts(const QList<TStoreStart> &starts);
     // The newest stored DATETIME text of an installation (by recorded_at,
@@ -136,7 +139,8 @@ public:
         QByteArray FirstDatetime, LastDatetime;
         std::optional<TStoreReading> LastReading;
     };
-    std::optional<QList<Summary>> Installations();
+    // Every installation, or only the one named.
+    std::optional<QList<Summary>> Installations(const std::optional<QString> &only = std::nullopt);
     // Records of one installation ordered by time, since/until (wall-clock
     // as UTC, like ParseInstallationTime) inclusive. Columns: every archive
     // column holding at least one value for that installation, DATETIME first.
@@ -175,5 +179,6 @@ private:
     bool open_ = false;
     bool postgres_ = false;
     int version_ = 0;
+    bool serialMismatch_ = false;
     QString error_;
 };

@@ -208,6 +208,7 @@ private slots:
     void writerKeepsNewestReadingsWhileAway();
     void multiDropLinesAndDeviceServers();
     void siteLargerThanTheProcess();
+    void collectorsShareOneDatabase();
 
 private:
     void backends()
@@ -766,6 +767,78 @@ void TestCollect::siteLargerThanTheProcess()
     QVERIFY2(many.Err.contains("collecting 600 installation(s) on 600 line(s)"), qPrintable(many.Err.left(2000)));
     const QList<QStringList> events = site.Events();
     QCOMPARE(std::count_if(events.begin(), events.end(), [](const QStringList &e) { return e[1] == "link-lost"; }), 600);
+}
+
+// Two collectors on one PostgreSQL database at once: each with an
+// installation of its own, and both with one installation (a failover pair,
+// here two emulators of one installation). Every record is stored once, the
+// running count is right, both collectors' readings are kept under their
+// names, and neither logs an error. Then a third site file gives one of
+// those names to an installation of another serial number: refused, with an
+// event, and nothing of it stored under that name.
+void TestCollect::collectorsShareOneDatabase()
+{
+    Site site(&pg_, QStringLiteral("shared%1").arg(++databases_));
+    const QStringList pairOptions{"--records", "25", "--seed", "5", "--set", "SERIALN=333", "--set",
+                                  "DATETIME=01/12/2026 12.00.00"};
+    SimProcess a, b, pair1, pair2, stranger;
+    QVERIFY2(a.Start({"--records", "20", "--set", "SERIALN=111"}), qPrintable(a.ErrorText()));
+    QVERIFY2(b.Start({"--records", "15", "--set", "SERIALN=222", "--seed", "3"}), qPrintable(b.ErrorText()));
+    QVERIFY2(pair1.Start(pairOptions), qPrintable(pair1.ErrorText()));
+    QVERIFY2(pair2.Start(pairOptions), qPrintable(pair2.ErrorText()));
+    QVERIFY2(stranger.Start({"--records", "9", "--set", "SERIALN=999"}), qPrintable(stranger.ErrorText()));
+    auto siteFile = [&](const QString &file, const QByteArray &collector, const QByteArray &sections) {
+        return writeFile(site.Folder() + "/" + file,
+                         "[collect]\nDatabase=" + site.Url.toUtf8() + "\nCollector=" + collector + "\n" + sections);
+    };
+    const QString one = siteFile("one.conf", "pc-1", section("a", a.LinkPath()) + section("pair", pair1.LinkPath()));
+    const QString two = siteFile("two.conf", "pc-2", section("b", b.LinkPath()) + section("pair", pair2.LinkPath()));
+    QProcess first, second;
+    first.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", one, "--once"});
+    second.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", two, "--once"});
+    QVERIFY(first.waitForFinished(120000) && second.waitForFinished(120000));
+    const QString logs = QString::fromLocal8Bit(first.readAllStandardError() + second.readAllStandardError());
+    QCOMPARE(first.exitCode(), 0);
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY2(!logs.contains("did not take") && !logs.contains("error", Qt::CaseInsensitive), qPrintable(logs));
+
+    std::unique_ptr<TSiteStore> store = site.Store();
+    QVERIFY(store);
+    QString why;
+    QVERIFY2(sameArchive(*store, "a", answeredArchive(a), 1, 20, kAllColumns, &why), qPrintable(why));
+    QVERIFY2(sameArchive(*store, "b", answeredArchive(b), 1, 15, kAllColumns, &why), qPrintable(why));
+    QVERIFY2(sameArchive(*store, "pair", answeredArchive(pair1), 1, 25, kAllColumns, &why), qPrintable(why));
+    QCOMPARE(store->RecordCount("pair"), std::optional<qint64>(25));
+    auto collectors = [&](const QString &name) {
+        QStringList found;
+        {
+            QSqlDatabase db = site.Sql("collectors");
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.prepare("SELECT DISTINCT r.collector FROM readings r JOIN installations i ON i.id = r.installation_id "
+                          "WHERE i.name = ? ORDER BY 1");
+                q.addBindValue(name);
+                q.exec();
+                while (q.next())
+                    found << q.value(0).toString();
+            }
+        }
+        QSqlDatabase::removeDatabase("collectors");
+        return found;
+    };
+    QCOMPARE(collectors("pair"), (QStringList{"pc-1", "pc-2"}));
+    QCOMPARE(collectors("a"), QStringList{"pc-1"});
+
+    const QString three = siteFile("three.conf", "pc-3", section("a", stranger.LinkPath()));
+    const Run refused = collect({"--config", three, "--once"});
+    QCOMPARE(refused.Code, 2);
+    QVERIFY2(refused.Err.contains("a: serial-mismatch") && refused.Err.contains("999"), qPrintable(refused.Err));
+    store = site.Store();
+    QVERIFY2(sameArchive(*store, "a", answeredArchive(a), 1, 20, kAllColumns, &why), qPrintable(why));
+    QCOMPARE(collectors("a"), QStringList{"pc-1"});
+    const QList<QStringList> events = site.Events();
+    QVERIFY(std::any_of(events.begin(), events.end(),
+                        [](const QStringList &e) { return e[0] == "a" && e[1] == "serial-mismatch"; }));
 }
 
 QTEST_GUILESS_MAIN(TestCollect)
