@@ -26,7 +26,7 @@ bool Fill(TSiteStore &store, const QString &name, int records)
 {
     constexpr int kBatch = 2000;
     for (int first = 0; first < records; first += kBatch) {
-        TStoreBatch batch{name, QByteArray("4711"), kColumns, {}, {}, {}};
+        TStoreBatch batch{name, QByteArray("4711"), kColumns, {}, {}, {}, {}};
         for (int n = first; n < std::min(records, first + kBatch); ++n)
             batch.Records << TStoreRecord{InstallationTimeText(kStart.addSecs(qint64(n) * 600)),
                                           {QByteArray("4711"), QByteArray("0"), QByteArray("0"), QByteArray("1"),

@@ -195,9 +195,12 @@ bool Parser::commandOption(const Option &o)
             r_.ZonedTimes = r_.ZonedTimes || time.has_value();
         }
         if (!time)
-            return fail(QStringLiteral("%1 takes a local time as YYYY-MM-DD[ HH:MM[:SS]] or dd/mm/yyyy hh.mm.ss, "
+            return fail(QStringLiteral("%1 takes a local time as YYYY-MM-DD[ HH:MM[:SS]] or dd/mm/yyyy hh.mm.ss%3, "
                                        "not \"%2\"")
-                            .arg(o.Name, o.Value));
+                            .arg(o.Name, o.Value,
+                                 r_.Command == TCliCommand::Export ? QStringLiteral(" (with --format eurdep also "
+                                                                                    "with a zone: 2026-12-01T00:00+03:00)")
+                                                                   : QString()));
         (o.Name == u"--since" ? r_.Since : r_.Until) = time;
     } else if (o.Name == u"--append" || o.Name == u"--append-csv") {
         if (o.Value.isEmpty())

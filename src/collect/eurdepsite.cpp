@@ -1,11 +1,11 @@
 #include "collect/eurdepsite.h"
 
-#include "base/cp1251.h"
 #include "base/installationtime.h"
 #include "collect/installationwatch.h"
 #include "store/sitestore.h"
 
 #include <QDir>
+#include <QHash>
 #include <QSysInfo>
 #include <algorithm>
 #include <cmath>
@@ -137,6 +137,9 @@ bool ReadActivitySamples(TSiteStore &store, const TSiteInstallation &inst, const
     QList<QByteArray> columns;
     qsizetype activity = -1;
     qsizetype status = -1;
+    // The zone's offset by hour of the wall clock: the zone is asked once an
+    // hour of records, not once a record (the clocks change on whole hours).
+    QHash<qint64, qint64> offsets;
     const auto record = [&](const QList<std::optional<QByteArray>> &values) {
         if (activity < 0) {
             activity = columns.indexOf("ACTIVITY");
@@ -147,22 +150,28 @@ bool ReadActivitySamples(TSiteStore &store, const TSiteInstallation &inst, const
         const std::optional<QDateTime> wall = ParseInstallationTime(values.value(0).value_or(QByteArray()));
         if (!wall)
             return true;
+        const qint64 wallSeconds = wall->toSecsSinceEpoch();
+        auto offset = offsets.constFind(wallSeconds / 3600);
+        if (offset == offsets.constEnd()) {
+            const QDateTime at = QDateTime(wall->date(), wall->time(), inst.TimeZone);
+            // A time the clocks skipped takes the offset before the change.
+            offset = offsets.insert(wallSeconds / 3600, at.isValid() ? wallSeconds - at.toSecsSinceEpoch()
+                                                                     : inst.TimeZone.offsetFromUtc(wall->addSecs(-86400)));
+        }
         TActivitySample s;
-        s.At = QDateTime(wall->date(), wall->time(), inst.TimeZone).toUTC();
-        if (!s.At.isValid()) // a time the clocks skipped: the offset before the change
-            s.At = wall->addSecs(-inst.TimeZone.offsetFromUtc(wall->addSecs(-86400)));
+        s.At = QDateTime::fromSecsSinceEpoch(wallSeconds - *offset, Qt::UTC);
         if (s.At < first || s.At >= to)
             return true;
         bool ok = false;
         const std::optional<QByteArray> &text = values.value(activity);
-        s.Value = text ? FromCp1251(*text).trimmed().toDouble(&ok) : 0;
+        s.Value = text ? text->trimmed().toDouble(&ok) : 0; // digits are alike in code page 1251
         if (!ok)
             s.Value = std::nan(""); // no number: left out of the mean like a faulty record
         s.Fault = status >= 0 && faulty(values.value(status));
         samples->append(s);
         return true;
     };
-    const bool read = store.Records(inst.Name, wallSince, wallUntil, &columns, record);
+    const bool read = store.Records(inst.Name, wallSince, wallUntil, &columns, record, {"STATUS", "ACTIVITY"});
     if (!read) {
         *error = store.LastError();
         return false;

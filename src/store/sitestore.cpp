@@ -840,7 +840,7 @@ std::optional<TSiteStore::Rows> TSiteStore::Records(const QString &installation,
 }
 
 bool TSiteStore::Records(const QString &installation, std::optional<QDateTime> since, std::optional<QDateTime> until,
-                         QList<QByteArray> *columns, const RowSink &row)
+                         QList<QByteArray> *columns, const RowSink &row, const QList<QByteArray> &only)
 {
     const std::optional<qint64> id = installationId(installation, false);
     if (!id)
@@ -869,18 +869,22 @@ bool TSiteStore::Records(const QString &installation, std::optional<QDateTime> s
     };
 
     // The columns that hold a value in that range.
-    QStringList counts;
+    QList<QByteArray> asked;
     for (const QByteArray &column : kArchiveColumns)
+        if (only.isEmpty() || only.contains(column))
+            asked << column;
+    QStringList counts{QStringLiteral("COUNT(*)")};
+    for (const QByteArray &column : asked)
         counts << QStringLiteral("COUNT(%1)").arg(LowerName(column));
     if (!run(QStringLiteral("SELECT %1 FROM records %2").arg(counts.join(", "), where)))
         return false;
     if (!query.next())
         return fail(QueryError(query));
     QStringList selected{"datetime"};
-    for (int c = 0; c < kArchiveColumns.size(); ++c)
-        if (query.value(c).toLongLong() > 0) {
-            *columns << kArchiveColumns[c];
-            selected << LowerName(kArchiveColumns[c]);
+    for (int c = 0; c < asked.size(); ++c)
+        if (query.value(c + 1).toLongLong() > 0) {
+            *columns << asked[c];
+            selected << LowerName(asked[c]);
         }
     query.finish();
 

@@ -154,9 +154,10 @@ public:
                                 std::optional<QDateTime> until);
     // The same row by row, without holding them all: columns is filled before
     // the first row; row returning false stops the walk (not an error).
+    // only, when not empty, limits the columns to those named (DATETIME is always first).
     using RowSink = std::function<bool(const QList<std::optional<QByteArray>> &values)>;
     bool Records(const QString &installation, std::optional<QDateTime> since, std::optional<QDateTime> until,
-                 QList<QByteArray> *columns, const RowSink &row);
+                 QList<QByteArray> *columns, const RowSink &row, const QList<QByteArray> &only = {});
 
     // An installation's readings (with the collector's name) or events after
     // a time (UTC; an invalid time: all), oldest first, row by row; a row

@@ -36,7 +36,7 @@ QList<Generated> Store(TSiteStore &store, const QString &name, const QTimeZone &
                        const QDateTime &to, int seed)
 {
     QList<Generated> made;
-    TStoreBatch batch{name, QByteArray("4711"), kColumns, {}, {}, {}};
+    TStoreBatch batch{name, QByteArray("4711"), kColumns, {}, {}, {}, {}};
     for (QDateTime t = from; t < to; t = t.addSecs(600)) {
         const int n = int(t.toSecsSinceEpoch() / 600) + seed;
         const Generated g{t, 100 + (n % 7) * 3.5 + seed, n % 11 == 0};
@@ -111,6 +111,7 @@ private slots:
     void exportNamesTheInstallationWithoutCode();
     void killedExportLeavesNoHalfFile();
     void writerCorrectsLatePeriodsOnce();
+    void collectorRunsTheWriterOrRefusesTheSite();
 
 private:
     QString site(const QString &collectKeys = QString()) const;
@@ -320,6 +321,37 @@ void TestEurdepSite::writerCorrectsLatePeriodsOnce()
     QCOMPARE(names, QStringList({"RU202603282300.EUR", "RU202603290000.EUR", "RU202603290100.EUR", "RU202603290200.EUR"}));
     for (const QString &name : names)
         QVERIFY2(read(name).Error.isEmpty(), qPrintable(name));
+}
+
+void TestEurdepSite::collectorRunsTheWriterOrRefusesTheSite()
+{
+    // kvarn-collect with EurdepDir: an installation without a locality code
+    // is named and the service does not start; with codes the writer starts
+    // in its thread (its first pass marks the folder) and ends on SIGTERM.
+    const QString folder = dir_.filePath(QStringLiteral("service"));
+    const QString collect = site(QStringLiteral("EurdepDir=%1\nEurdepPeriod=10min\n").arg(folder));
+    for (const bool withCodes : {false, true}) {
+        const QString conf = dir_.filePath(QStringLiteral("service.conf"));
+        QFile file(conf);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write((withCodes ? collect : QString(collect).replace(QStringLiteral("LocalityCode=RU0002\n"), QString())).toUtf8());
+        file.close();
+        QProcess p;
+        p.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", conf});
+        QVERIFY(p.waitForStarted());
+        if (!withCodes) {
+            QVERIFY(p.waitForFinished(60000));
+            QCOMPARE(p.exitCode(), 2);
+            QVERIFY(p.readAllStandardError().contains("\"shaft-2\""));
+            continue;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(folder).filePath(QLatin1String(TEurdepWriter::kStateFile))), 60000);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(p.exitCode() == 0 || p.exitCode() == 1, p.readAllStandardError().constData());
+        QVERIFY(QDir(folder).entryList({QStringLiteral("*.EUR")}, QDir::Files).isEmpty()); // nothing of March is due
+    }
 }
 
 QTEST_GUILESS_MAIN(TestEurdepSite)
