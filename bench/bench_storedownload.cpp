@@ -10,7 +10,13 @@
 // exchanges) from the collector's benchmark: the target is the database
 // under 5 % of the total at 115200 baud.
 //
-//   bench_storedownload [records] [records per batch]
+// Then one installation grown to a million records, batch after batch as the
+// collector writes them (with the stored count it reads back after each):
+// the median time of the first batches against that of the last ones, which
+// must stay within 1.5 times (nothing on a batch's way costs more as the
+// table grows).
+//
+//   bench_storedownload [records] [records per batch] [records grown to]
 
 #include "benchmeasure.h"
 #include "base/installationtime.h"
@@ -58,7 +64,7 @@ double Percentile(QList<double> values, double p)
     return values[std::min<qsizetype>(values.size() - 1, qsizetype(p * (values.size() - 1) + 0.5))];
 }
 
-bool Download(const QString &url, int records, int perBatch, Run &run)
+bool Download(const QString &url, int records, int perBatch, Run &run, bool readBack = true)
 {
     QString error;
     const std::optional<TStoreUrl> parsed = TStoreUrl::Parse(url, &error);
@@ -71,7 +77,7 @@ bool Download(const QString &url, int records, int perBatch, Run &run)
         const TStoreBatch batch = MakeBatch(first, std::min(perBatch, records - first));
         QElapsedTimer t;
         t.start();
-        if (!store.Write(batch)) {
+        if (!store.Write(batch) || !store.RecordCount(batch.Installation)) {
             std::fprintf(stderr, "%s\n", qPrintable(store.LastError()));
             return false;
         }
@@ -84,6 +90,8 @@ bool Download(const QString &url, int records, int perBatch, Run &run)
     t.start();
     QList<QByteArray> columns;
     qint64 rows = 0;
+    if (!readBack)
+        return true;
     if (!store.Records(QStringLiteral("hall-1"), std::nullopt, std::nullopt, &columns,
                        [&](const QList<std::optional<QByteArray>> &) { return ++rows > 0; })
         || rows != records) {
@@ -137,6 +145,27 @@ int main(int argc, char *argv[])
                     kind, median.TotalMs, records / (median.TotalMs / 1000), median.TotalMs * 1000 / records,
                     Percentile(median.BatchMs, 0.5), Percentile(median.BatchMs, 0.95),
                     Percentile(median.BatchMs, 1.0), median.ReadMs);
+    }
+    const int grown = argc > 3 ? std::atoi(argv[3]) : 1000000;
+    std::printf("one installation grown to %d records, %d per batch: the batch's time first and last\n", grown,
+                perBatch);
+    for (const char *kind : {"sqlite", "postgresql"}) {
+        QString url = QStringLiteral("sqlite:%1/grown.db").arg(dir.path());
+        if (kind == QByteArray("postgresql")) {
+            if (!server.CreateDatabase(QStringLiteral("grown"))) {
+                std::fprintf(stderr, "%s\n", qPrintable(server.ErrorText()));
+                return 1;
+            }
+            url = server.Url(QStringLiteral("grown"));
+        }
+        Run run;
+        if (!Download(url, grown, perBatch, run, false))
+            return 1;
+        const int window = int(std::min<qsizetype>(200, run.BatchMs.size() / 4));
+        const double first = Percentile(run.BatchMs.mid(0, window), 0.5);
+        const double last = Percentile(run.BatchMs.mid(run.BatchMs.size() - window), 0.5);
+        std::printf("%-10s  median of the first %d batches %6.2f ms, of the last %d %6.2f ms: %.2f x (target < 1.5 x)\n",
+                    kind, window, first, window, last, first > 0 ? last / first : 0.0);
     }
     return server.Stop() ? 0 : 1;
 }

@@ -77,22 +77,16 @@ public:
     bool Start(const QString &program, const QStringList &options)
     {
         link_ = dir_.filePath("tty");
-        process_.setProgram(program.isEmpty() ? QString::fromLocal8Bit(KVARN_SIM_PATH) : program);
-        process_.setArguments(QStringList{"--link", link_} + options);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start();
-        QByteArray out;
-        QElapsedTimer started;
-        started.start();
-        while (!out.contains("kvarn-sim: installation") && started.elapsed() < 15000) {
-            if (!process_.waitForReadyRead(500) && process_.state() == QProcess::NotRunning)
-                break;
-            out += process_.readAllStandardOutput();
-        }
-        if (QFileInfo::exists(link_))
-            return true;
-        std::fprintf(stderr, "kvarn-sim did not start (%s)\n", qPrintable(process_.program()));
-        return false;
+        return launch(program, QStringList{"--link", link_} + options) && QFileInfo::exists(link_);
+    }
+    // The same on a free TCP port of the loopback: Link() is then "socket://127.0.0.1:PORT".
+    bool StartTcp(const QString &program, const QStringList &options)
+    {
+        if (!launch(program, QStringList{"--tcp", "127.0.0.1:0"} + options))
+            return false;
+        const qsizetype at = started_.lastIndexOf("127.0.0.1:");
+        link_ = "socket://" + QString::fromLatin1(started_.mid(at).trimmed());
+        return at >= 0;
     }
     // Ends the emulator, so that its log is complete.
     void Stop()
@@ -104,9 +98,29 @@ public:
     QString Link() const { return link_; }
 
 private:
+    bool launch(const QString &program, const QStringList &arguments)
+    {
+        process_.setProgram(program.isEmpty() ? QString::fromLocal8Bit(KVARN_SIM_PATH) : program);
+        process_.setArguments(arguments);
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start();
+        QElapsedTimer started;
+        started.start();
+        while (!started_.contains('\n') && started.elapsed() < 15000) {
+            if (!process_.waitForReadyRead(500) && process_.state() == QProcess::NotRunning)
+                break;
+            started_ += process_.readAllStandardOutput();
+        }
+        if (started_.contains("kvarn-sim: installation") && started_.contains('\n'))
+            return true;
+        std::fprintf(stderr, "kvarn-sim did not start (%s)\n", qPrintable(process_.program()));
+        return false;
+    }
+
     QTemporaryDir dir_;
     QProcess process_;
     QString link_;
+    QByteArray started_; // the start-up line
 };
 
 // The program's side of a started emulator: the channel opened on its line

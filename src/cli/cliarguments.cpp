@@ -1,4 +1,5 @@
 #include "cli/cliarguments.h"
+#include "cli/clieurdep.h"
 #include "cli/cliexport.h"
 #include "store/sitestore.h"
 
@@ -46,7 +47,7 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Ports, "ports", {}},
         {TCliCommand::Passwd, "passwd", {}},
         {TCliCommand::Report, "report", {"-o", "--since", "--until", "--db", "--installation"}},
-        {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o"}},
+        {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o", "--format", "--period"}},
         {TCliCommand::Peaks, "peaks", {"--background", "--threshold", "--csv"}},
         {TCliCommand::Help, "help", {}},
     };
@@ -57,7 +58,7 @@ const QStringList kLineOptions = {"--port", "--baud", "--config", "--device"};
 const QStringList kValueOptions = kLineOptions + QStringList{"-o", "--csv", "--vars", "--step", "--from", "--to",
                                                               "--interval", "--count", "--since", "--until",
                                                               "--append", "--append-csv", "--db", "--installation",
-                                                              "--background", "--threshold"};
+                                                              "--background", "--threshold", "--format", "--period"};
 // Options of a command that take no value.
 const QStringList kFlagOptions = {"--dry-run", "--list"};
 
@@ -187,7 +188,11 @@ bool Parser::commandOption(const Option &o)
         }
         r_.ArchiveColumnsGiven = true;
     } else if (o.Name == u"--since" || o.Name == u"--until") {
-        const std::optional<QDateTime> time = ParseCliTime(o.Value);
+        std::optional<QDateTime> time = ParseCliTime(o.Value);
+        if (!time && r_.Command == TCliCommand::Export) {
+            time = ParseZonedTime(o.Value);
+            r_.ZonedTimes = r_.ZonedTimes || time.has_value();
+        }
         if (!time)
             return fail(QStringLiteral("%1 takes a local time as YYYY-MM-DD[ HH:MM[:SS]] or dd/mm/yyyy hh.mm.ss, "
                                        "not \"%2\"")
@@ -206,6 +211,15 @@ bool Parser::commandOption(const Option &o)
         r_.Database = o.Value;
     } else if (o.Name == u"--installation") {
         r_.Installation = o.Value;
+        r_.Installations << o.Value;
+    } else if (o.Name == u"--format") {
+        if (o.Value != u"eurdep")
+            return fail(QStringLiteral("--format takes eurdep (.daf and CSV go by the name given to -o)"));
+        r_.ExportFormat = o.Value;
+    } else if (o.Name == u"--period") {
+        if (o.Value != u"1h" && o.Value != u"10min")
+            return fail(QStringLiteral("--period takes 1h or 10min"));
+        r_.PeriodSeconds = o.Value == u"1h" ? 3600 : 600;
     } else if (o.Name == u"--list") {
         r_.ListInstallations = true;
     } else if (o.Name == u"--step" || o.Name == u"--from" || o.Name == u"--to") {

@@ -78,6 +78,10 @@ struct TCliRequest {
     QString Database;               // export --db URL
     QString Installation;           // export --installation NAME
     bool ListInstallations = false; // export --list
+    QStringList Installations;      // export --installation, every one given
+    QString ExportFormat;           // export --format: empty (by -o's suffix) or "eurdep"
+    int PeriodSeconds = 3600;       // export --period 10min|1h
+    bool ZonedTimes = false;        // --since/--until carried a zone (UTC then)
 
     // peaks FILE (in Input): --background FILE, --threshold SIGMA, --csv
     QString BackgroundFile;

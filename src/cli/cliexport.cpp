@@ -3,6 +3,7 @@
 #include "base/cp1251.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
+#include "cli/clieurdep.h"
 #include "cli/kvarnctl.h"
 #include "instrument/devicearchive.h"
 #include "instrument/ormak.h"
@@ -62,10 +63,16 @@ QString CliExportProblem(const TCliRequest &r)
     if (!TStoreUrl::Parse(r.Database, &error))
         return error;
     if (r.ListInstallations) {
-        if (!r.Installation.isEmpty() || !r.OutputFile.isEmpty() || r.Since || r.Until)
+        if (!r.Installation.isEmpty() || !r.OutputFile.isEmpty() || r.Since || r.Until || !r.ExportFormat.isEmpty())
             return QStringLiteral("export --list takes only --db");
         return QString();
     }
+    if (r.ExportFormat == u"eurdep")
+        return CliEurdepProblem(r);
+    if (r.ZonedTimes)
+        return QStringLiteral("--since and --until take a time with a zone only with --format eurdep");
+    if (r.Installations.size() > 1)
+        return QStringLiteral("export writes one installation's records (several only with --format eurdep)");
     if (r.Installation.isEmpty())
         return QStringLiteral("export needs --installation NAME (or --list)");
     if (r.OutputFile.isEmpty())
@@ -79,11 +86,7 @@ QString CliExportProblem(const TCliRequest &r)
     return CliOutputProblem(r.OutputFile);
 }
 
-namespace {
-// The request's database, open, and its installations; false once the
-// console has been told why not.
-bool openStore(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display,
-               QList<TSiteStore::Summary> &installations)
+bool OpenStoredDatabase(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display)
 {
     QString error;
     const std::optional<TStoreUrl> url = TStoreUrl::Parse(r.Database, &error);
@@ -102,7 +105,19 @@ bool openStore(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QS
         console.Error(store.LastError());
         return false;
     }
-    const std::optional<QList<TSiteStore::Summary>> all = store.Installations();
+    return true;
+}
+
+namespace {
+// The request's database, open, and its installations (only the one named,
+// when one is); false once the console has been told why not.
+bool openStore(TCliConsole &console, const TCliRequest &r, TSiteStore &store, QString &display,
+               QList<TSiteStore::Summary> &installations)
+{
+    if (!OpenStoredDatabase(console, r, store, display))
+        return false;
+    const std::optional<QList<TSiteStore::Summary>> all =
+        store.Installations(r.Installation.isEmpty() ? std::nullopt : std::optional<QString>(r.Installation));
     if (!all) {
         console.Error(QStringLiteral("%1: %2").arg(display, store.LastError()));
         return false;
@@ -165,6 +180,8 @@ int RunCliExport(TCliConsole &console, const TCliRequest &r)
             console.Out(SummaryLine(summary));
         return kCliOk;
     }
+    if (r.ExportFormat == u"eurdep")
+        return RunCliEurdep(console, r);
     TDeviceArchive archive;
     if (const int status = ReadStoredArchive(console, r, archive, nullptr); status != kCliOk)
         return status;

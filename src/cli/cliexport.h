@@ -7,6 +7,7 @@
 
 class TCliConsole;
 class TDeviceArchive;
+class TSiteStore;
 
 // Why the export's command line cannot run, or empty.
 QString CliExportProblem(const TCliRequest &request);
@@ -17,3 +18,6 @@ int RunCliExport(TCliConsole &console, const TCliRequest &request);
 // serial number as last read (serial may be null). 0, or 2 when the
 // database or the installation cannot be read (the console says why).
 int ReadStoredArchive(TCliConsole &console, const TCliRequest &request, TDeviceArchive &archive, QByteArray *serial);
+// The request's database (--db) opened for reading back, and its URL
+// without the password in display; false once the console has been told why.
+bool OpenStoredDatabase(TCliConsole &console, const TCliRequest &request, TSiteStore &store, QString &display);

@@ -256,6 +256,9 @@ const char kExportHelp[] =
     "Usage: kvarnctl export --db URL --installation NAME [--since TIME]\n"
     "                       [--until TIME] -o FILE.daf|FILE.csv|-\n"
     "       kvarnctl export --db URL --list\n"
+    "       kvarnctl export --db URL --format eurdep --config SITE.conf\n"
+    "                       [--installation NAME]... --since TIME --until TIME\n"
+    "                       [--period 1h|10min] -o FILE|-\n"
     "\n"
     "Writes the archive records that kvarn-collect stored for one installation\n"
     "of the site, oldest first: as the program's archive file (.daf, which the\n"
@@ -274,8 +277,20 @@ const char kExportHelp[] =
     "Nothing is sent to an installation. A database that cannot be opened or is\n"
     "of another schema version, and an unknown installation, give exit status 2.\n"
     "\n"
+    "--format eurdep writes one EURDEP 2.1 message for a monitoring network: per\n"
+    "installation (all of the site file's, or those named) and per hour or 10\n"
+    "minutes the mean ACTIVITY of its records, faulty ones (STATUS) left out.\n"
+    "The localities (LocalityCode=, LocalityName=, Latitude=, ...) and each\n"
+    "installation's TimeZone= come from the site file given with --config.\n"
+    "  --since, --until  UTC (YYYY-MM-DD HH:MM) unless a zone follows\n"
+    "                    (2026-12-01T00:00+03:00); widened to whole periods\n"
+    "  --period          1h (the default) or 10min\n"
+    "\n"
     "Example: kvarnctl export --db sqlite:/var/lib/kvarn/site.db \\\n"
-    "                         --installation hall-1 --since 2026-12-01 -o hall-1.daf\n";
+    "                         --installation hall-1 --since 2026-12-01 -o hall-1.daf\n"
+    "         kvarnctl export --db sqlite:/var/lib/kvarn/site.db --format eurdep \\\n"
+    "                         --config /etc/kvarn/collect.conf --since 2026-12-01 \\\n"
+    "                         --until 2026-12-02 -o RU202612020000.EUR\n";
 
 } // namespace
 

@@ -2,6 +2,8 @@
 
 #include "collect/alarmcommand.h"
 #include "collect/collectmetrics.h"
+#include "collect/eurdepsite.h"
+#include "collect/eurdepwriter.h"
 #include "collect/linepoller.h"
 #include "collect/storewriter.h"
 
@@ -10,8 +12,10 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <csignal>
+#include <limits>
 #include <cstdio>
 #include <mutex>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -56,6 +60,38 @@ TCollector::~TCollector()
         writerThread_->quit();
         writerThread_->wait();
     }
+    if (eurdepThread_) {
+        QMetaObject::invokeMethod(eurdep_.get(), &TEurdepWriter::Close, Qt::BlockingQueuedConnection);
+        eurdepThread_->quit();
+        eurdepThread_->wait();
+    }
+}
+
+bool TCollector::startEurdep()
+{
+    if (config_.EurdepDir.isEmpty() || once_)
+        return true;
+    if (const QString problem = EurdepExportProblem(config_.Installations); !problem.isEmpty()) {
+        CollectLog(QStringLiteral("EurdepDir: %1").arg(problem));
+        return false;
+    }
+    eurdepThread_ = std::make_unique<QThread>();
+    eurdepThread_->setObjectName(QStringLiteral("kvarn-eurdep"));
+    eurdep_ = std::make_unique<TEurdepWriter>(config_, url_);
+    eurdep_->moveToThread(eurdepThread_.get());
+    eurdepThread_->start();
+    bool opened = false;
+    QString error;
+    QMetaObject::invokeMethod(eurdep_.get(), [&]() { opened = eurdep_->Open(&error); }, Qt::BlockingQueuedConnection);
+    if (!opened) {
+        CollectLog(QStringLiteral("EURDEP: %1").arg(error));
+        return false;
+    }
+    CollectLog(QStringLiteral("EURDEP files every %1 minutes into %2")
+                   .arg(config_.EurdepPeriodSeconds / 60)
+                   .arg(config_.EurdepDir));
+    QMetaObject::invokeMethod(eurdep_.get(), &TEurdepWriter::Run, Qt::QueuedConnection);
+    return true;
 }
 
 int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
@@ -63,16 +99,21 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
     for (const QString &warning : config_.Warnings)
         CollectLog(QStringLiteral("warning: ") + warning);
     QStringList names;
-    for (const TSiteInstallation &inst : config_.Installations)
+    QList<TStoreStart> starts;
+    const QDateTime started = QDateTime::currentDateTimeUtc();
+    for (const TSiteInstallation &inst : config_.Installations) {
         names << inst.Name;
+        starts << TStoreStart{inst.Name, inst.PollSeconds, inst.ArchiveSeconds, started};
+    }
 
     writerThread_ = std::make_unique<QThread>();
     writerThread_->setObjectName(QStringLiteral("kvarn-writer"));
     writer_ = std::make_unique<TStoreWriter>(url_);
+    writer_->SetCollector(config_.Collector);
     writer_->moveToThread(writerThread_.get());
     writerThread_->start();
     TStoreWriter::Opened opened;
-    QMetaObject::invokeMethod(writer_.get(), [&]() { opened = writer_->Open(names); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(writer_.get(), [&]() { opened = writer_->Open(names, starts); }, Qt::BlockingQueuedConnection);
     if (opened.Result != int(TSiteStore::OpenResult::Ok)) {
         const char *why = opened.Result == int(TSiteStore::OpenResult::BadSchema) ? "holds another schema"
                           : opened.Result == int(TSiteStore::OpenResult::BadUrl) ? "is no database URL"
@@ -84,6 +125,8 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
         CollectLog(QStringLiteral("the database %1 is open").arg(url_.Display()));
     for (auto it = opened.Counts.cbegin(); it != opened.Counts.cend(); ++it)
         metrics_->SetRecordsStored(it.key(), it.value());
+    if (!startEurdep())
+        return kCollectBad;
 
     if (metrics) {
         metricsPort_ = metrics_->Listen(*metrics);
@@ -163,6 +206,36 @@ void TCollector::end()
     if (once_)
         code = !written ? kCollectBad : anyFailed_ ? kCollectFailed : kCollectOk;
     emit Finished(code);
+}
+
+std::optional<int> ReserveFileDescriptors(int lines, QString *error)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        *error = QStringLiteral("the limit of open files cannot be read");
+        return std::nullopt;
+    }
+    const auto need = rlim_t(kBaseFileDescriptors) + rlim_t(lines) * kFileDescriptorsPerLine;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < need && limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < need) {
+        const qint64 served = limit.rlim_cur > rlim_t(kBaseFileDescriptors)
+                                  ? qint64(limit.rlim_cur - kBaseFileDescriptors) / kFileDescriptorsPerLine
+                                  : 0;
+        *error = QStringLiteral("%1 lines need about %2 open files, but this process may open %3: it can serve "
+                                "%4 lines at most (raise LimitNOFILE= of the service, or split the site)")
+                     .arg(lines)
+                     .arg(qulonglong(need))
+                     .arg(qulonglong(limit.rlim_cur))
+                     .arg(served);
+        return std::nullopt;
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? std::numeric_limits<int>::max()
+                                           : int(std::min<rlim_t>(limit.rlim_cur, std::numeric_limits<int>::max()));
 }
 
 // --- the program ---------------------------------------------------------------------
@@ -246,6 +319,13 @@ int KvarnCollectMain(const QStringList &arguments)
     std::optional<TSiteConfig> config = TSiteConfig::Load(configPath, &error);
     if (!config) {
         CollectLog(error);
+        return kCollectBad;
+    }
+    // Every line holds its port and its thread's wake-up descriptor open: a
+    // site the process cannot hold is refused here rather than failing at
+    // random later.
+    if (!ReserveFileDescriptors(int(config->Lines().size()), &error)) {
+        CollectLog(QStringLiteral("%1: %2").arg(configPath, error));
         return kCollectBad;
     }
     std::optional<TMetricsAddress> metrics = config->Metrics;

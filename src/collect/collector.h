@@ -20,6 +20,7 @@
 class QThread;
 class TAlarmCommand;
 class TCollectMetrics;
+class TEurdepWriter;
 class TLinePoller;
 class TStoreWriter;
 
@@ -57,6 +58,10 @@ private:
     std::shared_ptr<std::atomic<bool>> stop_;
     std::unique_ptr<QThread> writerThread_;
     std::unique_ptr<TStoreWriter> writer_;
+    // EURDEP files, in a thread and on a connection of their own (none with --once).
+    bool startEurdep();
+    std::unique_ptr<QThread> eurdepThread_;
+    std::unique_ptr<TEurdepWriter> eurdep_;
     QList<QThread *> lineThreads_;
     QList<TLinePoller *> pollers_;
     TCollectMetrics *metrics_ = nullptr;
@@ -66,6 +71,15 @@ private:
     bool anyFailed_ = false;
     bool ended_ = false;
 };
+
+// Open files the process needs besides its lines (the database, the
+// metrics, the alarm command, the threads of its own), and per line.
+constexpr int kBaseFileDescriptors = 64;
+constexpr int kFileDescriptorsPerLine = 4;
+// Raises the soft limit of open files up to the hard one when lines need
+// more: the limit now in force, or empty with error saying how many lines
+// the process can serve.
+std::optional<int> ReserveFileDescriptors(int lines, QString *error);
 
 // The whole program: arguments (without the program name) to exit code.
 int KvarnCollectMain(const QStringList &arguments);

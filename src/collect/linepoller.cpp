@@ -7,6 +7,7 @@
 #include "instrument/ormak.h"
 #include "protocol/openprotocoldriver.h"
 #include "protocol/opvarlist.h"
+#include "serial/comproperties.h"
 #include "serial/portfailure.h"
 #include "serial/rs232channel.h"
 
@@ -201,6 +202,12 @@ bool TLinePoller::ensureOpen(Installation &inst)
     return open_;
 }
 
+bool TLinePoller::lineWorks() const
+{
+    const TLine *line = channel_->Properties().Line();
+    return line && line->IsOpen();
+}
+
 // The installation the next exchanges go to, and the name its terminal lines carry.
 void TLinePoller::select(const Installation &inst)
 {
@@ -234,8 +241,11 @@ void TLinePoller::answered(Installation &inst, bool ok, const QString &why)
             CollectLog(QStringLiteral("%1: %2").arg(inst.Site.Name, reason));
         addEvents(inst, events);
         // A line that fails is opened afresh for the next exchange (an
-        // adapter unplugged and plugged in again).
-        if (open_ && installations_.size() == 1) {
+        // adapter unplugged and plugged in again). A line shared by several
+        // installations is reopened only when it broke itself (a device
+        // server that dropped the connection, a device gone): a silent
+        // station costs only its own time-outs.
+        if (open_ && (installations_.size() == 1 || !lineWorks())) {
             channel_->Close();
             open_ = false;
         }

@@ -69,6 +69,7 @@ private:
     void finish();
     bool stopping() const { return stop_->load(); }
     bool ensureOpen(Installation &inst);
+    bool lineWorks() const;
     void select(const Installation &inst);
     bool read(Installation &inst, TOPVarList &list);
     void answered(Installation &inst, bool ok, const QString &why = QString());

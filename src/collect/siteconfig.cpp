@@ -1,8 +1,10 @@
 #include "collect/siteconfig.h"
 
 #include "base/cp1251.h"
+#include "collect/eurdepsite.h"
 #include "instrument/archivesearch.h"
 #include "instrument/ormak.h"
+#include "serial/tcpline.h"
 #include "store/sitestore.h"
 
 #include <QDir>
@@ -10,6 +12,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSet>
+#include <QSysInfo>
 #include <QStringDecoder>
 
 namespace {
@@ -77,6 +80,11 @@ void setLineKey(TComSettings &s, int key, const QString &value)
         if (value.isEmpty())
             throw Fail{QStringLiteral("PortNumber is empty")};
         s.PortNumber = value.toLocal8Bit();
+        if (QString host; s.PortNumber.startsWith("socket://")) {
+            quint16 port = 0;
+            if (!TTcpLine::ParseAddress(s.PortNumber, host, port))
+                throw Fail{QStringLiteral("PortNumber \"%1\" is no serial device server: socket://HOST:PORT").arg(value)};
+        }
         break;
     case 1: checkItem(text, TComSettings::TransferRateItems(), "TransferRate"); s.TransferRate = text; break;
     case 2: checkItem(text, TComSettings::StopBitsItems(), "StopBits"); s.StopBits = text; break;
@@ -166,6 +174,7 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
 {
     TSiteConfig config;
     config.Database = QStringLiteral("sqlite:") + QDir(folder).absoluteFilePath(QStringLiteral("kvarn-site.db"));
+    config.Collector = QSysInfo::machineHostName();
     int lineNumber = 0;
     Section section;
     QSet<QString> names;
@@ -242,8 +251,15 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     config.OnAlarm = QProcess::splitCommand(value);
                     if (config.OnAlarm.isEmpty())
                         throw Fail{QStringLiteral("OnAlarm names no program")};
+                } else if (key == QLatin1String("Collector")) {
+                    config.Collector = value.trimmed();
+                    if (config.Collector.isEmpty() || config.Collector.size() > 64)
+                        throw Fail{QStringLiteral("Collector takes a name of 1 to 64 characters")};
+                } else if (const std::optional<QString> why = EurdepCollectKey(config, key, value)) {
+                    if (!why->isEmpty())
+                        throw Fail{*why};
                 } else {
-                    throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm)").arg(key)};
+                    throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm, Collector)").arg(key)};
                 }
                 continue;
             }
@@ -281,6 +297,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                 inst.Since = ParseCliTime(value);
                 if (!inst.Since)
                     throw Fail{QStringLiteral("Since takes a local time YYYY-MM-DD[ HH:MM[:SS]]")};
+            } else if (const std::optional<QString> why = EurdepInstallationKey(inst, key, value)) {
+                if (!why->isEmpty())
+                    throw Fail{*why};
             } else {
                 throw Fail{QStringLiteral("unknown key %1 in an installation section").arg(key)};
             }

@@ -5,9 +5,11 @@
 //   Database=sqlite:/var/lib/kvarn/site.db
 //   Metrics=127.0.0.1:9410
 //   OnAlarm=/usr/local/bin/radon-alarm --quiet
+//   Collector=plant-pc-2               default the host name
 //
 //   [installation hall-1]
-//   PortNumber=/dev/ttyUSB0            the nine keys of "commport.cfg", or
+//   PortNumber=/dev/ttyUSB0            the nine keys of "commport.cfg" (or
+//                                      socket://HOST:PORT, a serial device server), or
 //   LineSettings=commport.cfg          the nine taken from such a file
 //   Device=1  PollSeconds=10  ArchiveSeconds=600
 //   Variables=DATETIME,ACTIVITY  Since=2026-12-01 00:00
@@ -18,6 +20,7 @@
 // line given two sets of settings) is refused with the number of the line,
 // so nothing is sent on a file the operator did not mean.
 
+#include "exchange/eurdep.h"
 #include "serial/comsettings.h"
 
 #include <QByteArray>
@@ -26,6 +29,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTimeZone>
 #include <optional>
 
 struct TSiteInstallation {
@@ -37,6 +41,9 @@ struct TSiteInstallation {
     int ArchiveSeconds = 600;
     QList<QByteArray> Columns; // stored archive variables, upper case, without DATETIME
     std::optional<QDateTime> Since; // wall clock as UTC, as the installation's times read back
+    // EURDEP: where it stands, what it measures, and the zone of its clock.
+    TEurdepLocality Locality;
+    QTimeZone TimeZone = QTimeZone::systemTimeZone();
 };
 
 struct TMetricsAddress {
@@ -51,7 +58,12 @@ struct TSiteConfig {
     bool DatabaseFromFile = false;
     std::optional<TMetricsAddress> Metrics;
     QStringList OnAlarm; // program and arguments; empty when none
+    QString Collector;   // this collector's name on its readings (Collector=, default the host name)
     QList<TSiteInstallation> Installations;
+    // EURDEP files (eurdepsite.h): the sender, the country, the folder a
+    // transfer job picks them up from (empty: none written), the period.
+    QString Originator, CountryCode, EurdepDir;
+    int EurdepPeriodSeconds = 3600;
     // Warnings to log at start (a password other users can read).
     QStringList Warnings;
 

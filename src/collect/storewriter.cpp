@@ -18,13 +18,18 @@ bool TStoreWriter::reopen()
     return up_;
 }
 
-TStoreWriter::Opened TStoreWriter::Open(const QStringList &installations)
+TStoreWriter::Opened TStoreWriter::Open(const QStringList &installations, const QList<TStoreStart> &starts)
 {
     Opened opened;
     store_ = std::make_unique<TSiteStore>(QStringLiteral("kvarn-collect-%1").arg(++connections_));
     opened.Result = int(store_->Open(url_));
     up_ = opened.Result == int(TSiteStore::OpenResult::Ok);
     if (!up_) {
+        opened.Error = store_->LastError();
+        return opened;
+    }
+    if (!starts.isEmpty() && !store_->RecordStarts(starts)) {
+        opened.Result = int(TSiteStore::OpenResult::Unreachable);
         opened.Error = store_->LastError();
         return opened;
     }
@@ -54,11 +59,16 @@ void TStoreWriter::Close()
 
 void TStoreWriter::Write(const TStoreBatch &batch)
 {
+    // An installation refused for its serial number: nothing of it goes
+    // under that name (the refusal was logged and recorded once).
+    if (refused_.contains(batch.Installation))
+        return;
     Waiting &w = waiting_[batch.Installation];
     w.Readings += batch.Readings;
     w.Events += batch.Events;
     if (batch.Serial)
         w.Serial = batch.Serial;
+    w.Collector = batch.Collector.isEmpty() ? collector_ : batch.Collector;
     while (w.Readings.size() > maxWaiting_) {
         w.Readings.removeFirst();
         ++w.Dropped;
@@ -72,6 +82,11 @@ void TStoreWriter::Write(const TStoreBatch &batch)
         }
         return;
     }
+    // Readings and events wait (as while the database is away) until the
+    // installation has given its serial number in this run, so that none
+    // lands under a name that belongs to another installation.
+    if (records.isEmpty() && !w.Serial && !confirmed_.contains(batch.Installation) && w.Events.isEmpty())
+        return;
     writeWaiting(batch.Installation, batch.Columns, std::move(records));
 }
 
@@ -82,15 +97,25 @@ bool TStoreWriter::writeWaiting(const QString &installation, const QList<QByteAr
     TStoreBatch out;
     out.Installation = installation;
     out.Serial = w.Serial;
+    out.Collector = w.Collector;
     out.Columns = columns;
     out.Records = std::move(records);
-    out.Readings = w.Readings;
+    // Events go out at once; readings of an installation not yet confirmed
+    // wait for its serial number (or for the end of the run).
+    const bool holdReadings = !out.Serial && !confirmed_.contains(installation) && !ending_;
+    if (!holdReadings)
+        out.Readings = w.Readings;
     out.Events = w.Events;
-    if (w.Dropped > 0)
+    if (w.Dropped > 0 && !holdReadings)
         out.Events << TStoreEvent{QDateTime::currentDateTimeUtc(), QStringLiteral("readings-dropped"),
                                   QStringLiteral("%1 readings dropped while the database could not be reached")
                                       .arg(w.Dropped)};
-    if (!store_->Write(out)) {
+    const bool written = store_->Write(out);
+    if (!written && store_->SerialMismatch()) {
+        refuse(installation);
+        return true;
+    }
+    if (!written) {
         CollectLog(QStringLiteral("%1: the database did not take the batch: %2").arg(installation, store_->LastError()));
         if (!out.Records.isEmpty()) {
             broken_.insert(installation);
@@ -100,8 +125,14 @@ bool TStoreWriter::writeWaiting(const QString &installation, const QList<QByteAr
         wentDown();
         return false;
     }
+    if (holdReadings) {
+        w.Events.clear();
+        return true;
+    }
     if (w.Dropped > 0)
         CollectLog(QStringLiteral("%1: readings-dropped %2").arg(installation).arg(w.Dropped));
+    if (out.Serial)
+        confirmed_.insert(installation);
     waiting_.remove(installation);
     if (!out.Records.isEmpty()) {
         CollectLog(QStringLiteral("%1: %2 archive records stored, the last of %3")
@@ -112,6 +143,20 @@ bool TStoreWriter::writeWaiting(const QString &installation, const QList<QByteAr
             emit RecordsStored(installation, *count);
     }
     return true;
+}
+
+void TStoreWriter::refuse(const QString &installation)
+{
+    refused_.insert(installation);
+    waiting_.remove(installation);
+    lost_ = true; // the run did not store what it read
+    const QString why = store_->LastError();
+    CollectLog(QStringLiteral("%1: serial-mismatch %2").arg(installation, why));
+    TStoreBatch event;
+    event.Installation = installation;
+    event.Events << TStoreEvent{QDateTime::currentDateTimeUtc(), QStringLiteral("serial-mismatch"), why};
+    if (!store_->Write(event))
+        CollectLog(QStringLiteral("%1: the event cannot be stored: %2").arg(installation, store_->LastError()));
 }
 
 void TStoreWriter::wentDown()
@@ -158,6 +203,7 @@ void TStoreWriter::sendCursors()
 
 bool TStoreWriter::Flush()
 {
+    ending_ = true;
     if (!up_ && store_)
         reopen();
     if (up_)

@@ -27,15 +27,17 @@ public:
     ~TStoreWriter() override;
 
     // In the writer's thread (a blocking call from the main thread): opens
-    // the database and gives each installation's newest stored DATETIME
-    // and record count.
+    // the database, records each installation's intervals and this start,
+    // and gives each installation's newest stored DATETIME and record count.
     struct Opened {
         int Result = 0; // TSiteStore::OpenResult
         QString Error;
         QHash<QString, QByteArray> Cursors;
         QHash<QString, qint64> Counts;
     };
-    Opened Open(const QStringList &installations);
+    Opened Open(const QStringList &installations, const QList<TStoreStart> &starts = {});
+    // The name its readings carry, before the writer's thread starts.
+    void SetCollector(const QString &name) { collector_ = name; }
     // Tries once more to write what waits; true when nothing waits and no
     // batch of records was lost. For the end of a run.
     bool Flush();
@@ -56,10 +58,14 @@ private:
         QList<TStoreReading> Readings;
         QList<TStoreEvent> Events;
         std::optional<QByteArray> Serial;
+        QString Collector;
         qint64 Dropped = 0;
     };
     bool writeWaiting(const QString &installation, const QList<QByteArray> &columns, QList<TStoreRecord> records);
     void wentDown();
+    // The installation's serial number is not the one stored under its
+    // name: logged, recorded as an event, and nothing more written of it.
+    void refuse(const QString &installation);
     void retry();
     bool reopen();
     void sendCursors();
@@ -73,5 +79,9 @@ private:
     QHash<QString, Waiting> waiting_;
     QSet<QString> broken_;
     QSet<QString> wanted_;
+    QSet<QString> confirmed_; // gave a serial number the database took in this run
+    QSet<QString> refused_;
+    QString collector_;
+    bool ending_ = false; // Flush: what waits is written, confirmed or not
     QTimer *retry_ = nullptr;
 };

@@ -4,7 +4,9 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -95,6 +97,8 @@ bool TIODeviceLine::readPart(quint8 *buffer, int capacity, int &count)
         return true;
     ClearError();
 
+    const qint64 characterNs = CharacterTimeNs();
+    bool slept = false;
     for (;;) {
         const qint64 n = dev->read(reinterpret_cast<char *>(buffer) + count, capacity - count);
         if (n > 0) {
@@ -116,6 +120,19 @@ bool TIODeviceLine::readPart(quint8 *buffer, int capacity, int &count)
         }
         if (wait == 0)
             return true;
+        // Bytes are coming at the line's pace: the rest owed cannot be there
+        // before its wire time, so sleep that long (a sleep that brought
+        // nothing waits for input instead, below).
+        if (characterNs > 0 && sinceBytes_.isValid() && (n > 0 || !slept)) {
+            qint64 ns = qint64(capacity - count) * characterNs;
+            if (wait != NoLimit)
+                ns = std::min(ns, wait * 1'000'000);
+            std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
+            slept = true;
+            dev->waitForReadyRead(0); // takes in what came meanwhile
+            continue;
+        }
+        slept = false;
         // False means a time-out or a failure; the loop takes what arrived
         // meanwhile and then tells the two apart.
         dev->waitForReadyRead(WaitArg(wait));
@@ -176,4 +193,13 @@ qint64 TIODeviceLine::BufferedInput() const
 {
     QIODevice *dev = Device();
     return dev && dev->isOpen() ? dev->bytesAvailable() : 0;
+}
+
+qint64 TIODeviceLine::CharacterNs(const LineSettings &settings)
+{
+    if (settings.Rate == 0)
+        return 0;
+    const int parity = settings.Parity.value_or(LineParity::None) == LineParity::None ? 0 : 1;
+    const int stop = settings.StopBits.value_or(LineStopBits::One) == LineStopBits::One ? 1 : 2;
+    return (1 + settings.DataBits + parity + stop) * 1'000'000'000LL / settings.Rate;
 }

@@ -6,7 +6,12 @@
 // the device has buffered, then waits for more with the time left until the
 // nearer of two deadlines: the total time-out (multiplier x N + constant ms
 // from the start of the read) and, once a byte has come, the interval
-// time-out (ms since the last bytes came). Bytes beyond the capacity stay in
+// time-out (ms since the last bytes came). Once a read's first bytes are in,
+// a line that knows its rate sleeps for the wire time of the bytes the read
+// still owes and then takes what came, instead of waking for every byte a
+// paced line delivers; a sleep that brought nothing (bytes held back by an
+// adapter, a sender that stalled) goes back to waiting for input, and the
+// time-outs bound both. Bytes beyond the capacity stay in
 // the device's buffer for the next read; only DropInput discards them. The
 // device's own buffer is bounded (kLineInputQueue) by the lines.
 
@@ -27,6 +32,9 @@ public:
 
     // Bytes read from the device and not yet taken (at most kLineInputQueue).
     qint64 BufferedInput() const;
+    // The time one character of these settings takes on the wire, in ns: a
+    // start bit, the data bits, the parity bit and the stop bits (1.5 as 2).
+    static qint64 CharacterNs(const LineSettings &settings);
 
 protected:
     // The open device, or null.
@@ -39,6 +47,9 @@ protected:
     // Drops output that the write time-out left unsent, so that it cannot go
     // out later, behind the caller's back.
     virtual void DropPendingOutput() = 0;
+    // The time one character takes on the wire in ns; 0 when the rate is not
+    // known, and reads then wait for input only.
+    virtual qint64 CharacterTimeNs() const { return 0; }
 
 private:
     bool readPart(quint8 *buffer, int capacity, int &count);

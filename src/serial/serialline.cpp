@@ -93,6 +93,7 @@ bool TSerialLine::Open()
 
 void TSerialLine::Close()
 {
+    characterNs_ = 0;
     if (port_.isOpen())
         port_.close();
 }
@@ -133,6 +134,7 @@ bool TSerialLine::ApplyLineSettings(const LineSettings &s)
         if (!port_.setStopBits(b))
             return Refuse(QStringLiteral("stop bits refused"));
     }
+    characterNs_ = CharacterNs(s);
     return true;
 }
 

@@ -41,6 +41,7 @@ protected:
     bool Broken() const override;
     void ClearError() override;
     void DropPendingOutput() override;
+    qint64 CharacterTimeNs() const override { return characterNs_; }
 
 private:
     bool Refuse(const QString &what);
@@ -50,4 +51,5 @@ private:
     QString error_;
     TPortFailure failure_;
     bool closePosted_ = false;
+    qint64 characterNs_ = 0; // from the settings applied last
 };

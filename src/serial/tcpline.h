@@ -24,6 +24,13 @@ public:
     void Close() override;
     bool IsOpen() const override;
     QString ErrorText() const override { return error_; }
+    // The server's serial line has these settings: nothing is changed, but
+    // reads know how fast the bytes of a frame come through.
+    bool ApplyLineSettings(const LineSettings &settings) override
+    {
+        characterNs_ = CharacterNs(settings);
+        return true;
+    }
 
 protected:
     QIODevice *Device() const override;
@@ -31,10 +38,12 @@ protected:
     // Unsent bytes cannot be taken back from a socket: the connection is
     // dropped instead, and later reads and writes fail.
     void DropPendingOutput() override;
+    qint64 CharacterTimeNs() const override { return characterNs_; }
 
 private:
     QString host_;
     quint16 port_;
     mutable QTcpSocket socket_;
     QString error_;
+    qint64 characterNs_ = 0;
 };

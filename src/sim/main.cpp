@@ -34,7 +34,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "kvarn-sim: %s\n", qPrintable(error));
         return 1;
     }
-    std::printf("kvarn-sim: installation %d on %s\n", options.Device, qPrintable(server.Where()));
+    QStringList stations;
+    for (int device : SimStations(options))
+        stations << QString::number(device);
+    std::printf("kvarn-sim: installation%s %s on %s\n", stations.size() > 1 ? "s" : "",
+                qPrintable(stations.join(u',')), qPrintable(server.Where()));
     std::fflush(stdout);
     return server.Run();
 }

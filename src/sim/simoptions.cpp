@@ -44,6 +44,14 @@ QString SimHelpText()
         "  --device N         the installation's device number, 1 to 255 (default 1).\n"
         "                     Frames for other stations, or from a station other than\n"
         "                     0, get no reply.\n"
+        "  --stations LIST    several installations on the one link, as on an RS-485\n"
+        "                     line (comma-separated device numbers, e.g. 1,2,5;\n"
+        "                     instead of --device). Each answers only its own address\n"
+        "                     and has its own values and archive (the seed plus its\n"
+        "                     place in the list) and the serial number 1046 + its\n"
+        "                     device number; --set, --activity, --reply-delay and\n"
+        "                     --fault apply to each, faults counting each station's\n"
+        "                     own requests. Log lines carry the station: \"[5] <- ...\".\n"
         "\n"
         "Installation:\n"
         "  --seed N           seed of the measured values, archive and spectra\n"
@@ -116,6 +124,11 @@ QString SimHelpText()
         "SIGINT and SIGTERM end the emulator cleanly.\n");
 }
 
+QList<int> SimStations(const TSimOptions &options)
+{
+    return options.Stations.isEmpty() ? QList<int>{options.Device} : options.Stations;
+}
+
 bool ParseSimOptions(const QStringList &arguments, TSimOptions &options, QString *error)
 {
     auto fail = [error](const QString &why) {
@@ -161,6 +174,17 @@ bool ParseSimOptions(const QStringList &arguments, TSimOptions &options, QString
             if (!number(1, 255, n))
                 return false;
             options.Device = int(n);
+        } else if (name == QLatin1String("--stations")) {
+            if (!takeValue() || value.isEmpty())
+                return fail(QStringLiteral("--stations needs a list of device numbers"));
+            for (const QString &part : value.split(u',')) {
+                qint64 station = 0;
+                if (!parseInt(part.trimmed(), 1, 255, station))
+                    return fail(QStringLiteral("--stations takes device numbers from 1 to 255, not \"%1\"").arg(part));
+                if (options.Stations.contains(int(station)))
+                    return fail(QStringLiteral("--stations names %1 twice").arg(station));
+                options.Stations << int(station);
+            }
         } else if (name == QLatin1String("--baud")) {
             if (!number(50, 4000000, n))
                 return false;
@@ -233,5 +257,7 @@ bool ParseSimOptions(const QStringList &arguments, TSimOptions &options, QString
         return fail(QStringLiteral("give --link PATH or --tcp HOST:PORT (see --help)"));
     if (lines > 1)
         return fail(QStringLiteral("give only one of --link, --tcp and --probe"));
+    if (!options.Stations.isEmpty() && (arguments.contains(QLatin1String("--device")) || !options.Probe.isEmpty()))
+        return fail(QStringLiteral("--stations takes the place of --device and serves a link, not --probe"));
     return true;
 }

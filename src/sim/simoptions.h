@@ -11,6 +11,7 @@
 
 struct TSimOptions {
     int Device = 1;
+    QList<int> Stations; // --stations: several installations on the link; empty: Device alone
     QString Link;       // --link PATH: pseudo-terminal behind a symbolic link
     QString TcpHost;    // --tcp HOST:PORT
     int TcpPort = -1;
@@ -29,5 +30,8 @@ struct TSimOptions {
 };
 
 // Parses the arguments (without the program name). False with the reason.
+// The device numbers answered: Stations, or Device alone.
+QList<int> SimStations(const TSimOptions &options);
+
 bool ParseSimOptions(const QStringList &arguments, TSimOptions &options, QString *error);
 QString SimHelpText();

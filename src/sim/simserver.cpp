@@ -129,24 +129,34 @@ TSimServer::~TSimServer()
 bool TSimServer::Start(QString *error)
 {
     startNs_ = SimNowNs();
-    TSimSettings settings;
-    settings.Seed = options_.Seed;
-    settings.Records = options_.Records;
-    settings.BlockSize = options_.BlockSize;
-    settings.BlockCount = options_.BlockCount;
-    settings.StartClockMs = TSimInstrument::LocalClockNowMs();
-    instrument_ = std::make_unique<TSimInstrument>(settings, [this] { return (SimNowNs() - startNs_) / 1'000'000; });
-    for (const auto &set : options_.Sets) {
-        QString why;
-        if (!instrument_->SetStartValue(set.first, set.second, &why)) {
-            if (error)
-                *error = QStringLiteral("--set %1: %2").arg(QString::fromLatin1(set.first), why);
-            return false;
+    const QList<int> devices = SimStations(options_);
+    for (int i = 0; i < devices.size(); ++i) {
+        TSimSettings settings;
+        settings.Seed = options_.Seed + quint64(i);
+        settings.Records = options_.Records;
+        settings.BlockSize = options_.BlockSize;
+        settings.BlockCount = options_.BlockCount;
+        settings.StartClockMs = TSimInstrument::LocalClockNowMs();
+        Station station;
+        station.Instrument =
+            std::make_unique<TSimInstrument>(settings, [this] { return (SimNowNs() - startNs_) / 1'000'000; });
+        QList<QPair<QByteArray, QByteArray>> sets = options_.Sets;
+        if (!options_.Stations.isEmpty())
+            sets.prepend({"SERIALN", QByteArray::number(1046 + devices[i])});
+        for (const auto &set : sets) {
+            QString why;
+            if (!station.Instrument->SetStartValue(set.first, set.second, &why)) {
+                if (error)
+                    *error = QStringLiteral("--set %1: %2").arg(QString::fromLatin1(set.first), why);
+                return false;
+            }
         }
+        station.Instrument->SetActivityReadings(options_.Activity);
+        station.Responder =
+            std::make_unique<TSimResponder>(*station.Instrument, quint8(devices[i]), options_.Faults);
+        station.Responder->SetReplyDelay(options_.ReplyDelay);
+        stations_.push_back(std::move(station));
     }
-    instrument_->SetActivityReadings(options_.Activity);
-    responder_ = std::make_unique<TSimResponder>(*instrument_, quint8(options_.Device), options_.Faults);
-    responder_->SetReplyDelay(options_.ReplyDelay);
     output_.SetBaud(options_.Baud);
     // A frame is written in one go; a part of one that stays alone this long is stale.
     idleNs_ = std::max<qint64>(50'000'000, 20 * output_.ByteTimeNs());
@@ -302,7 +312,20 @@ void TSimServer::drainFrames(qint64 nowNs)
             log_.Write("!! " + QByteArray::number(skipped) + " bytes passed over");
         if (!got)
             break;
-        const TSimExchange ex = responder_->Handle(frame);
+        // The station addressed answers; a frame for none is noted by the first.
+        TSimResponder *responder = stations_.front().Responder.get();
+        for (const Station &station : stations_)
+            if (station.Responder->Device() == frame.Receiver)
+                responder = station.Responder.get();
+        TSimExchange ex = responder->Handle(frame);
+        if (stations_.size() > 1) {
+            const QByteArray tag = "[" + QByteArray::number(responder->Device()) + "] ";
+            for (QByteArray &note : ex.Notes)
+                note.prepend(tag);
+            for (TSimChunk &chunk : ex.Output)
+                for (QByteArray &line : chunk.LogLines)
+                    line.prepend(tag);
+        }
         for (const QByteArray &note : ex.Notes)
             log_.Write(note);
         output_.Enqueue(ex.Output, nowNs);

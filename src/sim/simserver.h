@@ -13,6 +13,7 @@
 #include <QString>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 // One flushed line per event; nothing when no file was given.
 class TSimLog {
@@ -53,8 +54,12 @@ private:
 
     TSimOptions options_;
     TSimLog log_;
-    std::unique_ptr<TSimInstrument> instrument_;
-    std::unique_ptr<TSimResponder> responder_;
+    // One installation per station on the link.
+    struct Station {
+        std::unique_ptr<TSimInstrument> Instrument;
+        std::unique_ptr<TSimResponder> Responder;
+    };
+    std::vector<Station> stations_;
     TFrameReceiver receiver_;
     TSimOutput output_;
     qint64 startNs_ = 0;

@@ -7,8 +7,10 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -38,7 +40,22 @@ struct TStoreReading {
 struct TStoreEvent {
     QDateTime At;  // UTC
     QString Kind;  // link-lost link-restored alarm fault clock archive-reset readings-dropped
+                   // stale stale-end stuck stuck-end
     QString Detail;
+};
+
+// The numeric copy kept beside a value's text: nullopt when the text is no
+// plain decimal number (an exponent of at most three digits). Magnitudes of
+// 1e300 and more are no number, below 1e-300 they are 0. The database's own
+// conversion of the rows stored before the copy existed follows the same rule.
+std::optional<double> StoredNumber(const std::optional<QByteArray> &text);
+
+// How an installation is polled, as its collector last started.
+struct TStoreStart {
+    QString Installation;
+    int PollSeconds = 0;
+    int ArchiveSeconds = 0;
+    QDateTime StartedAt; // UTC
 };
 
 // Written in one transaction: all or nothing.
@@ -49,11 +66,38 @@ struct TStoreBatch {
     QList<TStoreRecord> Records;      // an existing (installation, datetime) is left as it is
     QList<TStoreReading> Readings;
     QList<TStoreEvent> Events;
+    QString Collector; // the collector's name, kept with each reading; empty: none
+};
+
+// One installation as the site's overview needs it: the newest of each
+// thing, read through the indexes so that it costs the same on a year of rows
+// as on a day.
+struct TStoreInstallationState {
+    QString Installation;
+    QByteArray Serial;
+    std::optional<int> PollSeconds, ArchiveSeconds; // none with schema version 1
+    QDateTime StartedAt;                            // its collector's last start, UTC
+    qint64 Records = 0;
+    QByteArray NewestDatetime;                      // of the newest record with a readable time
+    std::optional<double> Threshold1;               // ALARM1 of that record, when a number
+    std::optional<TStoreReading> LastReading;
+    std::optional<double> Activity;                 // the last reading's ACTIVITY, when a number
+    // ACTIVITY of the records of the 24 hours up to the newest (the
+    // installation's clock, as UTC), oldest first.
+    QList<std::pair<QDateTime, double>> Day;
+    // The newest event of each kind (link-lost, link-restored, stale, ...).
+    QHash<QString, QDateTime> NewestEvent;
 };
 
 class TSiteStore {
 public:
-    static constexpr int SchemaVersion = 1;
+    // Version 2 added to version 1: each installation's poll and archive
+    // intervals, its collector's last start and its running record count;
+    // the numeric copy of ACTIVITY in records and readings; the collector's
+    // name in readings. A version 1 database is upgraded in place when opened
+    // for writing (one transaction) and read as it is otherwise.
+    static constexpr int SchemaVersion = 2;
+    static constexpr int OldestReadableVersion = 1;
     // Each thread has its own TSiteStore (its own Qt SQL connection name).
     explicit TSiteStore(const QString &connectionName);
     ~TSiteStore();
@@ -61,8 +105,8 @@ public:
     TSiteStore &operator=(const TSiteStore &) = delete;
 
     enum class OpenResult { Ok, Unreachable, BadSchema, BadUrl };
-    // Connects; creates the schema when missing, checks it when present
-    // (another schema version: BadSchema, nothing altered).
+    // Connects; creates the schema when missing, checks it when present,
+    // upgrades version 1 (another schema version: BadSchema, nothing altered).
     // ReadOnly (reading back): nothing is created or changed (a database
     // without the schema is BadSchema); PostgreSQL sessions are read-only.
     // A SQLite file is still opened for writing: reading its write-ahead log
@@ -71,8 +115,16 @@ public:
     OpenResult Open(const TStoreUrl &url, Access access = Access::ReadWrite);
     bool IsOpen() const;
     QString LastError() const;
+    // The open database's schema version (OldestReadableVersion when only
+    // read and not yet upgraded).
+    int Version() const { return version_; }
     // false: nothing of the batch is written; LastError says why.
     bool Write(const TStoreBatch &batch);
+    // Whether the last Write was refused because the batch's serial number
+    // is not the one stored under its installation's name.
+    bool SerialMismatch() const { return serialMismatch_; }
+    // Each installation's intervals and start, entered when missing; one transaction.
+    bool RecordStarts(const QList<TStoreStart> &starts);
     // The newest stored DATETIME text of an installation (by recorded_at,
     // then by text): empty optional on a database error, an empty QByteArray
     // when none is stored.
@@ -87,7 +139,8 @@ public:
         QByteArray FirstDatetime, LastDatetime;
         std::optional<TStoreReading> LastReading;
     };
-    std::optional<QList<Summary>> Installations();
+    // Every installation, or only the one named.
+    std::optional<QList<Summary>> Installations(const std::optional<QString> &only = std::nullopt);
     // Records of one installation ordered by time, since/until (wall-clock
     // as UTC, like ParseInstallationTime) inclusive. Columns: every archive
     // column holding at least one value for that installation, DATETIME first.
@@ -103,15 +156,28 @@ public:
     bool Records(const QString &installation, std::optional<QDateTime> since, std::optional<QDateTime> until,
                  QList<QByteArray> *columns, const RowSink &row);
 
+    // Every installation's state (only those named, when any are), by name.
+    std::optional<QList<TStoreInstallationState>> SiteState(const QStringList &only = {});
+    // An installation's events, newest first, of the kinds given (all when
+    // none), at most `limit`.
+    std::optional<QList<TStoreEvent>> Events(const QString &installation, const QStringList &kinds, int limit);
+
 private:
     bool fail(const QString &what);
     // Whether the database is open; LastError says so when not.
     bool ready();
     bool createOrCheckSchema(OpenResult *result, bool create);
+    bool upgrade(OpenResult *result);
+    QStringList upgradeStatements() const;
+    bool begin();
+    bool commit();
+    void rollback();
     std::optional<qint64> installationId(const QString &name, bool create);
 
     QString connection_;
     bool open_ = false;
     bool postgres_ = false;
+    int version_ = 0;
+    bool serialMismatch_ = false;
     QString error_;
 };

@@ -3,8 +3,11 @@
 // of the test's own. What the database holds is compared with what each
 // installation answered (the emulator's log of its replies).
 
+#include "collect/collector.h"
 #include "collect/siteconfig.h"
 #include "collect/storewriter.h"
+#include "protocol/frame.h"
+#include "serial/comproperties.h"
 #include "store/sitestore.h"
 #include "support/pgserver.h"
 #include "support/simprocess.h"
@@ -25,17 +28,28 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
 using Values = QMap<QByteArray, std::optional<QByteArray>>; // column -> value ("@@" as empty)
 
-// Record n's answered values, from the emulator's log of its replies.
-QMap<int, Values> answeredArchive(const SimProcess &sim)
+// Record n's answered values, from the emulator's log of its replies (of
+// one station, when the emulator has several).
+QMap<int, Values> answeredArchive(const SimProcess &sim, int station = 0)
 {
     static const QRegularExpression segment(QStringLiteral("^([A-Z0-9_]+):A0*(\\d+)=(.*);$"));
+    QList<QByteArray> replies;
+    if (station == 0) {
+        replies = sim.ReplyLines();
+    } else {
+        const QByteArray prefix = "[" + QByteArray::number(station) + "] -> ";
+        for (const QByteArray &line : sim.LogLines())
+            if (line.startsWith(prefix))
+                replies << line.mid(prefix.size());
+    }
     QMap<int, Values> records;
-    for (const QByteArray &reply : sim.ReplyLines()) {
+    for (const QByteArray &reply : std::as_const(replies)) {
         const QRegularExpressionMatch m = segment.match(QString::fromLatin1(reply));
         if (!m.hasMatch())
             continue;
@@ -192,6 +206,9 @@ private slots:
     void serviceAlarmsMetricsAndStop_data() { backends(); }
     void serviceAlarmsMetricsAndStop();
     void writerKeepsNewestReadingsWhileAway();
+    void multiDropLinesAndDeviceServers();
+    void siteLargerThanTheProcess();
+    void collectorsShareOneDatabase();
 
 private:
     void backends()
@@ -593,6 +610,235 @@ void TestCollect::writerKeepsNewestReadingsWhileAway()
         QCOMPARE(q.value(0).toInt(), 1);
     }
     db.close();
+}
+
+// Three stations and an absent one on one pseudo-terminal, two stations
+// behind one serial device server and one behind another, which is
+// restarted mid-run: every station's archive is stored once under its own
+// serial number, the absent one loses its link without holding up the
+// others' polls, and the restarted server is reconnected.
+void TestCollect::multiDropLinesAndDeviceServers()
+{
+    Site site(nullptr, QString());
+    SimProcess line, server, single;
+    QVERIFY2(line.Start({"--stations", "1,2,5", "--records", "10"}), qPrintable(line.ErrorText()));
+    QVERIFY2(server.StartTcp({"--stations", "3,4", "--records", "6", "--seed", "9"}), qPrintable(server.ErrorText()));
+    const QStringList singleOptions{"--records", "8", "--set", "DATETIME=01/12/2026 12.00.00", "--set", "SERIALN=555"};
+    QVERIFY2(single.StartTcp(singleOptions), qPrintable(single.ErrorText()));
+    QByteArray sections;
+    for (int device : {1, 2, 5, 7})
+        sections += section(QStringLiteral("m%1").arg(device), line.LinkPath(),
+                            "Device=" + QByteArray::number(device) + (device == 7 ? "\nPollSeconds=3" : "\nPollSeconds=1"));
+    for (int device : {3, 4})
+        sections += section(QStringLiteral("t%1").arg(device), server.TcpAddress(),
+                            "Device=" + QByteArray::number(device) + "\nPollSeconds=1");
+    sections += section("single", single.TcpAddress(), "PollSeconds=1\nArchiveSeconds=2");
+    const QString config = site.Config(sections);
+
+    QProcess p;
+    p.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", config});
+    QVERIFY(p.waitForStarted());
+    const std::unique_ptr<QProcess, void (*)(QProcess *)> ender(&p, [](QProcess *q) {
+        q->kill();
+        q->waitForFinished();
+    });
+    QString err;
+    auto log = [&]() { return err += QString::fromLocal8Bit(p.readAllStandardError()); };
+    auto stored = [&]() {
+        std::unique_ptr<TSiteStore> store = site.Store();
+        qint64 records = 0;
+        for (const QString &name : {"m1", "m2", "m5", "t3", "t4", "single"})
+            records += store ? store->RecordCount(name).value_or(0) : 0;
+        return records;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains("m7: link-lost") && stored() == 3 * 10 + 2 * 6 + 8, 90000);
+    const int port = single.TcpPort();
+    QVERIFY(single.Stop());
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains("single: link-lost"), 20000);
+    QVERIFY2(single.StartTcp(singleOptions, 15000, port), qPrintable(single.ErrorText()));
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains("single: link-restored"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(single.RequestLines().count("ACTIVITY=??;") >= 2, 20000);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 0);
+    log();
+    QVERIFY2(!err.contains("m1: link-lost") && !err.contains("m5: link-lost") && !err.contains("t3: link-lost"),
+             qPrintable(err));
+
+    std::unique_ptr<TSiteStore> store = site.Store();
+    QVERIFY(store);
+    QString why;
+    for (int device : {1, 2, 5})
+        QVERIFY2(sameArchive(*store, QStringLiteral("m%1").arg(device), answeredArchive(line, device), 1, 10, kAllColumns,
+                             &why),
+                 qPrintable(why));
+    for (int device : {3, 4})
+        QVERIFY2(sameArchive(*store, QStringLiteral("t%1").arg(device), answeredArchive(server, device), 1, 6,
+                             kAllColumns, &why),
+                 qPrintable(why));
+    QCOMPARE(store->RecordCount("single"), std::optional<qint64>(8));
+    const std::optional<QList<TSiteStore::Summary>> summary = store->Installations();
+    QVERIFY(summary);
+    QMap<QString, QByteArray> serials;
+    for (const TSiteStore::Summary &s : *summary)
+        serials[s.Installation] = s.Serial;
+    QCOMPARE(serials["m1"], QByteArray("1047"));
+    QCOMPARE(serials["m5"], QByteArray("1051"));
+    QCOMPARE(serials["t4"], QByteArray("1050"));
+
+    const QList<QStringList> events = site.Events();
+    auto count = [&](const QString &name, const QString &kind) {
+        return std::count_if(events.begin(), events.end(),
+                             [&](const QStringList &e) { return e[0] == name && e[1] == kind; });
+    };
+    QCOMPARE(count("m7", "link-lost"), 1);
+    QCOMPARE(count("single", "link-lost"), 1);
+    QCOMPARE(count("single", "link-restored"), 1);
+
+    // Readings of the answering stations on the shared line keep their
+    // period: no gap longer than the period and one failed exchange of the
+    // absent station (three attempts of a whole frame's read time-out).
+    QString error;
+    const std::optional<TSiteConfig> parsed = TSiteConfig::Load(config, &error);
+    QVERIFY2(parsed, qPrintable(error));
+    const TComTimeouts t = TComProperties::ComputeTimeouts(
+        TComProperties::CalcCharTime(*TComProperties::ParseRate(parsed->Installations.first().Settings.TransferRate)),
+        parsed->Installations.first().Settings.LatencyPeriod, false, 0, 0);
+    const qint64 exchangeMs = 3 * (qint64(t.ReadTotalTimeoutMultiplier) * kFrameBufferSize + t.ReadTotalTimeoutConstant);
+    {
+        QSqlDatabase db = site.Sql("gaps");
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("SELECT i.name, r.at FROM readings r JOIN installations i ON i.id = r.installation_id "
+                       "WHERE i.name IN ('m1', 'm2', 'm5') ORDER BY i.name, r.at"));
+        QMap<QString, QList<QDateTime>> at;
+        while (q.next())
+            at[q.value(0).toString()] << q.value(1).toDateTime();
+        QCOMPARE(at.size(), 3);
+        for (auto it = at.cbegin(); it != at.cend(); ++it) {
+            QVERIFY2(it->size() >= 5, qPrintable(it.key()));
+            // The first seconds hold the archives' first downloads.
+            for (int i = 3; i < it->size(); ++i) {
+                const qint64 gap = it->at(i - 1).msecsTo(it->at(i));
+                QVERIFY2(gap <= 1000 + exchangeMs + 600,
+                         qPrintable(QStringLiteral("%1: %2 ms between readings").arg(it.key()).arg(gap)));
+            }
+        }
+        QVERIFY(q.exec("SELECT count(*) FROM readings r JOIN installations i ON i.id = r.installation_id "
+                       "WHERE i.name = 'm7'"));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 0);
+    }
+    QSqlDatabase::removeDatabase("gaps");
+}
+
+// Every line holds descriptors open: a site larger than the process may
+// hold is refused at start, saying how many lines it can serve; below the
+// hard limit the soft one is raised, and 600 installations on missing ports
+// start, lose their links and end.
+void TestCollect::siteLargerThanTheProcess()
+{
+    Site site(nullptr, QString());
+    auto sections = [&](int count) {
+        QByteArray text;
+        for (int i = 0; i < count; ++i)
+            text += section(QStringLiteral("room-%1").arg(i), site.Folder() + QStringLiteral("/tty%1").arg(i));
+        return site.Config(text);
+    };
+    auto run = [](const QString &config, rlim_t soft, rlim_t hard) {
+        QProcess p;
+        p.setChildProcessModifier([soft, hard] {
+            const rlimit limit{soft, hard};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+        p.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", config, "--once"});
+        p.waitForFinished(300000);
+        return Run{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                   QString::fromLocal8Bit(p.readAllStandardError())};
+    };
+    const int fit = (512 - kBaseFileDescriptors) / kFileDescriptorsPerLine;
+    const Run refused = run(sections(fit + 1), 512, 512);
+    QCOMPARE(refused.Code, 2);
+    QVERIFY2(refused.Err.contains(QStringLiteral("can serve %1 lines at most").arg(fit)), qPrintable(refused.Err));
+    QVERIFY(!QFile::exists(site.Folder() + "/site.db"));
+
+    const Run many = run(sections(600), 1024, 4096);
+    QCOMPARE(many.Code, 1);
+    QVERIFY2(many.Err.contains("collecting 600 installation(s) on 600 line(s)"), qPrintable(many.Err.left(2000)));
+    const QList<QStringList> events = site.Events();
+    QCOMPARE(std::count_if(events.begin(), events.end(), [](const QStringList &e) { return e[1] == "link-lost"; }), 600);
+}
+
+// Two collectors on one PostgreSQL database at once: each with an
+// installation of its own, and both with one installation (a failover pair,
+// here two emulators of one installation). Every record is stored once, the
+// running count is right, both collectors' readings are kept under their
+// names, and neither logs an error. Then a third site file gives one of
+// those names to an installation of another serial number: refused, with an
+// event, and nothing of it stored under that name.
+void TestCollect::collectorsShareOneDatabase()
+{
+    Site site(&pg_, QStringLiteral("shared%1").arg(++databases_));
+    const QStringList pairOptions{"--records", "25", "--seed", "5", "--set", "SERIALN=333", "--set",
+                                  "DATETIME=01/12/2026 12.00.00"};
+    SimProcess a, b, pair1, pair2, stranger;
+    QVERIFY2(a.Start({"--records", "20", "--set", "SERIALN=111"}), qPrintable(a.ErrorText()));
+    QVERIFY2(b.Start({"--records", "15", "--set", "SERIALN=222", "--seed", "3"}), qPrintable(b.ErrorText()));
+    QVERIFY2(pair1.Start(pairOptions), qPrintable(pair1.ErrorText()));
+    QVERIFY2(pair2.Start(pairOptions), qPrintable(pair2.ErrorText()));
+    QVERIFY2(stranger.Start({"--records", "9", "--set", "SERIALN=999"}), qPrintable(stranger.ErrorText()));
+    auto siteFile = [&](const QString &file, const QByteArray &collector, const QByteArray &sections) {
+        return writeFile(site.Folder() + "/" + file,
+                         "[collect]\nDatabase=" + site.Url.toUtf8() + "\nCollector=" + collector + "\n" + sections);
+    };
+    const QString one = siteFile("one.conf", "pc-1", section("a", a.LinkPath()) + section("pair", pair1.LinkPath()));
+    const QString two = siteFile("two.conf", "pc-2", section("b", b.LinkPath()) + section("pair", pair2.LinkPath()));
+    QProcess first, second;
+    first.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", one, "--once"});
+    second.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", two, "--once"});
+    QVERIFY(first.waitForFinished(120000) && second.waitForFinished(120000));
+    const QString logs = QString::fromLocal8Bit(first.readAllStandardError() + second.readAllStandardError());
+    QCOMPARE(first.exitCode(), 0);
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY2(!logs.contains("did not take") && !logs.contains("error", Qt::CaseInsensitive), qPrintable(logs));
+
+    std::unique_ptr<TSiteStore> store = site.Store();
+    QVERIFY(store);
+    QString why;
+    QVERIFY2(sameArchive(*store, "a", answeredArchive(a), 1, 20, kAllColumns, &why), qPrintable(why));
+    QVERIFY2(sameArchive(*store, "b", answeredArchive(b), 1, 15, kAllColumns, &why), qPrintable(why));
+    QVERIFY2(sameArchive(*store, "pair", answeredArchive(pair1), 1, 25, kAllColumns, &why), qPrintable(why));
+    QCOMPARE(store->RecordCount("pair"), std::optional<qint64>(25));
+    auto collectors = [&](const QString &name) {
+        QStringList found;
+        {
+            QSqlDatabase db = site.Sql("collectors");
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.prepare("SELECT DISTINCT r.collector FROM readings r JOIN installations i ON i.id = r.installation_id "
+                          "WHERE i.name = ? ORDER BY 1");
+                q.addBindValue(name);
+                q.exec();
+                while (q.next())
+                    found << q.value(0).toString();
+            }
+        }
+        QSqlDatabase::removeDatabase("collectors");
+        return found;
+    };
+    QCOMPARE(collectors("pair"), (QStringList{"pc-1", "pc-2"}));
+    QCOMPARE(collectors("a"), QStringList{"pc-1"});
+
+    const QString three = siteFile("three.conf", "pc-3", section("a", stranger.LinkPath()));
+    const Run refused = collect({"--config", three, "--once"});
+    QCOMPARE(refused.Code, 2);
+    QVERIFY2(refused.Err.contains("a: serial-mismatch") && refused.Err.contains("999"), qPrintable(refused.Err));
+    store = site.Store();
+    QVERIFY2(sameArchive(*store, "a", answeredArchive(a), 1, 20, kAllColumns, &why), qPrintable(why));
+    QCOMPARE(collectors("a"), QStringList{"pc-1"});
+    const QList<QStringList> events = site.Events();
+    QVERIFY(std::any_of(events.begin(), events.end(),
+                        [](const QStringList &e) { return e[0] == "a" && e[1] == "serial-mismatch"; }));
 }
 
 QTEST_GUILESS_MAIN(TestCollect)

@@ -99,12 +99,12 @@ bool SimProcess::Start(const QStringList &options, int timeoutMs)
     return true;
 }
 
-bool SimProcess::StartTcp(const QStringList &options, int timeoutMs)
+bool SimProcess::StartTcp(const QStringList &options, int timeoutMs, int port)
 {
     Stop();
     dir_ = std::make_unique<QTemporaryDir>();
     link_.clear();
-    return launch(QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0")} + options, timeoutMs);
+    return launch(QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(port)} + options, timeoutMs);
 }
 
 bool SimProcess::launch(const QStringList &arguments, int timeoutMs)
@@ -128,7 +128,7 @@ bool SimProcess::launch(const QStringList &arguments, int timeoutMs)
     process_->start();
 
     // The emulator prints its start-up line once the line is ready.
-    const QRegularExpression ready(QStringLiteral("^kvarn-sim: installation \\d+ on (\\S+)"),
+    const QRegularExpression ready(QStringLiteral("^kvarn-sim: installations? [\\d,]+ on (\\S+)"),
                                    QRegularExpression::MultilineOption);
     QByteArray out;
     QDeadlineTimer deadline(timeoutMs);

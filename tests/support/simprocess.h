@@ -27,8 +27,9 @@ public:
 
     // Starts on a pseudo-terminal; true once the link is there.
     bool Start(const QStringList &options = {}, int timeoutMs = 15000);
-    // Starts listening on 127.0.0.1 at a free port; true once it listens.
-    bool StartTcp(const QStringList &options = {}, int timeoutMs = 15000);
+    // Starts listening on 127.0.0.1 at a free port (or at port, to come back
+    // where an earlier emulator was); true once it listens.
+    bool StartTcp(const QStringList &options = {}, int timeoutMs = 15000, int port = 0);
     // SIGTERM and wait; true when it ended cleanly (exit code 0).
     bool Stop(int timeoutMs = 10000);
     bool IsRunning() const;
