@@ -13,6 +13,12 @@
 // at PollSeconds=10 for 120 s (--site-seconds): under 2 % of one core, under
 // 100 MiB, no missed poll.
 //
+// With --mqtt, only the first part, publishing to a local broker (mosquitto)
+// with emulators that measure every second, so that every reading changes
+// the state: the collector's CPU in all (target under 3 % of one core for 64
+// installations: --installations 64), no missed poll, and every state
+// message published received by a subscriber.
+//
 // First download, the line's half: the last records of an archive of
 // 100 000 records of all twelve variables read from an unpaced emulator
 // (the driver's own pause before each request and the program's work are
@@ -21,13 +27,15 @@
 // half per record; the two together give the database's share of a whole
 // first download.
 //
-//   bench_collect [--installations N] [--seconds S] [--baud RATE] [--site-seconds S] [--sample RECORDS]
+//   bench_collect [--installations N] [--seconds S] [--baud RATE] [--site-seconds S] [--sample RECORDS] [--mqtt]
 
 #include "benchsim.h"
 
 #include "base/installationtime.h"
 #include "collect/collectmetrics.h"
 #include "collect/collector.h"
+#include "collect/mqttclient.h"
+#include "support/mqttbroker.h"
 #include "instrument/archivesearch.h"
 
 #include <QEventLoop>
@@ -87,12 +95,23 @@ struct Layout {
     int Baud = 0;
     double CpuTarget = 2; // % of one core in all
     double MemoryTarget = 60; // MiB
+    bool Mqtt = false; // every reading published to a local broker
 };
 
 int pollBenchmark(const QString &simPath, const Layout &layout)
 {
     std::vector<std::unique_ptr<bench::Sim>> sims;
     QByteArray site;
+    MqttBroker broker;
+    std::optional<MqttSubscriber> subscriber;
+    if (layout.Mqtt) {
+        if (!broker.Start()) {
+            std::fprintf(stderr, "%s\n", qPrintable(broker.ErrorText()));
+            return 2;
+        }
+        subscriber.emplace(broker.Port(), QStringList{"kvarn/bench/+/state"});
+        site = "[collect]\nSite=bench\n[mqtt]\nDiscovery=off\nBroker=" + broker.Url().toUtf8() + "\n";
+    }
     QStringList stations;
     for (int s = 1; s <= layout.Stations; ++s)
         stations << QString::number(s);
@@ -101,6 +120,8 @@ int pollBenchmark(const QString &simPath, const Layout &layout)
         QStringList options{"--records", "5", "--seed", QString::number(i + 1), "--stations", stations.join(u',')};
         if (layout.Baud > 0)
             options << "--baud" << QString::number(layout.Baud);
+        if (layout.Mqtt)
+            options << "--set" << "DURATIONTIME=1";
         const bool tcp = i >= layout.PtyLines;
         if (!(tcp ? sims.back()->StartTcp(simPath, options) : sims.back()->Start(simPath, options)))
             return 2;
@@ -141,15 +162,25 @@ int pollBenchmark(const QString &simPath, const Layout &layout)
     finish(collector, true);
     const double share = 100.0 * cpu / elapsed;
     std::printf("polling: %d installations (%d per line; %d lines on pseudo-terminals, %d over TCP) at "
-                "PollSeconds=%d for %.0f s (%s, SQLite)\n",
+                "PollSeconds=%d for %.0f s (%s, SQLite%s)\n",
                 installations, layout.Stations, layout.PtyLines, layout.TcpLines, layout.PollSeconds, elapsed,
                 layout.Baud > 0 ? qPrintable(QStringLiteral("replies paced at %1 baud").arg(layout.Baud))
-                                : "unpaced emulator");
+                                : "unpaced emulator",
+                layout.Mqtt ? ", every reading to MQTT" : "");
     std::printf("  CPU          %.2f %% of one core in all (target < %g %%), %.3f %% per installation\n", share,
                 layout.CpuTarget, share / installations);
     std::printf("  peak memory  %.1f MiB resident (target < %g MiB)\n", bench::PeakMiB(), layout.MemoryTarget);
     std::printf("  polls        %lld taken, %lld missed (target 0), %lld exchanges failed\n", (long long)polls,
                 (long long)missed, (long long)failures);
+    if (layout.Mqtt) {
+        const qint64 published = collector.MqttClient()->Statistics().PublishedStates;
+        QElapsedTimer late;
+        late.start();
+        while (subscriber->Messages().size() < published && late.elapsed() < 10000)
+            runFor(100);
+        std::printf("  MQTT         %lld states published, %lld received by a subscriber (target all)\n",
+                    (long long)published, (long long)subscriber->Messages().size());
+    }
     return 0;
 }
 
@@ -211,12 +242,18 @@ int main(int argc, char *argv[])
                          {"seconds", "seconds measured", "s", "60"},
                          {"baud", "pace the emulators' replies at this rate (0: unpaced)", "rate", "9600"},
                          {"site-seconds", "seconds the large site is measured (0: not run)", "s", "120"},
-                         {"sample", "records of the first download read", "n", "2000"}});
+                         {"sample", "records of the first download read", "n", "2000"},
+                         {"mqtt", "only the polling, every reading published to a local MQTT broker"}});
     Layout small;
     small.PtyLines = std::max(1, p.value("installations").toInt());
     small.Seconds = std::max(1, p.value("seconds").toInt());
     small.Baud = std::max(0, p.value("baud").toInt());
     small.CpuTarget = small.Baud > 0 ? 1 : 2;
+    if (p.isSet("mqtt")) {
+        small.Mqtt = true;
+        small.CpuTarget = 3;
+        return pollBenchmark(p.value("sim"), small);
+    }
     int code = pollBenchmark(p.value("sim"), small);
     if (const int seconds = p.value("site-seconds").toInt(); seconds > 0) {
         // A large site: 64 installations four to a line on pseudo-terminals

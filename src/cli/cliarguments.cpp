@@ -49,6 +49,7 @@ const QList<CommandInfo> &commands()
         {TCliCommand::Report, "report", {"-o", "--since", "--until", "--db", "--installation"}},
         {TCliCommand::Export, "export", {"--db", "--installation", "--list", "--since", "--until", "-o", "--format", "--period"}},
         {TCliCommand::Peaks, "peaks", {"--background", "--threshold", "--csv"}},
+        {TCliCommand::CopyDb, "copy-db", {"--from", "--to"}},
         {TCliCommand::Help, "help", {}},
     };
     return list;
@@ -222,6 +223,8 @@ bool Parser::commandOption(const Option &o)
         r_.PeriodSeconds = o.Value == u"1h" ? 3600 : 600;
     } else if (o.Name == u"--list") {
         r_.ListInstallations = true;
+    } else if (r_.Command == TCliCommand::CopyDb && (o.Name == u"--from" || o.Name == u"--to")) {
+        (o.Name == u"--from" ? r_.CopyFrom : r_.CopyTo) = o.Value;
     } else if (o.Name == u"--step" || o.Name == u"--from" || o.Name == u"--to") {
         // Out-of-range values are clamped to the archive as the window does.
         if (!number(o, intMin, intMax, n))
@@ -449,6 +452,19 @@ bool Parser::command()
         if (const QString problem = CliExportProblem(r_); !problem.isEmpty())
             return fail(problem);
         return true;
+    case TCliCommand::CopyDb: {
+        if (!noArguments())
+            return false;
+        if (r_.CopyFrom.isEmpty() || r_.CopyTo.isEmpty())
+            return fail(QStringLiteral("copy-db needs --from URL and --to URL"));
+        QString error;
+        for (const QString &url : {r_.CopyFrom, r_.CopyTo})
+            if (!TStoreUrl::Parse(url, &error))
+                return fail(error);
+        if (TStoreUrl::Parse(r_.CopyFrom, nullptr)->Display() == TStoreUrl::Parse(r_.CopyTo, nullptr)->Display())
+            return fail(QStringLiteral("--from and --to name the same database"));
+        return true;
+    }
     case TCliCommand::Peaks:
         if (args.size() != 1)
             return fail(QStringLiteral("peaks takes one spectrum file (.spc, .n42, .spe or .csv)"));

@@ -18,7 +18,7 @@
 #include <optional>
 
 enum class TCliCommand {
-    None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report, Export, Peaks
+    None, Help, Read, Get, Set, SyncClock, Spectrum, Archive, Poll, Convert, Ports, Passwd, Report, Export, Peaks, CopyDb
 };
 
 // The variable groups of "read", each one list of the installation's variable set.
@@ -81,6 +81,7 @@ struct TCliRequest {
     QStringList Installations;      // export --installation, every one given
     QString ExportFormat;           // export --format: empty (by -o's suffix) or "eurdep"
     int PeriodSeconds = 3600;       // export --period 10min|1h
+    QString CopyFrom, CopyTo;       // copy-db --from URL --to URL
     bool ZonedTimes = false;        // --since/--until carried a zone (UTC then)
 
     // peaks FILE (in Input): --background FILE, --threshold SIGMA, --csv

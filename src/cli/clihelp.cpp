@@ -43,6 +43,7 @@ const char kToolHelp[] =
     "  passwd encode PLAIN OUT     scramble a plain password list\n"
     "  passwd decode FILE          print the plain list of a password file\n"
     "  export --db URL ...         records of the site database as .daf or CSV\n"
+    "  copy-db --from URL --to URL a site database's rows into another database\n"
     "\n"
     "Values print as NAME=VALUE lines (NAME:INDEX=VALUE with an index), in the\n"
     "terminal's encoding; a variable the installation has no value for prints\n"
@@ -252,6 +253,22 @@ const char kPasswdHelp[] =
     "characters in it are shown escaped (\\x1b) and the exit status is then 1,\n"
     "as it is for a list of more than 4096 lines (the rest are not read).\n";
 
+const char kCopyDbHelp[] =
+    "Usage: kvarnctl copy-db --from URL --to URL\n"
+    "\n"
+    "Copies a site database's installations, archive records, live readings and\n"
+    "events into another database (SQLite to PostgreSQL, or back), in batches\n"
+    "of one transaction each, without asking any installation again. A copy\n"
+    "that was stopped is run again and goes on: records already there are\n"
+    "left as they are, readings and events are copied after the newest one\n"
+    "there. The collector, pointed at the new database, then fetches only the\n"
+    "records after the newest copied. An installation whose serial number\n"
+    "differs from the one stored under its name in the target is refused.\n"
+    "  --from URL   the database read (an existing one; read only)\n"
+    "  --to URL     the database written (made when missing)\n"
+    "Exit status: 0 everything copied, 2 a database that cannot be opened,\n"
+    "read or written (what was copied before stays).\n";
+
 const char kExportHelp[] =
     "Usage: kvarnctl export --db URL --installation NAME [--since TIME]\n"
     "                       [--until TIME] -o FILE.daf|FILE.csv|-\n"
@@ -311,6 +328,7 @@ QString CliHelpText(TCliCommand command)
     case TCliCommand::Report: text = kReportHelp; break;
     case TCliCommand::Export: text = kExportHelp; break;
     case TCliCommand::Peaks: text = kPeaksHelp; break;
+    case TCliCommand::CopyDb: text = kCopyDbHelp; break;
     case TCliCommand::None:
     case TCliCommand::Help: break;
     }

@@ -7,6 +7,7 @@
 #include "cli/archiveappend.h"
 #include "cli/cliconsole.h"
 #include "cli/clicsv.h"
+#include "cli/clicopydb.h"
 #include "cli/cliexport.h"
 #include "cli/clispectrum.h"
 #include "instrument/archivesearch.h"
@@ -136,6 +137,7 @@ int TKvarnCtl::runCommand()
     case TCliCommand::Passwd: return cmdPasswd();
     case TCliCommand::Report: return cmdReport();
     case TCliCommand::Export: return RunCliExport(console_, request_);
+    case TCliCommand::CopyDb: return RunCliCopyDb(console_, request_);
     case TCliCommand::Peaks: return CliPeaks(console_, request_);
     case TCliCommand::None:
     case TCliCommand::Help: break;

@@ -94,6 +94,10 @@ QByteArray TCollectMetrics::Text() const
            [&](const QString &, const TInstallationStatus &s) -> std::optional<double> {
                return s.LinkUp ? 1.0 : 0.0;
            });
+    family("kvarn_stale", "gauge", "1 while the installation has given no reading for its StaleSeconds.",
+           [&](const QString &, const TInstallationStatus &s) -> std::optional<double> { return s.Stale ? 1.0 : 0.0; });
+    family("kvarn_stuck", "gauge", "1 while the installation's ACTIVITY has stayed the same for its StuckReadings.",
+           [&](const QString &, const TInstallationStatus &s) -> std::optional<double> { return s.Stuck ? 1.0 : 0.0; });
     family("kvarn_last_reading_timestamp_seconds", "gauge", "When the last live reading was taken (Unix time).",
            [&](const QString &, const TInstallationStatus &s) -> std::optional<double> {
                const TStoreReading *r = reading(s);

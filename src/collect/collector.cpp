@@ -5,10 +5,13 @@
 #include "collect/eurdepsite.h"
 #include "collect/eurdepwriter.h"
 #include "collect/linepoller.h"
+#include "collect/mqttclient.h"
+#include "collect/mqttpublisher.h"
 #include "collect/storewriter.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
 #include <csignal>
@@ -49,6 +52,8 @@ TCollector::~TCollector()
         for (TLinePoller *poller : pollers_)
             QMetaObject::invokeMethod(poller, &TLinePoller::Wake, Qt::QueuedConnection);
     }
+    if (mqttClient_)
+        mqttClient_->Stop();
     for (QThread *thread : lineThreads_) {
         thread->quit();
         thread->wait();
@@ -138,6 +143,22 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
     }
 
     connect(writer_.get(), &TStoreWriter::RecordsStored, metrics_, &TCollectMetrics::SetRecordsStored);
+    if (config_.Mqtt) {
+        // The broker's messages come in the client's thread and are handled in this one.
+        mqtt_ = new TMqttPublisher(*config_.Mqtt, config_.Site, names, this);
+        QPointer<TMqttPublisher> publisher(mqtt_);
+        mqttClient_ = std::make_unique<TMqttClient>(
+            *config_.Mqtt, mqtt_->StatusTopic(), mqtt_->Subscriptions(),
+            [publisher](const QString &topic, const QByteArray &payload) {
+                QMetaObject::invokeMethod(publisher, [=]() {
+                    if (publisher)
+                        publisher->Received(topic, payload);
+                }, Qt::QueuedConnection);
+            },
+            CollectLog);
+        mqtt_->Start(mqttClient_.get());
+        mqttClient_->Start();
+    }
     connect(alarm_, &TAlarmCommand::BecameIdle, this, [this]() {
         if (running_ == 0 && !ended_)
             end();
@@ -156,6 +177,10 @@ int TCollector::Start(const std::optional<TMetricsAddress> &metrics)
         connect(writer_.get(), &TStoreWriter::WriteFailed, poller, &TLinePoller::WriteFailed);
         connect(poller, &TLinePoller::StatusChanged, metrics_, &TCollectMetrics::Update);
         connect(poller, &TLinePoller::Notice, alarm_, &TAlarmCommand::Notify);
+        if (mqtt_) {
+            connect(poller, &TLinePoller::StatusChanged, mqtt_, &TMqttPublisher::Update);
+            connect(poller, &TLinePoller::Recorded, mqtt_, &TMqttPublisher::Event);
+        }
         connect(poller, &TLinePoller::Finished, this, &TCollector::lineFinished);
         connect(thread, &QThread::started, poller, &TLinePoller::Run);
         pollers_ << poller;
@@ -202,6 +227,8 @@ void TCollector::end()
     ended_ = true;
     bool written = false;
     QMetaObject::invokeMethod(writer_.get(), [&]() { written = writer_->Flush(); }, Qt::BlockingQueuedConnection);
+    if (mqttClient_)
+        mqttClient_->Stop();
     int code = kCollectOk;
     if (once_)
         code = !written ? kCollectBad : anyFailed_ ? kCollectFailed : kCollectOk;

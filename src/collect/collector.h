@@ -22,6 +22,8 @@ class TAlarmCommand;
 class TCollectMetrics;
 class TEurdepWriter;
 class TLinePoller;
+class TMqttClient;
+class TMqttPublisher;
 class TStoreWriter;
 
 constexpr int kCollectOk = 0;
@@ -43,6 +45,8 @@ public:
 
     TCollectMetrics &Metrics() { return *metrics_; }
     quint16 MetricsPort() const { return metricsPort_; }
+    // The broker connection of an [mqtt] section, once started.
+    const TMqttClient *MqttClient() const { return mqttClient_.get(); }
 
 signals:
     void Finished(int exitCode);
@@ -66,6 +70,8 @@ private:
     QList<TLinePoller *> pollers_;
     TCollectMetrics *metrics_ = nullptr;
     TAlarmCommand *alarm_ = nullptr;
+    TMqttPublisher *mqtt_ = nullptr;
+    std::unique_ptr<TMqttClient> mqttClient_;
     quint16 metricsPort_ = 0;
     int running_ = 0;
     bool anyFailed_ = false;

@@ -13,16 +13,20 @@
 struct TInstallationStatus {
     QString Installation;
     bool LinkUp = false;
+    bool Stale = false;
+    bool Stuck = false;
+    std::optional<QByteArray> Serial; // SERIALN, once read
     std::optional<TStoreReading> Last; // the last whole live reading
     qint64 ExchangeFailures = 0;
     qint64 Polls = 0;
     qint64 MissedPolls = 0;
 };
 
-// A change that runs the alarm command.
+// An event as recorded (the ones EventRunsCommand names run the alarm command).
 struct TAlarmNotice {
     QString Installation;
     QString Event;
+    QString Detail;
     int Level = 0;
     QByteArray Activity; // code page 1251, as read
     QDateTime At;        // UTC

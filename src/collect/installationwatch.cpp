@@ -1,5 +1,6 @@
 #include "collect/installationwatch.h"
 
+#include "base/cp1251.h"
 #include "base/textutils.h"
 
 namespace {
@@ -35,10 +36,33 @@ std::optional<qint64> StatusBits(const std::optional<QByteArray> &status)
     return ok ? std::optional<qint64>(bits) : std::nullopt;
 }
 
+QStringList FaultNames(qint64 bits)
+{
+    QStringList names;
+    for (qint64 bit : TInstallationWatch::kFaultBits)
+        if (bits & bit)
+            names << faultName(bit);
+    return names;
+}
+
 bool EventRunsCommand(const QString &kind)
 {
-    return kind == QLatin1String("alarm") || kind == QLatin1String("fault") || kind == QLatin1String("link-lost") ||
-           kind == QLatin1String("link-restored");
+    static const QStringList kinds{"alarm", "fault", "link-lost", "link-restored", "stale", "stale-end", "stuck", "stuck-end"};
+    return kinds.contains(kind);
+}
+
+TInstallationWatch::TInstallationWatch(const QDateTime &start, int staleSeconds, int stuckReadings)
+    : lastReading_(start), staleSeconds_(staleSeconds), stuckReadings_(stuckReadings)
+{
+}
+
+QList<TStoreEvent> TInstallationWatch::NoReading(const QDateTime &now)
+{
+    const qint64 quiet = lastReading_.secsTo(now);
+    if (stale_ || quiet < staleSeconds_)
+        return {};
+    stale_ = true;
+    return {TStoreEvent{now, QStringLiteral("stale"), QStringLiteral("no answered reading for %1 s").arg(quiet)}};
 }
 
 QList<TStoreEvent> TInstallationWatch::LinkFailed(const QDateTime &at, const QString &why)
@@ -64,6 +88,31 @@ QList<TStoreEvent> TInstallationWatch::LinkAnswered(const QDateTime &at)
 QList<TStoreEvent> TInstallationWatch::Reading(const TStoreReading &reading)
 {
     QList<TStoreEvent> events;
+    if (stale_)
+        events << TStoreEvent{reading.At, QStringLiteral("stale-end"),
+                              QStringLiteral("a reading after %1 s").arg(lastReading_.secsTo(reading.At))};
+    stale_ = false;
+    lastReading_ = reading.At;
+    if (reading.Activity && reading.Activity == lastActivity_) {
+        ++same_;
+    } else {
+        if (stuck_)
+            events << TStoreEvent{reading.At, QStringLiteral("stuck-end"),
+                                  QStringLiteral("ACTIVITY %1 after %2 readings of %3")
+                                      .arg(FromCp1251(reading.Activity.value_or("@@")))
+                                      .arg(same_)
+                                      .arg(FromCp1251(lastActivity_.value_or("@@")))};
+        stuck_ = false;
+        same_ = reading.Activity ? 1 : 0;
+        lastActivity_ = reading.Activity;
+    }
+    if (!stuck_ && stuckReadings_ > 0 && same_ >= stuckReadings_) {
+        stuck_ = true;
+        events << TStoreEvent{reading.At, QStringLiteral("stuck"),
+                              QStringLiteral("ACTIVITY %1 in %2 readings in a row")
+                                  .arg(FromCp1251(*lastActivity_))
+                                  .arg(same_)};
+    }
     const int level = AlarmLevel(reading.Alarm1On, reading.Alarm2On);
     if (level_ ? *level_ != level : level > 0)
         events << TStoreEvent{reading.At, QStringLiteral("alarm"), QString::number(level)};

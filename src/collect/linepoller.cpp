@@ -65,6 +65,7 @@ TLinePoller::TLinePoller(QList<TSiteInstallation> installations, QHash<QString, 
         if (cursors.contains(site.Name))
             inst->Cursor = cursors.value(site.Name);
         inst->Status.Installation = site.Name;
+        inst->Watch = TInstallationWatch(QDateTime::currentDateTimeUtc(), site.StaleSeconds, site.StuckReadings);
         inst->Site = std::move(site);
         installations_ << inst;
     }
@@ -261,26 +262,43 @@ void TLinePoller::addEvents(Installation &inst, const QList<TStoreEvent> &events
     for (const TStoreEvent &event : events) {
         CollectLog(QStringLiteral("%1: %2 %3").arg(inst.Site.Name, event.Kind, event.Detail).trimmed());
         inst.Events << event;
+        const TAlarmNotice notice{inst.Site.Name, event.Kind, event.Detail, inst.Watch.Level(),
+                                  inst.Status.Last && inst.Status.Last->Activity ? *inst.Status.Last->Activity
+                                                                                 : QByteArray(),
+                                  event.At};
+        emit Recorded(notice);
         if (EventRunsCommand(event.Kind))
-            emit Notice(TAlarmNotice{inst.Site.Name, event.Kind, inst.Watch.Level(),
-                                     inst.Status.Last && inst.Status.Last->Activity ? *inst.Status.Last->Activity
-                                                                                    : QByteArray(),
-                                     event.At});
+            emit Notice(notice);
     }
 }
 
+// One live reading from one measurement. Each variable is its own
+// exchange, and a new measurement may come in between: ACTIVITY is read
+// before the flags and STATUS and again after them, and only when both
+// reads agree are the flags known to be of the activity stored (the second
+// read, so the flags always come before the activity they go with). When
+// they differ the reading is taken again, a few times at most; after that
+// the flags go with the activity read after them.
 void TLinePoller::poll(Installation &inst)
 {
-    TOPVarList list;
-    for (const char *name : {"ACTIVITY", "STATUS", "ALARM1ON", "ALARM2ON"})
-        list.Add(name);
     ++inst.Status.Polls;
-    if (!read(inst, list)) {
-        publish(inst);
-        return;
+    TOPVarList guard, list;
+    guard.Add("ACTIVITY");
+    for (const char *name : {"STATUS", "ALARM1ON", "ALARM2ON", "ACTIVITY"})
+        list.Add(name);
+    for (int attempt = 1;; ++attempt) {
+        if (!read(inst, guard) || !read(inst, list)) {
+            addEvents(inst, inst.Watch.NoReading(QDateTime::currentDateTimeUtc()));
+            publish(inst);
+            return;
+        }
+        if (guard.GetItem(0)->Value == list.GetItem(3)->Value || attempt == kReadingAttempts || stopping())
+            break;
+        if (verbose_)
+            CollectLog(QStringLiteral("%1: a new measurement came during the reading; read again").arg(inst.Site.Name));
     }
     auto value = [&](int i) { return valueOrNone(list.GetItem(i)->Value); };
-    TStoreReading reading{QDateTime::currentDateTimeUtc(), value(0), value(1), value(2), value(3)};
+    TStoreReading reading{QDateTime::currentDateTimeUtc(), value(3), value(0), value(1), value(2)};
     inst.Readings << reading;
     inst.Status.Last = reading;
     addEvents(inst, inst.Watch.Reading(reading));
@@ -290,6 +308,8 @@ void TLinePoller::poll(Installation &inst)
 void TLinePoller::publish(Installation &inst)
 {
     inst.Status.LinkUp = inst.Watch.LinkUp();
+    inst.Status.Stale = inst.Watch.Stale();
+    inst.Status.Stuck = inst.Watch.Stuck();
     emit StatusChanged(inst.Status);
 }
 
@@ -325,6 +345,10 @@ bool TLinePoller::fetchArchive(Installation &inst)
         addEvents(inst, inst.Watch.Clock(pc.toUTC(), *clock,
                                          QDateTime(pc.date(), pc.time(), Qt::UTC)));
     inst.Serial = identity.GetItem(1)->Value;
+    if (inst.Status.Serial != inst.Serial) {
+        inst.Status.Serial = inst.Serial;
+        publish(inst);
+    }
 
     if (stopping())
         return true;

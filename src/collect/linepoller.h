@@ -36,6 +36,8 @@ public:
     // batch of a running download waits.
     static constexpr int kBatchRecords = 200;
     static constexpr int kBatchMs = 2000;
+    // Readings taken at most when a new measurement keeps coming in between.
+    static constexpr int kReadingAttempts = 3;
 
     // cursors: the newest stored DATETIME of each installation (an empty text
     // when none is stored). stop is looked at between exchanges.
@@ -58,6 +60,8 @@ signals:
     void NeedCursor(const QString &installation);
     void StatusChanged(const TInstallationStatus &status);
     void Notice(const TAlarmNotice &notice);
+    // Every event recorded, in order.
+    void Recorded(const TAlarmNotice &event);
     // The installations whose exchanges did not all succeed.
     void Finished(const QStringList &failed);
 

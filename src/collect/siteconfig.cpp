@@ -10,10 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostInfo>
 #include <QProcess>
 #include <QSet>
 #include <QSysInfo>
 #include <QStringDecoder>
+#include <QUrl>
 
 namespace {
 
@@ -101,8 +103,97 @@ void setLineKey(TComSettings &s, int key, const QString &value)
     }
 }
 
+// A whole number in range, or the fault why.
+int numberIn(const QString &text, int low, int high, const QString &why)
+{
+    const std::optional<int> v = wholeNumber(text, low, high);
+    if (!v)
+        throw Fail{why};
+    return *v;
+}
+
+// A topic prefix or level path of the operator's: no wildcards, no empty level.
+QString topicPath(const QString &value, const char *key)
+{
+    QString path = value;
+    while (path.endsWith(u'/'))
+        path.chop(1);
+    if (path.isEmpty() || path.contains(u'+') || path.contains(u'#') || path.contains(QChar(0)) ||
+        path.split(u'/').contains(QString()))
+        throw Fail{QStringLiteral("%1 takes a topic without + or # and without empty levels").arg(QLatin1String(key))};
+    return path;
+}
+
+QString readableFile(const QString &value, const QString &folder, const char *key)
+{
+    const QString path = QDir(folder).absoluteFilePath(value);
+    if (value.isEmpty() || !QFileInfo(path).isFile() || !QFileInfo(path).isReadable())
+        throw Fail{QStringLiteral("%1: %2 cannot be read").arg(QLatin1String(key), path)};
+    return path;
+}
+
+void setMqttKey(TMqttSettings &m, const QString &key, const QString &value, const QString &folder)
+{
+    if (key == QLatin1String("Broker")) {
+        const QUrl url(value, QUrl::StrictMode);
+        const QString scheme = url.scheme();
+        if (!url.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts")) ||
+            url.host().isEmpty() || !url.userInfo().isEmpty() || !(url.path().isEmpty() || url.path() == QLatin1String("/")) ||
+            url.hasQuery() || url.hasFragment() || url.port() == 0)
+            throw Fail{QStringLiteral("Broker takes mqtt://HOST[:PORT] or mqtts://HOST[:PORT]")};
+        m.Tls = scheme == QLatin1String("mqtts");
+        m.Host = url.host();
+        m.Port = quint16(url.port(m.Tls ? 8883 : 1883));
+    } else if (key == QLatin1String("CAFile")) {
+        m.CaFile = readableFile(value, folder, "CAFile");
+    } else if (key == QLatin1String("CertFile")) {
+        m.CertFile = readableFile(value, folder, "CertFile");
+    } else if (key == QLatin1String("KeyFile")) {
+        m.KeyFile = readableFile(value, folder, "KeyFile");
+    } else if (key == QLatin1String("User")) {
+        m.User = value;
+    } else if (key == QLatin1String("Password")) {
+        m.Password = value;
+    } else if (key == QLatin1String("ClientId")) {
+        if (value.isEmpty() || value.toUtf8().size() > 65535)
+            throw Fail{QStringLiteral("ClientId takes a name")};
+        m.ClientId = value;
+    } else if (key == QLatin1String("Topic")) {
+        m.Topic = topicPath(value, "Topic");
+    } else if (key == QLatin1String("QoS")) {
+        m.Qos = numberIn(value, 0, 1, QStringLiteral("QoS takes 0 or 1"));
+    } else if (key == QLatin1String("Discovery")) {
+        m.Discovery = value == QLatin1String("off") ? QString() : topicPath(value, "Discovery");
+    } else {
+        throw Fail{QStringLiteral("unknown key %1 in [mqtt] (Broker, CAFile, CertFile, KeyFile, User, Password, "
+                                  "ClientId, Topic, QoS, Discovery)")
+                       .arg(key)};
+    }
+}
+
+// StaleSeconds and StuckReadings, of an installation or of [collect] for all.
+struct Watching {
+    std::optional<int> StaleSeconds;
+    int StaleLine = 0;
+    std::optional<int> StuckReadings;
+};
+
+bool setWatchKey(Watching &w, const QString &key, const QString &value, int line)
+{
+    if (key == QLatin1String("StaleSeconds")) {
+        w.StaleSeconds = numberIn(value, 1, 7 * 86400, QStringLiteral("StaleSeconds takes whole seconds from 1 to 604800"));
+        w.StaleLine = line;
+    } else if (key == QLatin1String("StuckReadings")) {
+        w.StuckReadings =
+            numberIn(value, 0, 1000000, QStringLiteral("StuckReadings takes a count of readings from 0 (off) to 1000000"));
+    } else {
+        return false;
+    }
+    return true;
+}
+
 struct Section {
-    enum Kind { None, Collect, Installation } Kind = None;
+    enum Kind { None, Collect, Installation, Mqtt } Kind = None;
     int Line = 0;
     QSet<QString> Keys;
     bool LineKeys = false;
@@ -110,6 +201,12 @@ struct Section {
 };
 
 } // namespace
+
+QString TMqttSettings::Display() const
+{
+    const QString host = Host.contains(u':') ? u'[' + Host + u']' : Host;
+    return QStringLiteral("%1://%2:%3").arg(Tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), host).arg(Port);
+}
 
 std::optional<TMetricsAddress> TMetricsAddress::Parse(const QString &text)
 {
@@ -132,6 +229,15 @@ std::optional<TMetricsAddress> TMetricsAddress::Parse(const QString &text)
         return std::nullopt;
     address.Port = quint16(*number);
     return address;
+}
+
+QString TopicLevel(const QString &name)
+{
+    QString level = name;
+    for (QChar &c : level)
+        if (c == u'/' || c == u'+' || c == u'#' || c.category() == QChar::Other_Control)
+            c = u'_';
+    return level.isEmpty() ? QStringLiteral("_") : level;
 }
 
 QString AbsoluteStoreUrl(const QString &url, const QString &folder)
@@ -166,6 +272,10 @@ std::optional<TSiteConfig> TSiteConfig::Load(const QString &path, QString *error
         config->Warnings << QStringLiteral("%1 holds a database password and other users can read it "
                                            "(chmod 600 %1, or use PostgreSQL's ~/.pgpass)")
                                 .arg(path);
+    if (othersRead && config->Mqtt && !config->Mqtt->Password.isEmpty())
+        config->Warnings << QStringLiteral("%1 holds the MQTT broker's password and other users can read it "
+                                           "(chmod 600 %1)")
+                                .arg(path);
     return config;
 }
 
@@ -179,6 +289,8 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
     Section section;
     QSet<QString> names;
     bool collectSeen = false;
+    Watching site;
+    QList<Watching> watching;
     try {
         QStringDecoder decode(QStringDecoder::Utf8);
         const QString all = decode(text);
@@ -206,6 +318,12 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                         throw Fail{QStringLiteral("a second [collect] section")};
                     collectSeen = true;
                     section.Kind = Section::Collect;
+                } else if (head == QLatin1String("mqtt")) {
+                    if (config.Mqtt)
+                        throw Fail{QStringLiteral("a second [mqtt] section")};
+                    config.Mqtt = TMqttSettings();
+                    config.Mqtt->Discovery = QStringLiteral("homeassistant");
+                    section.Kind = Section::Mqtt;
                 } else if (head.startsWith(QLatin1String("installation "))) {
                     const QString name = head.mid(13).trimmed();
                     if (name.isEmpty())
@@ -220,8 +338,9 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                     inst.Settings.SetFallbackDefaults();
                     inst.Columns = parseColumns(QString::fromLatin1(archiveNames().join(',')));
                     config.Installations << inst;
+                    watching << Watching();
                 } else {
-                    throw Fail{QStringLiteral("unknown section [%1] (only [collect] and [installation NAME])").arg(head)};
+                    throw Fail{QStringLiteral("unknown section [%1] (only [collect], [mqtt] and [installation NAME])").arg(head)};
                 }
                 continue;
             }
@@ -258,9 +377,18 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
                 } else if (const std::optional<QString> why = EurdepCollectKey(config, key, value)) {
                     if (!why->isEmpty())
                         throw Fail{*why};
+                } else if (key == QLatin1String("Site")) {
+                    if (value.isEmpty())
+                        throw Fail{QStringLiteral("Site takes a name")};
+                    config.Site = value;
+                } else if (setWatchKey(site, key, value, lineNumber)) {
                 } else {
-                    throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm, Collector)").arg(key)};
+                    throw Fail{QStringLiteral("unknown key %1 in [collect] (Database, Metrics, OnAlarm, Collector, Site, StaleSeconds, StuckReadings)").arg(key)};
                 }
+                continue;
+            }
+            if (section.Kind == Section::Mqtt) {
+                setMqttKey(*config.Mqtt, key, value, folder);
                 continue;
             }
 
@@ -300,8 +428,40 @@ std::optional<TSiteConfig> TSiteConfig::Parse(const QByteArray &text, const QStr
             } else if (const std::optional<QString> why = EurdepInstallationKey(inst, key, value)) {
                 if (!why->isEmpty())
                     throw Fail{*why};
+            } else if (setWatchKey(watching.last(), key, value, lineNumber)) {
             } else {
                 throw Fail{QStringLiteral("unknown key %1 in an installation section").arg(key)};
+            }
+        }
+        lineNumber = 0;
+        if (config.Site.isEmpty())
+            config.Site = QHostInfo::localHostName();
+        if (config.Mqtt) {
+            TMqttSettings &m = *config.Mqtt;
+            if (m.Host.isEmpty())
+                throw Fail{QStringLiteral("the [mqtt] section names no Broker")};
+            if (m.CertFile.isEmpty() != m.KeyFile.isEmpty())
+                throw Fail{QStringLiteral("[mqtt] takes CertFile and KeyFile together")};
+            if (!m.Tls && !(m.CaFile.isEmpty() && m.CertFile.isEmpty()))
+                throw Fail{QStringLiteral("[mqtt] CAFile, CertFile and KeyFile are for an mqtts:// Broker")};
+            if (m.ClientId.isEmpty())
+                m.ClientId = QStringLiteral("kvarn-collect-") + QHostInfo::localHostName();
+            if (m.Topic.isEmpty())
+                m.Topic = QStringLiteral("kvarn/") + TopicLevel(config.Site);
+        }
+        // An installation's own StaleSeconds and StuckReadings, or those of
+        // [collect]; stale at least two polls, by default three but 30 s.
+        for (int i = 0; i < config.Installations.size(); ++i) {
+            TSiteInstallation &inst = config.Installations[i];
+            const Watching &own = watching[i];
+            const Watching &from = own.StaleSeconds ? own : site;
+            inst.StuckReadings = own.StuckReadings.value_or(site.StuckReadings.value_or(0));
+            inst.StaleSeconds = from.StaleSeconds.value_or(std::max(3 * inst.PollSeconds, 30));
+            if (from.StaleSeconds && *from.StaleSeconds < 2 * inst.PollSeconds) {
+                lineNumber = from.StaleLine;
+                throw Fail{QStringLiteral("StaleSeconds of \"%1\" is shorter than two polls (%2 s)")
+                               .arg(inst.Name)
+                               .arg(2 * inst.PollSeconds)};
             }
         }
         lineNumber = 0;

@@ -6,6 +6,13 @@
 //   Metrics=127.0.0.1:9410
 //   OnAlarm=/usr/local/bin/radon-alarm --quiet
 //   Collector=plant-pc-2               default the host name
+//   Site=plant-2                       the site's name (default the host name)
+//   StaleSeconds=60  StuckReadings=360 for every installation, unless it says
+//
+//   [mqtt]
+//   Broker=mqtts://broker.example.org  mqtt://HOST[:PORT] or mqtts://HOST[:PORT]
+//   CAFile=/etc/ssl/site-ca.pem  CertFile=…  KeyFile=…  User=kvarn  Password=…
+//   ClientId=…  Topic=kvarn/plant-2  QoS=1  Discovery=homeassistant (or off)
 //
 //   [installation hall-1]
 //   PortNumber=/dev/ttyUSB0            the nine keys of "commport.cfg" (or
@@ -41,9 +48,28 @@ struct TSiteInstallation {
     int ArchiveSeconds = 600;
     QList<QByteArray> Columns; // stored archive variables, upper case, without DATETIME
     std::optional<QDateTime> Since; // wall clock as UTC, as the installation's times read back
+    // No answered reading for this long is "stale"; the same ACTIVITY text
+    // in this many readings in a row is "stuck" (0: never).
+    int StaleSeconds = 30;
+    int StuckReadings = 0;
     // EURDEP: where it stands, what it measures, and the zone of its clock.
     TEurdepLocality Locality;
     QTimeZone TimeZone = QTimeZone::systemTimeZone();
+};
+
+// The MQTT broker the live state goes to.
+struct TMqttSettings {
+    QString Host;
+    quint16 Port = 1883;
+    bool Tls = false;
+    QString CaFile; // empty with TLS: the system's certificates
+    QString CertFile, KeyFile;
+    QString User, Password;
+    QString ClientId;  // default kvarn-collect-HOSTNAME
+    QString Topic;     // the prefix, default kvarn/SITE
+    int Qos = 1;
+    QString Discovery; // Home Assistant's discovery prefix; empty: none
+    QString Display() const; // mqtt://HOST:PORT, for messages
 };
 
 struct TMetricsAddress {
@@ -59,6 +85,8 @@ struct TSiteConfig {
     std::optional<TMetricsAddress> Metrics;
     QStringList OnAlarm; // program and arguments; empty when none
     QString Collector;   // this collector's name on its readings (Collector=, default the host name)
+    QString Site;        // the site's name: [collect] Site=, default the host name
+    std::optional<TMqttSettings> Mqtt;
     QList<TSiteInstallation> Installations;
     // EURDEP files (eurdepsite.h): the sender, the country, the folder a
     // transfer job picks them up from (empty: none written), the period.
@@ -76,6 +104,10 @@ struct TSiteConfig {
     // The installations grouped by line (one port), in file order.
     QList<QList<int>> Lines() const;
 };
+
+// A name as one level of an MQTT topic: '/', '+', '#' and control
+// characters become '_'.
+QString TopicLevel(const QString &name);
 
 // "sqlite:relative" made absolute against folder; other URLs as they are.
 QString AbsoluteStoreUrl(const QString &url, const QString &folder);

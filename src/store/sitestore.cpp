@@ -1020,3 +1020,79 @@ std::optional<QList<TStoreEvent>> TSiteStore::Events(const QString &installation
         events << TStoreEvent{UtcBack(query.value(0)), query.value(1).toString(), query.value(2).toString()};
     return events;
 }
+
+// --- copying a site ------------------------------------------------------------------
+
+namespace {
+// The rows of one installation's readings or events after a time, oldest first.
+QString AfterQuery(const QString &columns, const QString &table, bool after)
+{
+    return QStringLiteral("SELECT %1 FROM %2 WHERE installation_id = ? %3 ORDER BY at")
+        .arg(columns, table, after ? QStringLiteral("AND at > ?") : QString());
+}
+} // namespace
+
+bool TSiteStore::ReadingsAfter(const QString &installation, const QDateTime &after, const ReadingSink &row)
+{
+    const std::optional<qint64> id = installationId(installation, false);
+    if (!id)
+        return false;
+    if (*id < 0)
+        return true;
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    query.setForwardOnly(true);
+    query.prepare(AfterQuery(QStringLiteral("at, activity, status, alarm1on, alarm2on, %1")
+                                 .arg(version_ >= 2 ? QStringLiteral("collector") : QStringLiteral("NULL")),
+                             QStringLiteral("readings"), after.isValid()));
+    query.addBindValue(*id);
+    if (after.isValid())
+        query.addBindValue(UtcText(after));
+    if (!query.exec())
+        return fail(QueryError(query));
+    while (query.next()) {
+        const TStoreReading reading{UtcBack(query.value(0)), TextBack(query.value(1)), TextBack(query.value(2)),
+                                    TextBack(query.value(3)), TextBack(query.value(4))};
+        if (!row(reading, query.value(5).toString()))
+            return true;
+    }
+    return !query.lastError().isValid() || fail(QueryError(query));
+}
+
+bool TSiteStore::EventsAfter(const QString &installation, const QDateTime &after, const EventSink &row)
+{
+    const std::optional<qint64> id = installationId(installation, false);
+    if (!id)
+        return false;
+    if (*id < 0)
+        return true;
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    query.setForwardOnly(true);
+    query.prepare(AfterQuery(QStringLiteral("at, kind, detail"), QStringLiteral("events"), after.isValid()));
+    query.addBindValue(*id);
+    if (after.isValid())
+        query.addBindValue(UtcText(after));
+    if (!query.exec())
+        return fail(QueryError(query));
+    while (query.next())
+        if (!row(TStoreEvent{UtcBack(query.value(0)), query.value(1).toString(), query.value(2).toString()}))
+            return true;
+    return !query.lastError().isValid() || fail(QueryError(query));
+}
+
+std::optional<QDateTime> TSiteStore::NewestAt(const QString &installation, bool events)
+{
+    const std::optional<qint64> id = installationId(installation, false);
+    if (!id)
+        return std::nullopt;
+    if (*id < 0)
+        return QDateTime();
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    query.prepare(QStringLiteral("SELECT at FROM %1 WHERE installation_id = ? ORDER BY at DESC LIMIT 1")
+                      .arg(events ? QStringLiteral("events") : QStringLiteral("readings")));
+    query.addBindValue(*id);
+    if (!query.exec()) {
+        fail(QueryError(query));
+        return std::nullopt;
+    }
+    return query.next() ? UtcBack(query.value(0)) : QDateTime();
+}

@@ -156,6 +156,17 @@ public:
     bool Records(const QString &installation, std::optional<QDateTime> since, std::optional<QDateTime> until,
                  QList<QByteArray> *columns, const RowSink &row);
 
+    // An installation's readings (with the collector's name) or events after
+    // a time (UTC; an invalid time: all), oldest first, row by row; a row
+    // returning false stops the walk (not an error). For copying a site.
+    using ReadingSink = std::function<bool(const TStoreReading &reading, const QString &collector)>;
+    bool ReadingsAfter(const QString &installation, const QDateTime &after, const ReadingSink &row);
+    using EventSink = std::function<bool(const TStoreEvent &event)>;
+    bool EventsAfter(const QString &installation, const QDateTime &after, const EventSink &row);
+    // The time of the installation's newest reading (or event); an invalid
+    // time when there is none, an empty optional on a database error.
+    std::optional<QDateTime> NewestAt(const QString &installation, bool events);
+
     // Every installation's state (only those named, when any are), by name.
     std::optional<QList<TStoreInstallationState>> SiteState(const QStringList &only = {});
     // An installation's events, newest first, of the kinds given (all when

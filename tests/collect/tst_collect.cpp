@@ -3,18 +3,22 @@
 // of the test's own. What the database holds is compared with what each
 // installation answered (the emulator's log of its replies).
 
+#include "base/installationtime.h"
+#include "cli/clicopydb.h"
 #include "collect/collector.h"
 #include "collect/siteconfig.h"
 #include "collect/storewriter.h"
 #include "protocol/frame.h"
 #include "serial/comproperties.h"
 #include "store/sitestore.h"
+#include "support/mqttbroker.h"
 #include "support/pgserver.h"
 #include "support/simprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QMap>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -178,6 +182,23 @@ bool sameArchive(TSiteStore &store, const QString &name, const QMap<int, Values>
     return true;
 }
 
+// kvarn-collect running as a service on a site file; killed when the test ends.
+class Service {
+public:
+    explicit Service(const QString &config) { P.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", config}); }
+    ~Service()
+    {
+        P.kill();
+        P.waitForFinished();
+    }
+    // Standard error so far.
+    const QString &Log() { return err_ += QString::fromLocal8Bit(P.readAllStandardError()); }
+    QProcess P;
+
+private:
+    QString err_;
+};
+
 int freePort()
 {
     QTcpServer server;
@@ -206,9 +227,12 @@ private slots:
     void serviceAlarmsMetricsAndStop_data() { backends(); }
     void serviceAlarmsMetricsAndStop();
     void writerKeepsNewestReadingsWhileAway();
+    void liveState();
+    void mqttWrongPassword();
     void multiDropLinesAndDeviceServers();
     void siteLargerThanTheProcess();
     void collectorsShareOneDatabase();
+    void siteCopiedToPostgres();
 
 private:
     void backends()
@@ -235,7 +259,8 @@ void TestCollect::siteFile_data()
     QTest::addColumn<QString>("error"); // empty: the file is good
 
     const QByteArray hall = "[installation hall]\nPortNumber=/dev/ttyUSB0\n";
-    QTest::newRow("good") << QByteArray("; a comment\n[collect]\nMetrics=127.0.0.1:9410\nOnAlarm=/bin/notify \"a b\" c\n" + hall +
+    QTest::newRow("good") << QByteArray("; a comment\n[collect]\nMetrics=127.0.0.1:9410\nOnAlarm=/bin/notify \"a b\" c\n"
+                                        "Site=plant/2\nStuckReadings=360\n[mqtt]\nBroker=mqtt://[::1]:1884\nDiscovery=off\n" + hall +
                                         "Device=2\nPollSeconds=1\nArchiveSeconds=60\nVariables=datetime,Activity,STATUS\n"
                                         "Since=2026-12-01 06:00\n[installation Зал 2]\nPortNumber=/dev/ttyUSB0\n")
                           << QString();
@@ -258,6 +283,15 @@ void TestCollect::siteFile_data()
     QTest::newRow("bad metrics") << QByteArray("[collect]\nMetrics=127.0.0.1\n" + hall) << QStringLiteral("site.conf:2: Metrics takes");
     QTest::newRow("key outside") << QByteArray("Device=1\n" + hall) << QStringLiteral("site.conf:1: Device before any section");
     QTest::newRow("no installation") << QByteArray("[collect]\n") << QStringLiteral("site.conf: no [installation NAME]");
+    QTest::newRow("bad broker") << QByteArray("[mqtt]\nBroker=http://h\n" + hall) << QStringLiteral("site.conf:2: Broker takes");
+    QTest::newRow("bad QoS") << QByteArray("[mqtt]\nBroker=mqtt://h\nQoS=2\n" + hall) << QStringLiteral("site.conf:3: QoS takes 0 or 1");
+    QTest::newRow("wildcard topic") << QByteArray("[mqtt]\nBroker=mqtt://h\nTopic=a/#\n" + hall) << QStringLiteral("site.conf:3: Topic takes");
+    QTest::newRow("TLS files on mqtt://") << QByteArray("[mqtt]\nBroker=mqtt://h\nCAFile=/etc/hostname\n" + hall)
+                                         << QStringLiteral("site.conf: [mqtt] CAFile");
+    QTest::newRow("no broker") << QByteArray("[mqtt]\nQoS=0\n" + hall) << QStringLiteral("site.conf: the [mqtt] section names no Broker");
+    QTest::newRow("stale under two polls") << QByteArray("[collect]\nStaleSeconds=15\n" + hall + "PollSeconds=10\n")
+                                           << QStringLiteral("site.conf:2: StaleSeconds of \"hall\" is shorter than two polls");
+    QTest::newRow("bad stuck") << QByteArray(hall + "StuckReadings=-1\n") << QStringLiteral("site.conf:3: StuckReadings takes");
     QTest::newRow("not UTF-8") << QByteArray(hall + "; \xcf\xf0\xe8\n") << QStringLiteral("site.conf: the file is not UTF-8");
 }
 
@@ -286,6 +320,13 @@ void TestCollect::siteFile()
     QCOMPARE(second.Name, QStringLiteral("Зал 2"));
     QCOMPARE(second.Columns, kAllColumns);
     QCOMPARE(config->Lines(), (QList<QList<int>>{{0, 1}}));
+    QCOMPARE(hall.StaleSeconds, 30);
+    QCOMPARE(second.StuckReadings, 360);
+    QCOMPARE(config->Mqtt->Host, QStringLiteral("::1"));
+    QCOMPARE(int(config->Mqtt->Port), 1884);
+    QCOMPARE(config->Mqtt->Topic, QStringLiteral("kvarn/plant_2"));
+    QVERIFY(config->Mqtt->Discovery.isEmpty());
+    QVERIFY(config->Mqtt->ClientId.startsWith("kvarn-collect-"));
 }
 
 // The example the package installs is a good site file.
@@ -462,15 +503,10 @@ void TestCollect::serviceAlarmsMetricsAndStop()
                                        " \"" + out.toUtf8() + "\"\n" + section("e", e.LinkPath(), "PollSeconds=1") +
                                        section("f", f.LinkPath(), "PollSeconds=3600") +
                                        section("g", g.LinkPath(), "PollSeconds=1"));
-    QProcess p;
-    p.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", config});
+    Service service(config);
+    QProcess &p = service.P;
     QVERIFY(p.waitForStarted());
-    const std::unique_ptr<QProcess, void (*)(QProcess *)> ender(&p, [](QProcess *q) {
-        q->kill();
-        q->waitForFinished();
-    });
-    QString err;
-    auto log = [&]() { return err += QString::fromLocal8Bit(p.readAllStandardError()); };
+    auto log = [&]() { return service.Log(); };
     auto alarmLines = [&]() {
         QFile file(out);
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
@@ -523,8 +559,8 @@ void TestCollect::serviceAlarmsMetricsAndStop()
         down = QDateTime::currentDateTimeUtc();
         QVERIFY2(pg_.Stop(), qPrintable(pg_.ErrorText()));
         QTRY_VERIFY_WITH_TIMEOUT(log().contains("cannot be reached"), 30000);
-        const qsizetype asked = e.RequestLines().count("ACTIVITY=??;");
-        QTRY_VERIFY_WITH_TIMEOUT(e.RequestLines().count("ACTIVITY=??;") >= asked + 3, 30000);
+        const qsizetype asked = e.RequestLines().count("STATUS=??;"); // once a reading
+        QTRY_VERIFY_WITH_TIMEOUT(e.RequestLines().count("STATUS=??;") >= asked + 3, 30000);
         up = QDateTime::currentDateTimeUtc();
         QVERIFY2(pg_.Start(), qPrintable(pg_.ErrorText()));
         QTRY_VERIFY_WITH_TIMEOUT(log().contains("answers again"), 30000);
@@ -556,7 +592,7 @@ void TestCollect::serviceAlarmsMetricsAndStop()
             q.addBindValue(down);
             q.addBindValue(up);
             QVERIFY(q.exec() && q.next());
-            QVERIFY2(q.value(0).toInt() >= 3, qPrintable(err));
+            QVERIFY2(q.value(0).toInt() >= 3, qPrintable(log()));
         }
         db.close();
     }
@@ -612,6 +648,239 @@ void TestCollect::writerKeepsNewestReadingsWhileAway()
     db.close();
 }
 
+// A time as SQLite holds it ("2026-12-07 10:00:00.123Z").
+QDateTime storedTime(const QVariant &text)
+{
+    return QDateTime::fromString(text.toString().replace(u' ', u'T'), Qt::ISODateWithMs).toUTC();
+}
+
+// The readings stored for one installation: activity, alarm1on, alarm2on.
+QList<QStringList> storedReadings(const Site &site, const QString &name)
+{
+    QList<QStringList> rows;
+    {
+        QSqlDatabase db = site.Sql(QStringLiteral("readings"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("SELECT r.activity, r.alarm1on, r.alarm2on, r.status FROM readings r JOIN installations i "
+                                     "ON i.id = r.installation_id WHERE i.name = ? ORDER BY r.at"));
+            q.addBindValue(name);
+            q.exec();
+            while (q.next())
+                rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()};
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("readings"));
+    return rows;
+}
+
+// The service's live state, in the database and over MQTT:
+// - "pairs" gives the flags of the measurement that the next read of ACTIVITY
+//   returns, as the installation does, with the activity crossing both
+//   thresholds from one read to the next: every stored reading and alarm
+//   event holds flags and activity of one measurement;
+// - "frozen" repeats its activity (stuck, then stuck-end), "quiet" stops
+//   answering for a while (stale, then stale-end), "alarmed" stands at alarm
+//   level 2 and is polled once, "flip" changes its alarm level all along;
+// - the broker goes away until flip has had events, and comes back empty:
+//   every retained state is published again, the events of the gap arrive in
+//   order and none is missed or repeated, no poll is missed;
+// - kill -9 of the collector leaves "offline" as its status.
+void TestCollect::liveState()
+{
+    Site site(nullptr, QString());
+    MqttBroker broker;
+    QVERIFY2(broker.Start(), qPrintable(broker.ErrorText()));
+    // A config left by an installation no longer in the site file.
+    const QString gone = "ha/sensor/kvarn_plant/gone_activity/config";
+    QCOMPARE(QProcess::execute("mosquitto_pub", {"-p", QString::number(broker.Port()), "-r", "-q", "1", "-t", gone, "-m", "{}"}), 0);
+    std::optional<MqttSubscriber> before(std::in_place, broker.Port(), QStringList{"kvarn/plant/#", "ha/#"}, "before");
+    QTRY_VERIFY_WITH_TIMEOUT(broker.Log().contains(" as before "), 10000);
+
+    SimProcess pairs, frozen, quiet, alarmed, flip;
+    QVERIFY2(pairs.Start({"--records", "1", "--set", "ALARM1=1000", "--set", "ALARM2=5000", "--activity",
+                          "100,7000,7000,7000,7000,100,100,100,100,2000,2000,2000,2000"}),
+             qPrintable(pairs.ErrorText()));
+    QVERIFY2(frozen.Start({"--records", "1", "--activity", "5,5,5,5,5,5,6"}), qPrintable(frozen.ErrorText()));
+    QVERIFY2(quiet.Start({"--records", "1", "--fault", "30-45:silent"}), qPrintable(quiet.ErrorText()));
+    QVERIFY2(alarmed.Start({"--records", "1", "--set", "ALARM2ON=1", "--set", "SERIALN=4711", "--set", "STATUS=80"}),
+             qPrintable(alarmed.ErrorText()));
+    // Two polls at 100, two at 2000, and so on: an alarm event every other second.
+    QStringList levels;
+    for (int i = 0; i < 200; ++i)
+        levels << (i % 8 < 4 ? "100" : "2000");
+    QVERIFY2(flip.Start({"--records", "1", "--set", "ALARM1=1000", "--activity", levels.join(',')}),
+             qPrintable(flip.ErrorText()));
+    const int metricsPort = freePort();
+    const QString config = site.Config(
+        "Site=plant\nStaleSeconds=2\nMetrics=" + QByteArray::number(metricsPort) + "\n[mqtt]\nBroker=" + broker.Url().toUtf8() +
+        "\nDiscovery=ha\nQoS=1\n" + section("pairs", pairs.LinkPath(), "PollSeconds=1") +
+        section("frozen", frozen.LinkPath(), "PollSeconds=1\nStuckReadings=3") + section("quiet", quiet.LinkPath(), "PollSeconds=1") +
+        section("alarmed", alarmed.LinkPath(), "PollSeconds=3600\nStaleSeconds=7200") + section("flip", flip.LinkPath(), "PollSeconds=1"));
+    Service service(config);
+    QProcess &p = service.P;
+    QVERIFY(p.waitForStarted());
+    auto log = [&]() { return service.Log(); };
+    auto kinds = [&](const QString &name, const QString &prefix) {
+        QStringList found;
+        for (const QStringList &event : site.Events())
+            if (event[0] == name && event[1].startsWith(prefix))
+                found << event[1];
+        return found;
+    };
+    auto progress = [&]() {
+        return QStringLiteral("%1 readings of pairs; frozen %2; quiet %3; flip %4")
+            .arg(storedReadings(site, "pairs").size())
+            .arg(kinds("frozen", "stuck").join(' '), kinds("quiet", "stale").join(' '), kinds("flip", "alarm").join(' '));
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(storedReadings(site, "pairs").size() >= 4 && kinds("frozen", "stuck").size() >= 2 &&
+                                  kinds("quiet", "stale").size() >= 2 && kinds("flip", "alarm").size() >= 2,
+                              qPrintable(progress() + log()), 60000);
+
+    QStringList seen;
+    for (const QStringList &r : storedReadings(site, "pairs")) {
+        const double a = r[0].toDouble();
+        QCOMPARE(r.mid(1, 2), (QStringList{a >= 1000 ? "1" : "0", a >= 5000 ? "1" : "0"}));
+        if (seen.isEmpty() || seen.last() != r[0])
+            seen << r[0];
+    }
+    QCOMPARE(seen, (QStringList{"7000", "100", "2000"}));
+    QCOMPARE(kinds("pairs", "alarm"), (QStringList{"alarm", "alarm", "alarm"}));
+    QStringList pairLevels;
+    for (const QStringList &event : site.Events())
+        if (event[0] == "pairs")
+            pairLevels << event[2];
+    QCOMPARE(pairLevels, (QStringList{"2", "0", "1"}));
+    QCOMPARE(kinds("frozen", "stuck").mid(0, 2), (QStringList{"stuck", "stuck-end"}));
+    QCOMPARE(kinds("quiet", "stale"), (QStringList{"stale", "stale-end"}));
+
+    // What a subscriber saw: the alarm within 2 s of its reading, the states
+    // as stored, the links' changes, the discovery configs.
+    auto last = [&](MqttSubscriber &sub, const QString &topic) {
+        const QList<MqttSubscriber::Message> all = sub.Messages(topic);
+        return all.isEmpty() ? MqttSubscriber::Message() : all.last();
+    };
+    auto events = [&](MqttSubscriber &sub, const QString &name) {
+        QStringList found;
+        for (const MqttSubscriber::Message &m : sub.Messages("kvarn/plant/" + name + "/event"))
+            found << m.Json().value("kind").toString() + ' ' + m.Json().value("at").toString() + ' ' + m.Json().value("detail").toString();
+        return found;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(last(*before, "kvarn/plant/alarmed/state").Json().value("serialn").toString(), QString("4711"), 10000);
+    const QJsonObject state = last(*before, "kvarn/plant/alarmed/state").Json();
+    const QStringList reading = storedReadings(site, "alarmed").value(0);
+    QCOMPARE(state.value("activity").toDouble(), reading.value(0).toDouble());
+    QCOMPARE(state.value("alarm").toInt(), 2);
+    QCOMPARE(state.value("status").toInt(), 80);
+    QCOMPARE(state.value("faults").toArray().size(), 2);
+    QCOMPARE(state.value("link").toString(), QString("up"));
+    QCOMPARE(state.value("unit").toString(), QString("Bq/m3"));
+    const MqttSubscriber::Message alarm = before->Messages("kvarn/plant/alarmed/event").value(0);
+    QCOMPARE(alarm.Json().value("kind").toString(), QString("alarm"));
+    QCOMPARE(alarm.Json().value("level").toInt(), 2);
+    {
+        QSqlDatabase db = site.Sql("alarmtime");
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("SELECT r.at FROM readings r JOIN installations i ON i.id = r.installation_id WHERE i.name = 'alarmed'") && q.next());
+        const qint64 late = storedTime(q.value(0)).msecsTo(alarm.At);
+        QVERIFY2(late >= -50 && late < 2000, qPrintable(QString::number(late)));
+    }
+    QSqlDatabase::removeDatabase("alarmtime");
+    QCOMPARE(last(*before, "kvarn/plant/pairs/state").Json().value("alarm").toInt(), 1);
+    QCOMPARE(events(*before, "frozen").mid(0, 2).replaceInStrings(QRegularExpression(" .*"), ""), (QStringList{"stuck", "stuck-end"}));
+    auto changes = [&](const QString &topic, const QString &key) {
+        QStringList values;
+        for (const MqttSubscriber::Message &m : before->Messages(topic)) {
+            const QString value = key.isEmpty() ? QString::fromUtf8(m.Payload) : m.Json().value(key).toString();
+            if (values.isEmpty() || values.last() != value)
+                values << value;
+        }
+        return values;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(changes("kvarn/plant/quiet/state", "link"), (QStringList{"up", "lost", "stale", "up"}), 5000);
+    QCOMPARE(changes("kvarn/plant/quiet/availability", QString()), (QStringList{"online", "offline", "online"}));
+    const QJsonObject discovery = last(*before, "ha/sensor/kvarn_plant/alarmed_activity/config").Json();
+    QCOMPARE(discovery.value("unit_of_measurement").toString(), QString("Bq/m³"));
+    QCOMPARE(discovery.value("state_class").toString(), QString("measurement"));
+    QCOMPARE(discovery.value("unique_id").toString(), QString("kvarn_plant_alarmed_activity"));
+    QCOMPARE(discovery.value("state_topic").toString(), QString("kvarn/plant/alarmed/state"));
+    QCOMPARE(discovery.value("device").toObject().value("model").toString(), QString("КВАРН-Т"));
+    QCOMPARE(discovery.value("device").toObject().value("serial_number").toString(), QString("4711"));
+    for (const char *other : {"ha/sensor/kvarn_plant/pairs_alarm/config", "ha/sensor/kvarn_plant/pairs_faults/config",
+                              "ha/binary_sensor/kvarn_plant/pairs_link/config"})
+        QVERIFY2(!last(*before, other).Json().value("unique_id").toString().isEmpty(), other);
+    QVERIFY(last(*before, gone).Payload.isEmpty());
+    const qsizetype configs = before->Messages("ha/sensor/kvarn_plant/flip_activity/config").size();
+    QCOMPARE(QProcess::execute("mosquitto_pub", {"-p", QString::number(broker.Port()), "-t", "ha/status", "-m", "online"}), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(before->Messages("ha/sensor/kvarn_plant/flip_activity/config").size(), configs + 1, 5000);
+
+    // The broker goes away just after an event of flip (the next is two
+    // polls away) until flip has had two more, and comes back without its
+    // retained messages.
+    const qsizetype flips = events(*before, "flip").size();
+    QTRY_VERIFY_WITH_TIMEOUT(events(*before, "flip").size() > flips, 10000);
+    broker.Stop();
+    const QStringList sawBefore = events(*before, "flip");
+    before.reset();
+    const qsizetype flipped = kinds("flip", "alarm").size();
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains("MQTT " + broker.Url()), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(kinds("flip", "alarm").size() >= flipped + 2, 30000);
+    QVERIFY2(broker.Start(), qPrintable(broker.ErrorText()));
+    MqttSubscriber after(broker.Port(), {"kvarn/plant/#"}, "after");
+    QTRY_VERIFY_WITH_TIMEOUT(broker.Log().contains(" as after "), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(log().count(QRegularExpression("MQTT \\S+: connected")), 2, 40000);
+    QTRY_VERIFY_WITH_TIMEOUT(!after.Messages("kvarn/plant/alarmed/state").isEmpty(), 10000);
+    QCOMPARE(after.Messages("kvarn/plant/alarmed/state").last().Json().value("alarm").toInt(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(events(after, "flip").size() >= 2, 10000);
+
+    QNetworkAccessManager net;
+    QNetworkReply *reply = net.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(metricsPort))));
+    QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 10000);
+    const QByteArray metrics = reply->readAll();
+    reply->deleteLater();
+    for (const char *line : {"kvarn_missed_polls_total{installation=\"flip\"} 0", "kvarn_stale{installation=\"quiet\"} 0",
+                             "kvarn_link_up{installation=\"flip\"} 1"})
+        QVERIFY2(metrics.contains(QByteArray(line) + '\n'), metrics.constData());
+
+    ::kill(pid_t(p.processId()), SIGKILL);
+    QVERIFY(p.waitForFinished());
+    QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(last(after, "kvarn/plant/status").Payload), QString("offline"), 10000);
+    QStringList stored;
+    {
+        QSqlDatabase db = site.Sql("flipevents");
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("SELECT e.kind, e.at, e.detail FROM events e JOIN installations i ON i.id = e.installation_id "
+                       "WHERE i.name = 'flip' ORDER BY e.at, e.kind"));
+        while (q.next())
+            stored << q.value(0).toString() + ' ' + storedTime(q.value(1)).toString(Qt::ISODate) + ' ' + q.value(2).toString();
+    }
+    QSqlDatabase::removeDatabase("flipevents");
+    const QStringList published = sawBefore + events(after, "flip");
+    QCOMPARE(published, stored.mid(0, published.size()));
+}
+
+// A broker that refuses the password: said once, and collecting goes on.
+void TestCollect::mqttWrongPassword()
+{
+    Site site(nullptr, QString());
+    MqttBroker broker;
+    QVERIFY2(broker.Start({{"kvarn", "right"}}), qPrintable(broker.ErrorText()));
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--records", "1"}), qPrintable(sim.ErrorText()));
+    const QString config = site.Config("[mqtt]\nBroker=" + broker.Url().toUtf8() + "\nUser=kvarn\nPassword=wrong\n" +
+                                       section("hall", sim.LinkPath(), "PollSeconds=1"));
+    Service service(config);
+    QVERIFY(service.P.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(storedReadings(site, "hall").size() >= 5, 30000);
+    ::kill(pid_t(service.P.processId()), SIGTERM);
+    QVERIFY(service.P.waitForFinished(20000));
+    QCOMPARE(service.P.exitCode(), 0);
+    QCOMPARE(service.Log().count("not authorised"), 1);
+    QVERIFY2(broker.Log().count("New connection from") >= 2, qPrintable(broker.Log()));
+}
+
 // Three stations and an absent one on one pseudo-terminal, two stations
 // behind one serial device server and one behind another, which is
 // restarted mid-run: every station's archive is stored once under its own
@@ -635,15 +904,10 @@ void TestCollect::multiDropLinesAndDeviceServers()
     sections += section("single", single.TcpAddress(), "PollSeconds=1\nArchiveSeconds=2");
     const QString config = site.Config(sections);
 
-    QProcess p;
-    p.start(qEnvironmentVariable("KVARN_COLLECT"), {"--config", config});
+    Service service(config);
+    QProcess &p = service.P;
     QVERIFY(p.waitForStarted());
-    const std::unique_ptr<QProcess, void (*)(QProcess *)> ender(&p, [](QProcess *q) {
-        q->kill();
-        q->waitForFinished();
-    });
-    QString err;
-    auto log = [&]() { return err += QString::fromLocal8Bit(p.readAllStandardError()); };
+    auto log = [&]() { return service.Log(); };
     auto stored = [&]() {
         std::unique_ptr<TSiteStore> store = site.Store();
         qint64 records = 0;
@@ -661,7 +925,7 @@ void TestCollect::multiDropLinesAndDeviceServers()
     ::kill(pid_t(p.processId()), SIGTERM);
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitCode(), 0);
-    log();
+    const QString err = log();
     QVERIFY2(!err.contains("m1: link-lost") && !err.contains("m5: link-lost") && !err.contains("t3: link-lost"),
              qPrintable(err));
 
@@ -839,6 +1103,84 @@ void TestCollect::collectorsShareOneDatabase()
     const QList<QStringList> events = site.Events();
     QVERIFY(std::any_of(events.begin(), events.end(),
                         [](const QStringList &e) { return e[0] == "a" && e[1] == "serial-mismatch"; }));
+}
+
+// A SQLite site copied into PostgreSQL by kvarnctl copy-db, killed once
+// midway and run again: every row there once, the running count right; the
+// collector on the new database then fetches only the newer records.
+void TestCollect::siteCopiedToPostgres()
+{
+    Site sqlite(nullptr, QString());
+    const QStringList options{"--set", "SERIALN=4242", "--set", "DATETIME=01/12/2026 12.00.00"};
+    SimProcess sim;
+    QVERIFY2(sim.Start(QStringList{"--records", "30"} + options), qPrintable(sim.ErrorText()));
+    QCOMPARE(collect({"--config", sqlite.Config(section("hall", sim.LinkPath())), "--once"}).Code, 0);
+    const int big = 60000;
+    {
+        std::unique_ptr<TSiteStore> store = sqlite.Store();
+        QVERIFY(store);
+        const QDateTime start(QDate(2025, 1, 1), QTime(0, 0), Qt::UTC);
+        for (int first = 0; first < big; first += 5000) {
+            TStoreBatch batch{"big", QByteArray("77"), {"ACTIVITY"}, {}, {}, {}};
+            for (int n = first; n < first + 5000; ++n)
+                batch.Records << TStoreRecord{InstallationTimeText(start.addSecs(n * 60LL)), {QByteArray::number(n)}};
+            QVERIFY2(store->Write(batch), qPrintable(store->LastError()));
+        }
+    }
+    Site pg(&pg_, QStringLiteral("copy%1").arg(++databases_));
+    auto copied = [&](const QString &name) {
+        std::unique_ptr<TSiteStore> store = pg.Store();
+        return store ? store->RecordCount(name).value_or(0) : 0;
+    };
+    const QStringList copy{"copy-db", "--from", sqlite.Url, "--to", pg.Url};
+    QProcess p;
+    p.start(qEnvironmentVariable("KVARN_CTL"), copy);
+    QVERIFY(p.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(copied("big") >= kCopyRows, 60000);
+    QCOMPARE(p.state(), QProcess::Running); // killed midway, not after the end
+    ::kill(pid_t(p.processId()), SIGKILL);
+    QVERIFY(p.waitForFinished());
+    QVERIFY(copied("big") < big);
+    p.start(qEnvironmentVariable("KVARN_CTL"), copy);
+    QVERIFY(p.waitForFinished(120000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+
+    std::unique_ptr<TSiteStore> store = pg.Store();
+    QVERIFY(store);
+    QCOMPARE(store->RecordCount("big"), std::optional<qint64>(big));
+    QCOMPARE(store->Records("big", std::nullopt, std::nullopt)->Values.size(), qsizetype(big));
+    QString why;
+    QVERIFY2(sameArchive(*store, "hall", answeredArchive(sim), 1, 30, kAllColumns, &why), qPrintable(why));
+    auto rows = [](const Site &site, const QString &table) {
+        int count = -1;
+        {
+            QSqlDatabase db = site.Sql("rows");
+            if (db.open()) {
+                QSqlQuery q(db);
+                if (q.exec(QStringLiteral("SELECT count(*) FROM %1").arg(table)) && q.next())
+                    count = q.value(0).toInt();
+            }
+        }
+        QSqlDatabase::removeDatabase("rows");
+        return count;
+    };
+    for (const QString &table : {"readings", "events"})
+        QCOMPARE(rows(pg, table), rows(sqlite, table));
+
+    // Five newer records on the installation (its clock five minutes on):
+    // only those are read in full.
+    SimProcess later;
+    QStringList moved = options;
+    moved[3] = "DATETIME=01/12/2026 12.05.00";
+    QVERIFY2(later.Start(QStringList{"--records", "35"} + moved), qPrintable(later.ErrorText()));
+    QCOMPARE(collect({"--config", pg.Config(section("hall", later.LinkPath())), "--once"}).Code, 0);
+    store = pg.Store();
+    QCOMPARE(store->RecordCount("hall"), std::optional<qint64>(35));
+    QStringList full;
+    for (const QByteArray &request : later.RequestLines())
+        if (request.contains("ACTIVITY:A"))
+            full << QString::fromLatin1(request.mid(request.indexOf("ACTIVITY:A") + 10, 3));
+    QCOMPARE(full, (QStringList{"031", "032", "033", "034", "035"}));
 }
 
 QTEST_GUILESS_MAIN(TestCollect)
