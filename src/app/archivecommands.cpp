@@ -5,6 +5,7 @@
 
 #include "app/waitwindow.h"
 #include "base/cp1251.h"
+#include "base/textutils.h"
 #include "instrument/ormak.h"
 #include "protocol/openprotocoldriver.h"
 #include "ui/u8.h"
@@ -29,6 +30,21 @@ public:
 };
 
 const char *const kArchiveFilter = "Файлы архивов (*.daf);;Все файлы (*.*)";
+
+QString archiveProblemText(TDeviceArchive::TLoadProblem problem)
+{
+    switch (problem) {
+    case TDeviceArchive::TLoadProblem::TooLarge: return u8("Файл больше 1 ГиБ: это не архив установки.");
+    case TDeviceArchive::TLoadProblem::NotText:
+        return u8("В файле управляющие символы или байты вне кодовой страницы 1251: это не файл архива.");
+    case TDeviceArchive::TLoadProblem::NoColumnLine: return u8("В файле нет строки с именами столбцов.");
+    case TDeviceArchive::TLoadProblem::TooManyValues:
+        return u8("Значений в файле больше, чем может быть в архиве такого размера.");
+    case TDeviceArchive::TLoadProblem::File:
+    case TDeviceArchive::TLoadProblem::None: break;
+    }
+    return u8("Файл не удаётся прочитать: его нет, это не обычный файл или нет прав на чтение.");
+}
 } // namespace
 
 // The record count, the operator's choice in "Параметры архива", then the
@@ -46,6 +62,11 @@ void TMainForm::CmdReadArchive()
     Device->SetProgressBar(WaitWindow2Btn->GlobalWaitProgressBar);
     const QMetaObject::Connection stop =
         connect(WaitWindow2Btn, &TWaitWindow2Btn::Cancelled, this, [this] { Device->StopArchiveRead(); });
+    // Each record read moves the overall bar: its label counts them.
+    const QMetaObject::Connection count =
+        connect(WaitWindow2Btn->GlobalWaitProgressBar, &TWaitProgressBar::PositionSet, this, [this] {
+            WaitWindow2Btn->ShowRecordCount(Device->Archive->RecordCount(), Device->ArchiveRecordsInRange());
+        });
 
     // Whatever way the command ends, the bars go back to the plain wait
     // window, and no wait window is left on the screen: a modal one would
@@ -53,9 +74,11 @@ void TMainForm::CmdReadArchive()
     struct HandBack {
         TMainForm *form;
         QMetaObject::Connection stop;
+        QMetaObject::Connection count;
         ~HandBack()
         {
             QObject::disconnect(stop);
+            QObject::disconnect(count);
             form->WaitWindow->hide();
             form->WaitWindow2Btn->hide();
             form->ExchangeState = esIdle;
@@ -63,7 +86,7 @@ void TMainForm::CmdReadArchive()
             form->ProtocolDriver->SetCancelButton(nullptr);
             form->archiveReadRunning_ = false;
         }
-    } handBack{this, stop};
+    } handBack{this, stop, count};
 
     try {
         WaitWindow->ShowWait(u8("загрузка архива"));
@@ -91,15 +114,13 @@ void TMainForm::CmdReadArchive()
         ArchiveView->SetColumns(Device->ArchiveVars.get(), Device->ArchiveDescriptions.get());
         ArchiveView->ShowArchive(*Device->Archive);
         NoteOrigin(ArchiveView, QString());
+        archiveTotal_ = Device->NumOfRecords;
 
         if (Device->ArchiveReadStopped()) {
-            const QByteArray line = Cp("Чтение архива остановлено оператором: прочитано ") +
-                                    QByteArray::number(Device->Archive->RecordCount()) + Cp(" записей из ") +
-                                    QByteArray::number(Device->ArchiveRecordsInRange());
-            LogTerminalLine(line);
-            ShowArchiveNote(u8("Прочитано %1 записей из %2 (чтение остановлено)")
-                                .arg(Device->Archive->RecordCount())
-                                .arg(Device->ArchiveRecordsInRange()));
+            const QString read = CountWithNoun(Device->Archive->RecordCount(), "запись", "записи", "записей");
+            const qint32 inRange = Device->ArchiveRecordsInRange();
+            LogTerminalLine(ToCp1251(u8("Чтение архива остановлено оператором: прочитано %1 из %2").arg(read).arg(inRange)));
+            ShowArchiveNote(u8("Прочитано %1 из %2 (чтение остановлено)").arg(read).arg(inRange));
         }
     } catch (const EInternalError &) {
         Prompt().Warning(u8("Загрузка архива не удалась!"));
@@ -118,11 +139,15 @@ void TMainForm::CmdLoadArchiveFile()
         if (fileName.isEmpty())
             return;
         ShowArchiveNote(QString());
-        if (!Device->Archive->LoadFromFile(fileName))
-            throw EInternalError();
+        if (!Device->Archive->LoadFromFile(fileName)) {
+            Prompt().Warning(u8("Чтение архива из файла не удалось! ") + archiveProblemText(Device->Archive->LoadProblem()));
+            ArchiveView->Clear();
+            return;
+        }
         ArchiveView->SetColumns(Device->Archive->Names(), Device->Archive->Descriptions());
         ArchiveView->ShowArchive(*Device->Archive);
         NoteOrigin(ArchiveView, fileName);
+        archiveTotal_ = 0;
     } catch (...) {
         Prompt().Warning(u8("Чтение архива из файла не удалось!"));
         ArchiveView->Clear();

@@ -16,17 +16,76 @@
 #include "serial/compropertiesdialog.h"
 #include "ui/u8.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QSpinBox>
+
 namespace {
 constexpr const char *kPortUnavailable =
     "Выбранный последовательный порт недоступен. Попробуйте перенастроить программу.";
 } // namespace
 
-// The warning stays the same whatever the cause; the terminal page says
-// which port it was and why, in words the operator can act on.
+// The warning names the port and why it did not open, in words the operator
+// can act on (the access level may hide the terminal page, which says so too).
 void TMainForm::WarnPortUnavailable()
 {
-    LogOnTerminal(SerialChannel->Failure().TerminalText());
-    Prompt().Warning(u8(kPortUnavailable));
+    const QByteArray why = SerialChannel->Failure().TerminalText();
+    LogOnTerminal(why);
+    QString text = u8(kPortUnavailable);
+    if (!why.isEmpty())
+        text += QStringLiteral("\n\n") + FromCp1251(why);
+    Prompt().Warning(text);
+}
+
+void TMainForm::ReopenLineIfFailed()
+{
+    if (!SerialChannel)
+        return;
+    const bool failedUnder = SerialChannel->LineFailed();
+    bool reopened = false;
+    const bool ready = SerialChannel->ReopenIfFailed(&reopened);
+    if (!reopened)
+        return;
+    const QString port = FromCp1251(SerialChannel->Settings().PortNumber);
+    if (ready)
+        LogOnTerminal(ToCp1251(failedUnder ? u8("Линия отказала; порт %1 открыт заново").arg(port)
+                                           : u8("Порт %1 открыт").arg(port)));
+    else
+        LogOnTerminal(SerialChannel->Failure().TerminalText());
+}
+
+void TMainForm::ChooseDeviceNumber()
+{
+    if (archiveReadRunning_ || !SerialChannel)
+        return;
+    QDialog window(this);
+    window.setObjectName(QStringLiteral("DeviceNumberWindow"));
+    window.setWindowTitle(u8("Номер прибора"));
+    auto *number = new QSpinBox(&window);
+    number->setObjectName(QStringLiteral("DeviceNumberEdit"));
+    number->setRange(1, 255);
+    number->setValue(deviceNumber_);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &window);
+    connect(buttons, &QDialogButtonBox::accepted, &window, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &window, &QDialog::reject);
+    auto *layout = new QFormLayout(&window);
+    layout->addRow(new QLabel(u8("Установки на одной линии различаются номером (1–255)."), &window));
+    layout->addRow(u8("Номер прибора:"), number);
+    layout->addRow(buttons);
+    if (Prompt().Exec(window) != QDialog::Accepted)
+        return;
+    const int chosen = number->value();
+    if (chosen < 1 || chosen > 255 || chosen == deviceNumber_)
+        return;
+    ApplyDeviceNumber(quint8(chosen));
+    // Kept with the line settings, so that the next start talks to the same
+    // installation; the window goes on with it either way.
+    SerialChannel->Settings().DeviceNumber = quint8(chosen);
+    const TComSettingsFile file = TComSettingsFile::Find();
+    if (!file.Save(SerialChannel->Settings()))
+        Prompt().Warning(u8("Номер прибора не сохранён в %1: он действует до выхода из программы").arg(file.SavePath));
 }
 
 void TMainForm::LogOnTerminal(const QByteArray &line)

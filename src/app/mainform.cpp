@@ -174,8 +174,7 @@ void TMainForm::CreateToolBar()
     ToolButton1 = button("ToolButton1", "Прочитать из файла", 0, false, &TMainForm::ToolButton1Click);
     ToolButton2 = button("ToolButton2", "Сохранить в файле", 1, false, &TMainForm::ToolButton2Click);
     MainToolBar->addSeparator();
-    // The device number is fixed at 1: the button changes nothing.
-    ToolButton4 = button("ToolButton4", "Изменить номер прибора", 2, true, nullptr);
+    ToolButton4 = button("ToolButton4", "Изменить номер прибора", 2, true, &TMainForm::ChooseDeviceNumber);
     MainToolBar->addSeparator();
     DispatchButton = button("DispatchButton", "Записать в прибор", 3, false, &TMainForm::DispatchButtonClick);
     MainToolBar->addSeparator();
@@ -220,8 +219,7 @@ void TMainForm::CreateMenu()
 
     RS2321 = MainMenu1->addMenu(u8("&Настройки"));
     RS2321->setObjectName(QStringLiteral("RS2321"));
-    // Like the tool bar's twin, the device number item changes nothing.
-    N7 = item(RS2321, "N7", "&Номер прибора", nullptr);
+    N7 = item(RS2321, "N7", "&Номер прибора", &TMainForm::ChooseDeviceNumber);
     N2 = separator(RS2321, "N2");
     N9 = item(RS2321, "N9", "&Пауза в тестовом режиме", &TMainForm::N9Click);
     N8 = separator(RS2321, "N8");
@@ -328,6 +326,19 @@ void TMainForm::CreateStatusBar()
     ArchiveNotePanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     MainStatusBar->addWidget(ArchiveNotePanel, 1);
     ArchiveNotePanel->hide();
+    // The installation every exchange goes to.
+    DeviceNumberPanel = panel("DeviceNumberPanel", metrics.horizontalAdvance(u8("Прибор № 888")) + 12, Qt::AlignCenter);
+    MainStatusBar->removeWidget(DeviceNumberPanel);
+    MainStatusBar->insertWidget(2, DeviceNumberPanel);
+    DeviceNumberPanel->show();
+    // Sub-pages whose values a failed read left; shown with the settings page.
+    ReadNotePanel = new QLabel(MainStatusBar);
+    ReadNotePanel->setObjectName(QStringLiteral("ReadNotePanel"));
+    ReadNotePanel->setTextFormat(Qt::PlainText);
+    ReadNotePanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ReadNotePanel->setStyleSheet(QStringLiteral("color: #a00000"));
+    MainStatusBar->addWidget(ReadNotePanel, 1);
+    ReadNotePanel->hide();
     MainStatusBar->setFixedHeight(qMax(kStatusBarHeight, StatusBarPanel0->sizeHint().height() + 2));
 }
 
@@ -379,7 +390,8 @@ void TMainForm::FormCreate()
     ProtocolDriver->SetProgressBar(WaitWindow->WaitProgressBar);
 
     Device = std::make_unique<TORMAK>(ProtocolDriver.get());
-    ApplyDeviceNumber(1);
+    // Kept with the line settings; a file without it means device 1.
+    ApplyDeviceNumber(SerialChannel->Settings().DeviceNumber);
 
     // The archive selection dialog with the archive lists of the variable set.
     ArchiveParamSelector = new TArchiveParamSelector(*forwardingPrompt_, this);
@@ -478,6 +490,8 @@ void TMainForm::ApplyDeviceNumber(quint8 number)
     }
     Device->SetDeviceNumber(number);
     setWindowTitle(u8(kProgramTitle) + u8(" - № ") + QString::number(number));
+    DeviceNumberPanel->setText(u8("Прибор № %1").arg(number));
+    DeviceNumberPanel->setToolTip(u8("Номер прибора на линии; меняется в «Настройки» → «Номер прибора»"));
 }
 
 void TMainForm::ClockTimerTimer()
@@ -517,6 +531,7 @@ void TMainForm::ShowPageControls(int page)
     TestModeButton->setVisible(controls.TestModeButtonShown);
     TidyToolBarSeparators(*MainToolBar);
     ArchiveNotePanel->setVisible(page == pgArchive && !ArchiveNotePanel->text().isEmpty());
+    ReadNotePanel->setVisible(page == pgSettings && !ReadNotePanel->text().isEmpty());
     // Buttons appear and go at once, not with the next layout pass.
     MainToolBar->layout()->activate();
 }
@@ -659,6 +674,8 @@ void TMainForm::ReportCommandFailure(const QString &message)
 void TMainForm::RunCommand(TCommand command)
 {
     emit CommandStarted(command);
+    if (IsReadCommand(command) || IsWriteCommand(command))
+        ReopenLineIfFailed();
     switch (command) {
     case cmdReadCommon:
     case cmdReadCounter:

@@ -17,6 +17,7 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QPointer>
+#include <array>
 #include <memory>
 
 class QAction;
@@ -159,6 +160,9 @@ public slots:
     void N10Click();
     void N11Click();
     void RS2321Click();
+    // "Изменить номер прибора" and "Настройки" -> "Номер прибора": a window
+    // that chooses the device number (1..255), kept with the line settings.
+    void ChooseDeviceNumber();
 
     // The one change handler of every operable settings control, told apart
     // by the sender's name. Ignored while reading; in the test mode it puts
@@ -233,6 +237,15 @@ private:
     // the operator is told and taken to "Общее".
     void ReportCounterDetached();
     void WarnPortUnavailable();
+    // A port that did not open, or whose line failed under an exchange (an
+    // adapter pulled out and put back), is opened again before the next
+    // exchange: once per command, so a port that stays away costs one try.
+    void ReopenLineIfFailed();
+    // Greys the values a failed read left (not current) and, while the test
+    // mode polls only the activity, the flags beside it; the status bar says
+    // which sub-pages hold old values.
+    void ShowCurrentMarks();
+    void MarkReadResult(TSettingsGroup group, bool ok);
     // "Записать в прибор" only while the sub-page shown holds read values.
     void EnableDispatchForShownSubPage();
     // A line of the window's own in the terminal page, kept within its limit.
@@ -247,6 +260,13 @@ private:
     // from the installation at that time.
     void NoteOrigin(QObject *view, const QString &fileName);
     QHash<QObject *, QString> origins_;
+    // The serial number the last read of "Общее" brought, and from which
+    // device number: a report takes it when its records carry none.
+    QByteArray lastSerial_;
+    int lastSerialDevice_ = 0;
+    // The installation's record count when the archive shown was read from
+    // it (0: loaded from a file).
+    qint32 archiveTotal_ = 0;
     // Puts the lamp buttons and the output contact back as they were shown
     // before the operator's click (a write that could not go out).
     void RestoreCommonWriteControls();
@@ -263,6 +283,8 @@ private:
     // The groups read successfully at least once: until then their lists
     // hold no values of the installation, and a write would send blanks.
     TReadGroups readGroups_;
+    // The groups whose last read failed: they show values that may be old.
+    std::array<bool, 3> staleGroups_{};
     // What the lamp buttons (0 red .. 2 green) and the output contact showed
     // last; -1 none, as at start.
     int shownLampButton_ = -1;
@@ -403,6 +425,9 @@ private:
     QLabel *StatusBarPanel0 = nullptr; // the clock
     QLabel *StatusBarPanel1 = nullptr;
     QLabel *ArchiveNotePanel = nullptr; // e.g. a read the operator stopped
+    QLabel *DeviceNumberPanel = nullptr; // "Прибор № N"
+    QLabel *ReadNotePanel = nullptr;     // sub-pages whose last read failed
+    QLabel *PollTimePanel = nullptr;     // beside the activity: the last answered poll
 
     QTimer *ClockTimer = nullptr;
     QTimer *TestModeRequestTimer = nullptr;

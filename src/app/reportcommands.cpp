@@ -8,6 +8,8 @@
 
 #include "app/waitwindow.h"
 #include "instrument/archivetable.h"
+#include "instrument/devicearchive.h"
+#include "protocol/opvarlist.h"
 #include "instrument/radiationspectr.h"
 #include "report/archivereport.h"
 #include "report/spectrumreport.h"
@@ -17,8 +19,11 @@
 #include "views/spectrview.h"
 
 #include <QDateTime>
+#include <cmath>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QScreen>
 #include <QPrinter>
 #include <QPushButton>
 
@@ -37,6 +42,18 @@ TSpectrumReportSource spectrumSource(const TSpectrView &view, const QString &nam
     source.CoefB = spectrum.CoefB;
     const TSpectrPlotFrame frame = view.PlotFrame();
     const int firstChannel = frame.Position * frame.Scale;
+    source.FirstChannel = firstChannel;
+    source.ChannelsPerColumn = frame.Scale;
+    source.LogCounts = frame.LogScale;
+    // The counts of a column at the plot's top and bottom rows, as the view scales it.
+    const double peak = double(SpectrFramePeak(spectrum, frame));
+    if (frame.LogScale) {
+        const double top = std::log10(1 + peak);
+        source.CountsTop = peak;
+        source.CountsBottom = std::pow(10.0, top - SpectrLogDecades(top, frame.Zoom)) - 1;
+    } else {
+        source.CountsTop = frame.Zoom * 0.2 * peak;
+    }
     QStringList shown{QStringLiteral("каналы %1–%2, %3 на точку")
                           .arg(firstChannel)
                           .arg(std::min(TRadiationSpectr::ChannelCount - 1, firstChannel + frame.Width * frame.Scale))
@@ -59,6 +76,28 @@ TSpectrumReportSource spectrumSource(const TSpectrView &view, const QString &nam
         source.Peaks = PeakTableRows(view.Peaks);
     }
     return source;
+}
+// "№ 1–150 из 300": the installation's numbers of the first and last record
+// (records read from it carry them as "A001"), and its record count when the
+// records were read from it; empty when the records carry no numbers.
+QString archiveRecordNumbers(const TDeviceArchive &archive, qint32 total)
+{
+    auto number = [&archive](int record) -> int {
+        const TDeviceArchiveRecord *r = archive.GetRecord(record);
+        if (!r || !r->VarList || r->VarList->Count() == 0)
+            return 0;
+        const QByteArray index = r->VarList->GetItem(0)->Index;
+        bool ok = false;
+        const int n = index.startsWith('A') ? index.mid(1).toInt(&ok) : 0;
+        return ok ? n : 0;
+    };
+    const int first = number(0), last = number(archive.RecordCount() - 1);
+    if (first <= 0 || last <= 0)
+        return QString();
+    QString text = QStringLiteral("№ %1–%2").arg(first).arg(last);
+    if (total > 0)
+        text += QStringLiteral(" из %1").arg(total);
+    return text;
 }
 } // namespace
 
@@ -99,6 +138,9 @@ std::unique_ptr<TReportDocument> TMainForm::ActivePageReport()
         source.Records = table.get();
         source.Origin = origins_.value(ArchiveView);
         source.FontFamily = family;
+        source.RecordNumbers = archiveRecordNumbers(archive, archiveTotal_);
+        if (lastSerialDevice_ == deviceNumber_)
+            source.Serial = lastSerial_;
         std::unique_ptr<TReportDocument> report = BuildArchiveReport(source);
         report->KeepAlive(table);
         return report;
@@ -173,6 +215,12 @@ void TMainForm::PreviewReport()
     printer.setDocName(report->Title);
     QPrintPreviewDialog dialog(&printer, this);
     dialog.setObjectName(QStringLiteral("PrintPreviewDialog"));
+    // Opened at a size to read, the page as wide as the window (Qt's own
+    // default is a small window with the whole page in it).
+    const QSize room = screen() ? screen()->availableGeometry().size() : QSize(1024, 768);
+    dialog.resize(QSize(std::max(900, room.width() * 4 / 5), std::max(700, room.height() * 9 / 10)).boundedTo(room));
+    if (auto *preview = dialog.findChild<QPrintPreviewWidget *>())
+        preview->setZoomMode(QPrintPreviewWidget::FitToWidth);
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this, [&report](QPrinter *target) {
         report->Paint(*target);
     });

@@ -8,11 +8,19 @@
 #include "app/settingsbinding.h"
 #include "app/terminallistbox.h"
 #include "app/waitwindow.h"
+#include "base/cp1251.h"
+#include "ui/radiogroup.h"
 #include "instrument/ormak.h"
 #include "protocol/openprotocoldriver.h"
 #include "ui/u8.h"
 
+#include <QDateEdit>
+#include <QGraphicsColorizeEffect>
+#include <QLineEdit>
+#include <QTimeEdit>
 #include <QLabel>
+#include <QTime>
+#include <vector>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -46,6 +54,7 @@ void TMainForm::CmdReadSettingsPage(TCommand command)
     WaitWindow->ShowWait(u8(waitMessage(command)));
     bool ok = false;
     if (Device) {
+        Device->FailedVariables.clear();
         if (command == cmdReadCommon)
             ok = Device->ReadCommonParams();
         else if (command == cmdReadCounter)
@@ -56,6 +65,13 @@ void TMainForm::CmdReadSettingsPage(TCommand command)
     DispatchButton->setEnabled(ok);
     if (ok)
         readGroups_.MarkRead(*SettingsGroupOf(command));
+    if (ok && command == cmdReadCommon) {
+        if (const TOPVarListItem *serial = Device->CommonVars->GetItem(Device->CommonVars->IndexOf("SERIALN", ""))) {
+            lastSerial_ = serial->Value.trimmed();
+            lastSerialDevice_ = deviceNumber_;
+        }
+    }
+    MarkReadResult(*SettingsGroupOf(command), ok);
     WaitWindow->hide();
     // Shown whatever the read gave: what failed keeps its old value.
     if (command == cmdReadCommon)
@@ -99,27 +115,38 @@ void TMainForm::CmdWriteSettings(TCommand command)
     }
     ExchangeState = esWriting;
     WaitWindow->ShowWait(u8(waitMessage(command)));
-    // A failed write gives no message: the terminal page shows it.
+    bool ok = false;
     if (Device) {
+        Device->FailedVariables.clear();
         switch (command) {
         case cmdWriteCommon:
-            Device->WriteCommonParams();
+            ok = Device->WriteCommonParams();
             break;
         case cmdWriteDevice:
-            Device->WriteDeviceParams();
+            ok = Device->WriteDeviceParams();
             break;
         case cmdWriteAlarmUnit:
-            Device->WriteAlarmUnitParams();
+            ok = Device->WriteAlarmUnitParams();
             break;
         case cmdWriteCounter:
-            Device->WriteCounterParams();
+            ok = Device->WriteCounterParams();
             break;
         default:
-            Device->WriteServiceParams();
+            ok = Device->WriteServiceParams();
             break;
         }
     }
     WaitWindow->hide();
+    // The values typed stay in the lists and the fields, so that the write
+    // can be tried again; the operator must not take them for written.
+    if (!ok) {
+        QStringList names;
+        if (Device)
+            for (const QByteArray &name : Device->FailedVariables)
+                names << FromCp1251(name);
+        Prompt().Warning(names.isEmpty() ? u8("Запись не выполнена: нет связи с прибором")
+                                         : u8("Запись не выполнена: нет ответа на %1").arg(names.join(u8(", "))));
+    }
     if (command == cmdWriteCounter)
         ShowCounterParams();
     else if (command == cmdWriteService)
@@ -127,6 +154,61 @@ void TMainForm::CmdWriteSettings(TCommand command)
     else
         ShowCommonParams();
     ExchangeState = esIdle;
+}
+
+namespace {
+// Values that may be old: greyed, with the reason as their tooltip.
+void markNotCurrent(QWidget *w, bool notCurrent, const QString &why)
+{
+    if (w->property("notCurrent").toBool() == notCurrent && w->toolTip() == (notCurrent ? why : QString()))
+        return;
+    w->setProperty("notCurrent", notCurrent);
+    w->setToolTip(notCurrent ? why : QString());
+    if (!notCurrent) {
+        w->setGraphicsEffect(nullptr);
+        return;
+    }
+    auto *grey = new QGraphicsColorizeEffect(w);
+    grey->setColor(QColor(160, 160, 160));
+    grey->setStrength(0.85);
+    w->setGraphicsEffect(grey);
+}
+
+const char *const kSubPageNames[] = {"Общее", "Измерение", "Служебное"};
+} // namespace
+
+void TMainForm::MarkReadResult(TSettingsGroup group, bool ok)
+{
+    staleGroups_[group] = !ok;
+    ShowCurrentMarks();
+}
+
+void TMainForm::ShowCurrentMarks()
+{
+    const QString stale = u8("Чтение не удалось: значение может быть старым");
+    const std::array<std::vector<QWidget *>, 3> groups = {
+        std::vector<QWidget *>{NumPanel, ResourcePanel, SireneOnOffPanel, RedPanel, YellowPanel, GreenPanel,
+                               DryContactIN, DryContactOUT, DCLevelEdit, DevDate, DevTime},
+        std::vector<QWidget *>{Edit11, StatusPanel1, StatusPanel2, StatusPanel3, StatusPanel4, Alarm1On1, Alarm2On1,
+                               Edit13, Edit16, ValuePanel1, Edit1DT},
+        std::vector<QWidget *>{SelfFonEdit, MngEdit1, MngEdit2, MngEdit3, MngEdit4, MngEdit5}};
+    for (int g = 0; g < 3; ++g)
+        for (QWidget *w : groups[size_t(g)])
+            markNotCurrent(w, staleGroups_[size_t(g)], stale);
+    // The test mode polls the activity alone: the flags and states beside it
+    // stay as the last full read left them.
+    if (TestMode && !staleGroups_[sgCounter])
+        for (QWidget *w : {Alarm1On1, Alarm2On1, StatusPanel1, StatusPanel2, StatusPanel3, StatusPanel4})
+            markNotCurrent(w, true,
+                           u8("В тестовом режиме не опрашивается: обновляется по «Прочитать из прибора»"));
+
+    QStringList pages;
+    for (int g = 0; g < 3; ++g)
+        if (staleGroups_[size_t(g)])
+            pages << u8("«%1»").arg(u8(kSubPageNames[g]));
+    ReadNotePanel->setText(pages.isEmpty() ? QString()
+                                           : u8("Чтение не удалось, значения не текущие: %1").arg(pages.join(u8(", "))));
+    ReadNotePanel->setVisible(!pages.isEmpty() && ActivePages().Page == pgSettings);
 }
 
 void TMainForm::EnableDispatchForShownSubPage()
@@ -176,10 +258,13 @@ void TMainForm::CmdToggleTestMode()
         CommonModePanel->setText(u8(kModeTexts[1]));
         if (Device)
             Device->ResetTestAveraging();
+        ShowCurrentMarks();
         ExecuteCommand(cmdTestPoll);
         TestModeRequestTimer->start();
     } else {
         TestModeRequestTimer->stop();
+        PollTimePanel->clear();
+        ShowCurrentMarks();
         RequestButton->setEnabled(true);
         DispatchButton->setEnabled(true);
         CommonModePanel->setText(u8(kModeTexts[0]));
@@ -190,9 +275,11 @@ void TMainForm::CmdToggleTestMode()
 void TMainForm::CmdTestPoll()
 {
     ExchangeState = esReading;
-    // The reading's result is not looked at: a failed poll shows the mean so far.
+    // A failed poll shows the mean so far; the time beside it stays that of
+    // the last poll answered, so a poll that stopped answering shows.
     if (Device) {
-        Device->ReadTestValue();
+        if (Device->ReadTestValue())
+            PollTimePanel->setText(u8("ответ %1").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
         Device->CounterVars->AssignValues(*Device->TestVars);
     }
     ShowCounterParams();

@@ -251,6 +251,8 @@ void TMainForm::CreateCounterPage()
     Label15 = label(page, "Label15", "Время измерения :", {268, 266, 121, 23});
     Edit1DT = edit(page, "Edit1DT", {390, 268, 89, 21});
     Label11 = label(page, "Label11", "активность (Бк/кб.м) :", {6, 278, 127, 12});
+    // The time of the last poll the installation answered in the test mode.
+    PollTimePanel = label(page, "PollTimePanel", "", {140, 292, 121, 13}, Qt::AlignCenter);
 }
 
 void TMainForm::CreateServicePage()

@@ -6,11 +6,14 @@
 
 #include "app/waitwindow.h"
 #include "base/cp1251.h"
+#include "base/textutils.h"
 #include "instrument/ormak.h"
 #include "instrument/radiationspectr.h"
 #include "instrument/spectrumformats.h"
 #include "ui/u8.h"
 #include "views/spectrview.h"
+
+#include <QFileInfo>
 
 namespace {
 constexpr const char *kSpectrumFilter = "Файлы спектральных характеристик|*.spc|ANSI N42.42 (XML)|*.n42|"
@@ -30,6 +33,22 @@ QString SpectrumProblemText(TSpectrumFileProblem problem)
     }
     return u8("Файл не удаётся прочитать.");
 }
+
+// What keeps a file from loading as a spectrum file (.spc): a header and
+// 1024 counts of four bytes.
+QString spcProblemText(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists())
+        return u8("Файла нет.");
+    if (!info.isFile())
+        return u8("Это не обычный файл.");
+    if (info.size() < TRadiationSpectr::FileSize)
+        return u8("Файл короче файла спектра: %1 из %2.")
+            .arg(CountWithNoun(info.size(), "байт", "байта", "байт"))
+            .arg(TRadiationSpectr::FileSize);
+    return u8("Файл не удаётся прочитать.");
+}
 } // namespace
 
 void TMainForm::CmdReadSpectrum(TCommand command)
@@ -42,9 +61,9 @@ void TMainForm::CmdReadSpectrum(TCommand command)
         ok = background ? Device->ReadBackgroundSpectrum() : Device->ReadSpectrum();
     WaitWindow->hide();
     if (ok && Device->LastSpectrumChannels() < TRadiationSpectr::ChannelCount)
-        LogOnTerminal(Cp("спектр неполный: получено каналов ") + QByteArray::number(Device->LastSpectrumChannels())
-                      + Cp(" из ") + QByteArray::number(TRadiationSpectr::ChannelCount)
-                      + Cp(", остальные нулевые"));
+        LogOnTerminal(ToCp1251(u8("спектр неполный: получено каналов %1 из %2, остальные нулевые")
+                                   .arg(Device->LastSpectrumChannels())
+                                   .arg(TRadiationSpectr::ChannelCount)));
     if (ok) {
         // The view takes its own copy: the installation's spectrum stays as read.
         if (background)
@@ -87,7 +106,7 @@ void TMainForm::CmdLoadSpectrumFile()
             view->ShowSpectrum(loaded);
             NoteOrigin(view, fileName);
         } else {
-            Prompt().Warning(u8("Чтение спектра из файла не удалось!"));
+            Prompt().Warning(u8("Чтение спектра из файла не удалось! ") + spcProblemText(fileName));
         }
         return;
     }

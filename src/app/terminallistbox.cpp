@@ -10,7 +10,7 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
-#include <QTime>
+#include <QDateTime>
 
 namespace {
 class FixedHeightDelegate : public QStyledItemDelegate {
@@ -68,16 +68,21 @@ QString TTerminalListBox::ShownText(const QListWidgetItem &item, bool withTime)
     const QString line = item.data(kLineRole).toString();
     if (!withTime)
         return line;
-    return item.data(kTimeRole).toTime().toString(QStringLiteral("hh:mm:ss.zzz")) + QStringLiteral("  ") + line;
+    return item.data(kTimeRole).toDateTime().toString(QStringLiteral("hh:mm:ss.zzz")) + QStringLiteral("  ") + line;
 }
 
 void TTerminalListBox::AppendLine(const QByteArray &line)
+{
+    AppendLineAt(line, QDateTime::currentDateTime());
+}
+
+void TTerminalListBox::AppendLineAt(const QByteArray &line, const QDateTime &when)
 {
     QScrollBar *bar = verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     auto *item = new QListWidgetItem;
     item->setData(kLineRole, DisplayText(line));
-    item->setData(kTimeRole, QTime::currentTime());
+    item->setData(kTimeRole, when);
     item->setText(ShownText(*item, showTimes_));
     addItem(item);
     if (atEnd)
@@ -96,8 +101,10 @@ void TTerminalListBox::SetShowTimes(bool on)
 QByteArray TTerminalListBox::LogText() const
 {
     QString text;
+    // A log read days later, or one that runs past midnight, needs the dates.
     for (int i = 0; i < count(); ++i)
-        text += ShownText(*item(i), true) + QLatin1Char('\n');
+        text += item(i)->data(kTimeRole).toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")) +
+                QStringLiteral("  ") + item(i)->data(kLineRole).toString() + QLatin1Char('\n');
     return text.toUtf8();
 }
 

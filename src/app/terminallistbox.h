@@ -26,6 +26,7 @@ public:
     // that every line stays one row. While the last line is in sight the
     // list follows the new lines.
     void AppendLine(const QByteArray &line) override;
+    void AppendLineAt(const QByteArray &line, const QDateTime &when) override;
 
     // The text as shown for a code page 1251 line.
     static QString DisplayText(const QByteArray &line);
@@ -33,7 +34,7 @@ public:
     // "hh:mm:ss.zzz" in front of every line, or not.
     void SetShowTimes(bool on);
     bool ShowTimes() const { return showTimes_; }
-    // Every line with its time, one a line, as UTF-8.
+    // Every line with its date and time, one a line, as UTF-8.
     QByteArray LogText() const;
     // Asks for a file name and writes LogText there whole; a failed write
     // is reported.

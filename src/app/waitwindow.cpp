@@ -1,5 +1,7 @@
 #include "app/waitwindow.h"
 
+#include "base/textutils.h"
+#include "report/archivereport.h"
 #include "ui/fonts.h"
 
 #include <QCloseEvent>
@@ -9,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 
 TWaitProgressBar::TWaitProgressBar(QWidget *parent) : QProgressBar(parent)
 {
@@ -29,6 +32,7 @@ int TWaitProgressBar::Maximum() const
 
 void TWaitProgressBar::SetPosition(int position)
 {
+    emit PositionSet(position);
     setValue(qBound(minimum(), position, maximum()));
     repaint();
     if (handlesEvents_)
@@ -118,9 +122,24 @@ void TWaitWindow2Btn::ShowWait(const QString &message)
 {
     cancelRequested_ = false;
     CancelBtn->setEnabled(true);
+    for (TWaitProgressBar *bar : {WaitProgressBar, GlobalWaitProgressBar})
+        bar->setTextVisible(false);
+    shown_.start();
     TWaitWindow::ShowWait(message);
     activateWindow();
     CancelBtn->setFocus();
+}
+
+void TWaitWindow2Btn::ShowRecordCount(qint64 done, qint64 total)
+{
+    // QProgressBar's format takes %p, %v and %m: a literal % is doubled.
+    WaitProgressBar->setFormat(QString::fromUtf8("Запись %1: %p%").arg(std::min(done + 1, total)));
+    WaitProgressBar->setTextVisible(true);
+    QString text = QString::fromUtf8("Прочитано %1 из %2").arg(CountWithNoun(done, "запись", "записи", "записей")).arg(total);
+    if (done > 0 && done < total)
+        text += QString::fromUtf8(", осталось около %1").arg(ReportDuration(shown_.elapsed() * (total - done) / done));
+    GlobalWaitProgressBar->setFormat(text.replace(QLatin1Char('%'), QStringLiteral("%%")));
+    GlobalWaitProgressBar->setTextVisible(true);
 }
 
 void TWaitWindow2Btn::keyPressEvent(QKeyEvent *event)

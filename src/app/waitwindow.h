@@ -7,6 +7,7 @@
 
 #include "base/sinks.h"
 
+#include <QElapsedTimer>
 #include <QProgressBar>
 #include <QWidget>
 
@@ -28,6 +29,10 @@ public:
     // After each move, handle the events that are waiting (painting, and
     // the input of the one modal window that may take any).
     void SetHandlesEvents(bool on) { handlesEvents_ = on; }
+
+signals:
+    // A new position is about to be painted (a label may follow it).
+    void PositionSet(int position);
 
 private:
     bool handlesEvents_ = false;
@@ -65,8 +70,11 @@ class TWaitWindow2Btn : public TWaitWindow {
 public:
     explicit TWaitWindow2Btn(QWidget *parent = nullptr);
 
-    // Shows the window with a fresh "Отменить".
+    // Shows the window with a fresh "Отменить" and unlabelled bars.
     void ShowWait(const QString &message);
+    // Labels the bars of an archive read: the record under way, and the
+    // records read of those asked for with the time left at the pace so far.
+    void ShowRecordCount(qint64 done, qint64 total);
     bool CancelRequested() const { return cancelRequested_; }
 
     TWaitProgressBar *GlobalWaitProgressBar = nullptr;
@@ -83,4 +91,5 @@ private:
     void CancelBtnClick();
 
     bool cancelRequested_ = false;
+    QElapsedTimer shown_;
 };

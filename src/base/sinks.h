@@ -4,6 +4,7 @@
 // and so does the command-line tool's printer. Lines are code page 1251.
 
 #include <QByteArray>
+#include <QDateTime>
 
 class TerminalSink {
 public:
@@ -11,6 +12,14 @@ public:
     virtual int LineCount() const = 0;
     virtual void DeleteFirstLine() = 0;
     virtual void AppendLine(const QByteArray &line) = 0;
+    // A line about something that happened at `when` (a request goes out
+    // before its reply comes, but is written with it). A sink that keeps no
+    // times takes the line as any other.
+    virtual void AppendLineAt(const QByteArray &line, const QDateTime &when)
+    {
+        Q_UNUSED(when);
+        AppendLine(line);
+    }
 };
 
 class ProgressSink {

@@ -461,3 +461,21 @@ const TPlatformInfo &PlatformInfo()
     static const TPlatformInfo info;
     return info;
 }
+
+QString CountNoun(qint64 count, const char *one, const char *few, const char *many)
+{
+    const qint64 n = count < 0 ? -(count % 100) : count % 100;
+    const char *form = many;
+    if (n < 11 || n > 14) {
+        if (n % 10 == 1)
+            form = one;
+        else if (n % 10 >= 2 && n % 10 <= 4)
+            form = few;
+    }
+    return QString::fromUtf8(form);
+}
+
+QString CountWithNoun(qint64 count, const char *one, const char *few, const char *many)
+{
+    return QString::number(count) + QLatin1Char(' ') + CountNoun(count, one, few, many);
+}

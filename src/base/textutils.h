@@ -63,6 +63,15 @@ QByteArray AsciiUpper(const QByteArray &text);       // a..z only
 QByteArray AsciiLower(const QByteArray &text);       // A..Z only
 bool SameTextAscii(const QByteArray &a, const QByteArray &b);
 
+// --- counts in Russian --------------------------------------------------------
+
+// The form of a noun that agrees with a count standing before it: one for
+// 1, 21, 101 (but not 11), few for 2-4, 22-24 (not 12-14), many otherwise.
+// The forms are UTF-8 ("запись", "записи", "записей").
+QString CountNoun(qint64 count, const char *one, const char *few, const char *many);
+// The count and its noun: "21 запись", "3 записи", "43 записи", "11 записей".
+QString CountWithNoun(qint64 count, const char *one, const char *few, const char *many);
+
 // --- program folder and platform --------------------------------------------
 // The folder of the running executable, absolute, with a trailing separator.
 // Set once at start-up by InitProgramDir (from the executable's real path).

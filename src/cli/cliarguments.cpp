@@ -145,6 +145,7 @@ bool Parser::lineOption(const Option &o)
         if (!number(o, 1, 255, n))
             return false;
         r_.Device = quint8(n);
+        r_.DeviceGiven = true;
     }
     return true;
 }

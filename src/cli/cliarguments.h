@@ -39,6 +39,7 @@ struct TCliRequest {
     std::optional<quint32> Baud;    // --baud: overrides TransferRate ("RATE baud")
     QString ConfigFile;             // --config; empty: "commport.cfg" beside the program
     quint8 Device = 1;              // --device, 1..255
+    bool DeviceGiven = false;       // else the line settings' DeviceNumber
     bool Verbose = false;           // --verbose: the exchange on standard error
 
     TCliCommand Command = TCliCommand::None;

@@ -184,6 +184,9 @@ int TKvarnCtl::openLine()
         settings.PortNumber = request_.Port->toLocal8Bit();
     if (request_.Baud)
         settings.TransferRate = QByteArray::number(*request_.Baud) + " baud";
+    // The window keeps the installation's number with the line settings.
+    if (!request_.DeviceGiven)
+        request_.Device = settings.DeviceNumber;
     if (!channel_->Open()) {
         const TPortFailure failure = channel_->Failure();
         const QString name = QString::fromLocal8Bit(settings.PortNumber);

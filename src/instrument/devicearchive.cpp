@@ -343,21 +343,25 @@ bool TDeviceArchive::SaveToFile(const QString &fileName) const
 
 bool TDeviceArchive::LoadFromFile(const QString &fileName)
 {
-    if (fileName.isEmpty() || !isPlainFile(fileName))
+    auto refuse = [this](TLoadProblem problem) {
+        loadProblem_ = problem;
         return false;
+    };
+    if (fileName.isEmpty() || !isPlainFile(fileName))
+        return refuse(TLoadProblem::File);
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return refuse(TLoadProblem::File);
     const qint64 expected = file.size();
     if (expected > MaxFileSize)
-        return false;
+        return refuse(TLoadProblem::TooLarge);
     QByteArray text = file.read(std::min(expected, kSniffSize));
     if (text.contains('\0'))
-        return false;
+        return refuse(TLoadProblem::NotText);
     if (text.size() < expected)
         text += file.read(expected - text.size());
     if (text.size() != expected || file.error() != QFileDevice::NoError)
-        return false;
+        return refuse(TLoadProblem::File);
     return FromFileText(text);
 }
 
@@ -379,9 +383,14 @@ bool TDeviceArchive::FromFileText(const QByteArray &text)
         QByteArray lf = text;
         return FromFileText(lf.replace('\r', '\n'));
     }
+    auto refuse = [this](TLoadProblem problem) {
+        loadProblem_ = problem;
+        return false;
+    };
+    loadProblem_ = TLoadProblem::None;
     // Control characters are in no archive file: this is some other file.
     if (!isArchiveText(text))
-        return false;
+        return refuse(TLoadProblem::NotText);
     LineCursor lines(text);
     QByteArrayView line;
 
@@ -412,13 +421,13 @@ bool TDeviceArchive::FromFileText(const QByteArray &text)
                      [&](QByteArrayView field) { names->Add(field.toByteArray()); });
     }
     if (!columnLine)
-        return false;
+        return refuse(TLoadProblem::NoColumnLine);
 
     // What the records will take, against what the file's size allows.
     const qint64 columns = names->Count();
     const qint64 recordLines = lines.CountRemaining();
     if (recordLines * kRecordCost + recordLines * columns * kValueCost > budget)
-        return false;
+        return refuse(TLoadProblem::TooManyValues);
 
     TRecordStore loaded;
     loaded.Values.reserve(text.size());

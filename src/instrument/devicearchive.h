@@ -92,6 +92,10 @@ public:
     // mistake), and one that would take more memory than LoadBytesPerFileByte
     // allows. Lines end in LF or CR LF, or in CR alone throughout the file.
     bool LoadFromFile(const QString &fileName);
+    // Why the last LoadFromFile or FromFileText refused its file (None after
+    // a load that succeeded).
+    enum class TLoadProblem { None, File, TooLarge, NotText, NoColumnLine, TooManyValues };
+    TLoadProblem LoadProblem() const { return loadProblem_; }
     // Written to a temporary file renamed into place: on false the previous
     // file stays whole. An archive without columns, or with a control
     // character or a byte 0x98 in a name or value, is not saved: it could not
@@ -109,6 +113,7 @@ public:
     static QList<QByteArray> SplitFields(QByteArrayView line, int maxFields = -1);
 
 private:
+    TLoadProblem loadProblem_ = TLoadProblem::None;
     // The names and indexes of a record's items. Records loaded from a file
     // all share one; records of an installation read differ only in their
     // index, which is then one text for the whole record.

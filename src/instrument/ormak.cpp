@@ -75,12 +75,23 @@ void TORMAK::SetProgress(int percent)
 
 bool TORMAK::Read(TOPVarList &list)
 {
-    return driver_ && driver_->ReadVars(DeviceNumber, list);
+    return noteFailure(driver_ && driver_->ReadVars(DeviceNumber, list), list);
 }
 
 bool TORMAK::Write(TOPVarList &list)
 {
-    return driver_ && driver_->WriteVars(DeviceNumber, list);
+    return noteFailure(driver_ && driver_->WriteVars(DeviceNumber, list), list);
+}
+
+bool TORMAK::noteFailure(bool ok, const TOPVarList &list)
+{
+    if (!ok) {
+        QByteArray name = driver_ ? driver_->FailedVariable() : QByteArray();
+        if (name.isEmpty() && list.Count() > 0)
+            name = list.GetItem(0)->Name;
+        FailedVariables.append(name);
+    }
+    return ok;
 }
 
 bool TORMAK::ReadCommonParams()

@@ -14,6 +14,8 @@
 #include "instrument/radiationspectr.h"
 #include "protocol/opvarlist.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QtGlobal>
 #include <exception>
 #include <memory>
@@ -106,6 +108,9 @@ public:
     std::unique_ptr<TDeviceArchive> Archive;
 
     quint8 DeviceNumber = 0;
+    // NAME[:INDEX] of every variable a transaction failed on, in order, since
+    // the caller last cleared it (one per failed list).
+    QList<QByteArray> FailedVariables;
     // The record count last read by ReadNumOfRecords (0 after a failure).
     qint32 NumOfRecords = 0;
     // Distinct readings in the running mean.
@@ -118,6 +123,7 @@ public:
 private:
     bool Read(TOPVarList &list);
     bool Write(TOPVarList &list);
+    bool noteFailure(bool ok, const TOPVarList &list);
     bool ReadBlockInto(const TOPVarList &list, TRadiationSpectr &spectrum);
     void ReadArchiveRange(int step, int first, int last, const TOPVarList &templ);
 

@@ -41,6 +41,7 @@ bool TOpenProtocolDriver::WriteVars(quint8 device, TOPVarList &list)
 bool TOpenProtocolDriver::TransferVars(quint8 device, TOPVarList &list, bool write)
 {
     bool ok = true;
+    failedVariable_.clear();
     const int count = list.Count();
     for (int i = 0; i < count; ++i) {
         const TOPVarListItem *asked = list.GetItem(i);
@@ -48,6 +49,7 @@ bool TOpenProtocolDriver::TransferVars(quint8 device, TOPVarList &list, bool wri
                                       : ReadRequestText(asked->Name, asked->Index);
         ProtocolFrame reply;
         if (!Exchange(device, text, {asked->Name, asked->Index}, reply)) {
+            failedVariable_ = VarReference(asked->Name, asked->Index);
             ok = false;
             break;
         }
@@ -72,7 +74,10 @@ bool TOpenProtocolDriver::TransferVars(quint8 device, TOPVarList &list, bool wri
 bool TOpenProtocolDriver::ReadBlock(quint8 device, const TOPVarList &list, QByteArray &buffer, int &size)
 {
     QByteArray data;
+    failedVariable_.clear();
     const bool ok = list.Count() > 0 && AssembleBlocks(device, list, data);
+    if (!ok && list.Count() > 0)
+        failedVariable_ = VarReference(list.GetItem(0)->Name, list.GetItem(0)->Index);
     if (ok)
         buffer = data;
     size = ok ? int(data.size()) : 0;
@@ -146,7 +151,7 @@ bool TOpenProtocolDriver::Exchange(quint8 device, const QByteArray &text, const 
         QElapsedTimer attemptClock;
         attemptClock.start();
         const bool ok = Transact(request, got);
-        AddLogLine(kRequestMark + text);
+        AddLogLineAt(kRequestMark + text, requestTime_);
         // A reply that is no answer is shown as it came; only an answer is taken.
         LogReply(ok, got, log);
         if (ok && Answers(got, asked) && (!LineMayOweReplies() || NothingFollows(ownRepliesOnly))) {
@@ -204,6 +209,7 @@ bool TOpenProtocolDriver::Answers(const ProtocolFrame &reply, const Asked &asked
 bool TOpenProtocolDriver::Transact(const ProtocolFrame &request, ProtocolFrame &reply)
 {
     lastBadChecksum_ = false;
+    requestTime_ = QDateTime::currentDateTime();
     if (requestPause_ > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(requestPause_));
     if (!channel_)
@@ -219,6 +225,7 @@ bool TOpenProtocolDriver::Transact(const ProtocolFrame &request, ProtocolFrame &
     // missing or wrong reply.
     const QByteArray wire = BuildFrame(request);
     int written = int(wire.size());
+    requestTime_ = QDateTime::currentDateTime();
     if (!channel_->Write(reinterpret_cast<const quint8 *>(wire.constData()), written))
         return false;
     return Receive(request, reply);
@@ -277,9 +284,14 @@ void TOpenProtocolDriver::LogReply(bool ok, const ProtocolFrame &reply, ReplyLog
 
 void TOpenProtocolDriver::AddLogLine(const QByteArray &line)
 {
+    AddLogLineAt(line, QDateTime::currentDateTime());
+}
+
+void TOpenProtocolDriver::AddLogLineAt(const QByteArray &line, const QDateTime &when)
+{
     if (!terminal_)
         return;
     if (terminal_->LineCount() >= kTerminalLines)
         terminal_->DeleteFirstLine();
-    terminal_->AppendLine(line);
+    terminal_->AppendLineAt(line, when);
 }

@@ -52,6 +52,7 @@
 #include "protocol/frame.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <exception>
 
 class QObject;
@@ -102,6 +103,9 @@ public:
     quint8 HostAddress() const { return 0; }
     // Whether the last reply failed a checksum test (a short reply counts).
     bool LastBadChecksum() const { return lastBadChecksum_; }
+    // NAME[:INDEX] of the variable whose frame failed every attempt in the
+    // last transaction; empty when it succeeded.
+    QByteArray FailedVariable() const { return failedVariable_; }
     // Bytes read for the last reply: its header and as much of the rest as
     // came (0 when nothing came).
     int LastReadSize() const { return lastReadSize_; }
@@ -155,12 +159,16 @@ private:
     bool TransferVars(quint8 device, TOPVarList &list, bool write);
     bool AssembleBlocks(quint8 device, const TOPVarList &list, QByteArray &data);
     void AddLogLine(const QByteArray &line);
+    void AddLogLineAt(const QByteArray &line, const QDateTime &when);
 
     TRS232Channel *channel_ = nullptr;
     TerminalSink *terminal_ = nullptr;
     ProgressSink *progressBar_ = nullptr;
     QObject *cancelButton_ = nullptr;
     bool lastBadChecksum_ = false;
+    QByteArray failedVariable_;
+    // When the last request went out (or was about to, for one that failed).
+    QDateTime requestTime_;
     int lastReadSize_ = 0;
     int requestPause_ = kDefaultRequestPause;
     // The line as of the last accepted reply: which channel, opened how

@@ -2,6 +2,7 @@
 
 #include "analysis/archivestats.h"
 #include "base/cp1251.h"
+#include "base/textutils.h"
 #include "base/installationtime.h"
 #include "report/reportchart.h"
 
@@ -126,16 +127,23 @@ std::unique_ptr<TReportDocument> BuildArchiveReport(const TArchiveReportSource &
         period << QStringLiteral("с ") + QString::fromLatin1(InstallationTimeText(*source.Since));
     if (source.Until)
         period << QStringLiteral("по ") + QString::fromLatin1(InstallationTimeText(*source.Until));
-    header << qMakePair(QStringLiteral("Период:"),
-                        period.isEmpty() ? QStringLiteral("весь архив") : period.join(u' '));
+    // Without bounds the period is what the records span: they may be any
+    // part of the installation's archive.
+    if (period.isEmpty())
+        period << (stats.Records > 0 ? QStringLiteral("с %1 по %2").arg(timeText(stats.First), timeText(stats.Last))
+                                     : QStringLiteral("не известен: время записей не читается"));
+    header << qMakePair(QStringLiteral("Период:"), period.join(u' '));
+    QString count = QString::number(rows.size());
+    if (!source.RecordNumbers.isEmpty())
+        count += QStringLiteral(" (") + source.RecordNumbers + u')';
     header << qMakePair(QStringLiteral("Записи:"),
                         stats.Records > 0 ? QStringLiteral("%1, с %2 по %3")
-                                                .arg(rows.size())
+                                                .arg(count)
                                                 .arg(timeText(stats.First), timeText(stats.Last))
-                                          : QStringLiteral("%1").arg(rows.size()));
+                                          : count);
     if (statRecords.UnreadableTimes > 0)
         header << qMakePair(QStringLiteral("Время не читается:"),
-                            QStringLiteral("%1 записей").arg(statRecords.UnreadableTimes));
+                            CountWithNoun(statRecords.UnreadableTimes, "запись", "записи", "записей"));
     header << qMakePair(QStringLiteral("Источник:"), source.Origin);
     QStringList names;
     for (const QByteArray &name : records.Columns())
@@ -164,6 +172,7 @@ std::unique_ptr<TReportDocument> BuildArchiveReport(const TArchiveReportSource &
 
         auto chart = std::make_shared<TReportChartSeries>();
         chart->ValueName = QStringLiteral("ACTIVITY");
+        chart->ValueAxisTitle = QStringLiteral("ACTIVITY, Бк/м³");
         for (const TStatRecord &r : inPeriod)
             if (!std::isnan(r.Value))
                 chart->Values << QPointF(double(r.Time), r.Value);

@@ -24,6 +24,9 @@ struct TArchiveReportSource {
     std::optional<QDateTime> Until;
     // The serial number when known apart from the records (code page 1251).
     QByteArray Serial;
+    // Which of the installation's records these are, when known ("№ 1–150
+    // из 300"); shown with their count.
+    QString RecordNumbers;
     QString FontFamily;
 };
 

@@ -55,7 +55,8 @@ QList<QPointF> reduced(const QList<QPointF> &points, double xMin, double xMax)
 }
 } // namespace
 
-void DrawReportChart(QPainter &painter, const QRectF &area, const TReportChartSeries &series)
+void DrawReportChart(QPainter &painter, const QRectF &area, const TReportChartSeries &series,
+                     TReportChartLayout *layout)
 {
     const QFontMetricsF metrics(painter.font(), painter.device());
     const double line = metrics.lineSpacing();
@@ -99,8 +100,18 @@ void DrawReportChart(QPainter &painter, const QRectF &area, const TReportChartSe
     double labelWidth = 0;
     for (double v : tickValues)
         labelWidth = std::max(labelWidth, metrics.horizontalAdvance(QString::number(v, 'g', 6)));
-    const QRectF plot(area.left() + labelWidth + line * 0.5, area.top() + line * 0.5,
-                      area.width() - labelWidth - line * 1.5, area.height() - line * 3.5);
+    // A line for the value axis's title above the plot, then the plot, the
+    // times under it, and the legend with the time axis's title.
+    const QRectF plot(area.left() + labelWidth + line * 0.5, area.top() + line * 2,
+                      area.width() - labelWidth - line * 1.5, area.height() - line * 5);
+    TReportChartLayout placed;
+    placed.Plot = plot;
+    // Every text goes through here, so that its box is known.
+    auto label = [&](const QPointF &baseline, const QString &text) {
+        painter.drawText(baseline, text);
+        placed.Labels << QRectF(baseline.x(), baseline.y() - metrics.ascent(), metrics.horizontalAdvance(text),
+                                metrics.ascent() + metrics.descent());
+    };
     auto px = [&](double x) { return plot.left() + (x - xMin) / (xMax - xMin) * plot.width(); };
     auto py = [&](double y) { return plot.bottom() - (std::clamp(y, -kFar, kFar) - yMin) / (yMax - yMin) * plot.height(); };
 
@@ -112,10 +123,12 @@ void DrawReportChart(QPainter &painter, const QRectF &area, const TReportChartSe
     painter.drawRect(plot);
     for (double v : tickValues) {
         const QString text = QString::number(v, 'g', 6);
-        painter.drawText(QPointF(plot.left() - line * 0.25 - metrics.horizontalAdvance(text),
-                                 py(v) + metrics.ascent() / 2 - metrics.descent() / 2),
-                         text);
+        label(QPointF(plot.left() - line * 0.25 - metrics.horizontalAdvance(text),
+                      py(v) + metrics.ascent() / 2 - metrics.descent() / 2),
+              text);
     }
+    label(QPointF(area.left(), area.top() + metrics.ascent()),
+          series.ValueAxisTitle.isEmpty() ? series.ValueName : series.ValueAxisTitle);
     // Times: six along the axis, the first and last at the plot's ends.
     constexpr int kTimes = 6;
     for (int k = 0; k < kTimes; ++k) {
@@ -123,9 +136,10 @@ void DrawReportChart(QPainter &painter, const QRectF &area, const TReportChartSe
         const QString text =
             QDateTime::fromMSecsSinceEpoch(qint64(x), QTimeZone::utc()).toString(QStringLiteral("dd.MM.yy hh:mm"));
         const double w = metrics.horizontalAdvance(text);
-        const double left = std::clamp(px(x) - w / 2, area.left(), area.right() - w);
+        // Right of the value labels, whose lowest one reaches below the frame.
+        const double left = std::clamp(px(x) - w / 2, plot.left(), area.right() - w);
         painter.drawLine(QPointF(px(x), plot.bottom()), QPointF(px(x), plot.bottom() + unit * 3));
-        painter.drawText(QPointF(left, plot.bottom() + unit * 3 + metrics.ascent()), text);
+        label(QPointF(left, plot.bottom() + unit * 5 + metrics.ascent()), text);
     }
 
     painter.save();
@@ -153,7 +167,7 @@ void DrawReportChart(QPainter &painter, const QRectF &area, const TReportChartSe
         painter.setPen(QPen(colour, unit * 1.5, style));
         painter.drawLine(QPointF(x, y - metrics.ascent() / 3), QPointF(x + line * 2, y - metrics.ascent() / 3));
         painter.setPen(Qt::black);
-        painter.drawText(QPointF(x + line * 2.5, y), name);
+        label(QPointF(x + line * 2.5, y), name);
         x += line * 4 + metrics.horizontalAdvance(name);
     };
     legend(kValueColor, Qt::SolidLine, series.ValueName);
@@ -161,4 +175,8 @@ void DrawReportChart(QPainter &painter, const QRectF &area, const TReportChartSe
         legend(kAlarmColor[0], Qt::DashLine, QStringLiteral("ALARM1"));
     if (!series.Alarm[1].isEmpty())
         legend(kAlarmColor[1], Qt::DashLine, QStringLiteral("ALARM2"));
+    const QString timeTitle = QStringLiteral("Время (дд.мм.гг чч:мм)");
+    label(QPointF(std::max(x, area.right() - metrics.horizontalAdvance(timeTitle)), y), timeTitle);
+    if (layout)
+        *layout = placed;
 }

@@ -14,10 +14,21 @@ class QPainter;
 
 struct TReportChartSeries {
     QString ValueName;
+    // The value axis's title with its unit ("ACTIVITY, Бк/м³"); the time
+    // axis is titled "Время".
+    QString ValueAxisTitle;
     // x: milliseconds of the installation's wall clock taken as UTC; in time order.
     QList<QPointF> Values;
     QList<QPointF> Alarm[2]; // steps: a point where a threshold starts, two where it changes
 };
 
+// Where the chart put its frame and its texts, for a check that no text
+// touches the frame or another text.
+struct TReportChartLayout {
+    QRectF Plot;
+    QList<QRectF> Labels;
+};
+
 // Labels in the painter's font.
-void DrawReportChart(QPainter &painter, const QRectF &area, const TReportChartSeries &series);
+void DrawReportChart(QPainter &painter, const QRectF &area, const TReportChartSeries &series,
+                     TReportChartLayout *layout = nullptr);

@@ -140,6 +140,7 @@ void TComSettings::SetWindowDefaults()
     RTSControl = LineControlItems().at(0);
     WriteTimeOutMultiplier = 0;
     WriteTimeOutConstant = 0;
+    DeviceNumber = 1;
 }
 
 void TComSettings::SetFallbackDefaults()
@@ -216,6 +217,14 @@ bool TComSettings::LoadSettings(const QString &fileName, int *keysFound)
         SetFallbackDefaults();
         return false;
     }
+    read.DeviceNumber = 1;
+    QByteArray tenth;
+    if (ReadOneLine(file, tenth) && tenth.startsWith(QByteArray(DeviceNumberKey) + '=')) {
+        bool numberOk = false;
+        const qint64 n = StrToIntDef(tenth.mid(qsizetype(qstrlen(DeviceNumberKey)) + 1), 0, &numberOk);
+        if (numberOk && n >= 1 && n <= 255)
+            read.DeviceNumber = quint8(n);
+    }
     *this = read;
     return true;
 }
@@ -235,6 +244,8 @@ bool TComSettings::SaveSettings(const QString &fileName) const
             return false;
         out += Keys().at(i) + '=' + *values[i] + "\r\n";
     }
+    if (DeviceNumber != 1)
+        out += QByteArray(DeviceNumberKey) + '=' + QByteArray::number(DeviceNumber) + "\r\n";
     return SaveFileAtomically(ResolvePath(fileName), out);
 }
 

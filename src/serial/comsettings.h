@@ -82,6 +82,12 @@ public:
     QByteArray RTSControl;
     qint32 WriteTimeOutMultiplier = 0;
     qint32 WriteTimeOutConstant = 0;
+    // The installation's station address on the line (several installations
+    // may share one RS-485 line). Kept in a tenth line "DeviceNumber=N" after
+    // the nine, written only when it is not 1: readers that take nine lines
+    // never see it, and a file without it means device 1.
+    quint8 DeviceNumber = 1;
+    static constexpr const char *DeviceNumberKey = "DeviceNumber";
 
     bool operator==(const TComSettings &) const = default;
 };

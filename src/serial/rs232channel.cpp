@@ -42,9 +42,21 @@ bool TRS232Channel::Open()
 {
     properties_->ApplySettings(*settings_);
     state_ = properties_->Opened ? 0 : 1;
+    lineFailed_ = false;
     if (properties_->Opened)
         ++opens_;
     return properties_->Opened;
+}
+
+bool TRS232Channel::ReopenIfFailed(bool *reopened)
+{
+    const bool needed = state_ != 0 || lineFailed_;
+    if (reopened)
+        *reopened = needed;
+    if (!needed)
+        return true;
+    Close();
+    return Open();
 }
 
 void TRS232Channel::Close()
@@ -86,7 +98,7 @@ bool TRS232Channel::Write(const quint8 *buffer, int &count)
         if (state_ != 0 || !buffer || count < 0 || !line || QuitSignal())
             throw EInvalidRS232Operation();
         int written = 0;
-        if (!line->Write(buffer, count, written))
+        if (!failed(line->Write(buffer, count, written)))
             throw EInvalidRS232Operation();
         count = written;
         return true;
@@ -104,7 +116,7 @@ bool TRS232Channel::Read(quint8 *buffer, int capacity, int &count)
         if (state_ != 0 || !buffer || capacity < 0 || !line)
             throw EInvalidRS232Operation();
         int got = 0;
-        if (!line->Read(buffer, capacity, got, properties_->LineReadTimeouts()))
+        if (!failed(line->Read(buffer, capacity, got, properties_->LineReadTimeouts())))
             throw EInvalidRS232Operation();
         count = got;
         return true;
@@ -126,7 +138,7 @@ bool TRS232Channel::ReadFirst(quint8 *buffer, int capacity, int whole, int &coun
                                                std::numeric_limits<quint32>::max()));
     t.TotalMultiplier = 0;
     int got = 0;
-    if (!line->Read(buffer, capacity, got, t))
+    if (!failed(line->Read(buffer, capacity, got, t)))
         return false;
     count = got;
     return true;
@@ -139,7 +151,7 @@ bool TRS232Channel::ReadMore(quint8 *buffer, int capacity, int &count)
     if (state_ != 0 || !buffer || capacity < 0 || !line)
         return false;
     int got = 0;
-    if (!line->ReadMore(buffer, capacity, got))
+    if (!failed(line->ReadMore(buffer, capacity, got)))
         return false;
     count = got;
     return true;
@@ -150,7 +162,9 @@ qint64 TRS232Channel::DropPendingInput(int whole)
     TLine *line = properties_->Line();
     if (state_ != 0 || !line)
         return -1;
-    return line->DropInput(properties_->LineReadTimeouts().Interval, ReadTimeLimit(whole));
+    const qint64 dropped = line->DropInput(properties_->LineReadTimeouts().Interval, ReadTimeLimit(whole));
+    failed(dropped >= 0);
+    return dropped;
 }
 
 qint64 TRS232Channel::ReadTimeLimit(int whole) const
@@ -164,7 +178,9 @@ qint64 TRS232Channel::DropInputFor(qint64 ms)
     TLine *line = properties_->Line();
     if (state_ != 0 || !line)
         return -1;
-    return line->DropInputFor(ms);
+    const qint64 dropped = line->DropInputFor(ms);
+    failed(dropped >= 0);
+    return dropped;
 }
 
 qint64 TRS232Channel::DropFollowingInput(int whole)
@@ -176,7 +192,7 @@ qint64 TRS232Channel::DropFollowingInput(int whole)
     const quint32 interval = std::max<quint32>(properties_->LineReadTimeouts().Interval, 1);
     quint8 first = 0;
     int got = 0;
-    if (!line->Read(&first, 1, got, ReadTimeouts{interval, 0, interval}))
+    if (!failed(line->Read(&first, 1, got, ReadTimeouts{interval, 0, interval})))
         return -1;
     if (got == 0)
         return 0;

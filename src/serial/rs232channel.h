@@ -78,6 +78,14 @@ public:
 
     // 0 ready (the last Open succeeded), 1 not opened.
     quint8 State() const { return state_; }
+    // The line failed under a read or write since it was opened (an adapter
+    // pulled out): every later exchange would fail at once until it is
+    // opened again.
+    bool LineFailed() const { return lineFailed_; }
+    // Not opened, or failed since: closes and opens it again with the same
+    // settings. True when it was ready or is now; reopened tells whether
+    // an opening was tried.
+    bool ReopenIfFailed(bool *reopened = nullptr);
     // Why the last Open failed, for logs (empty after a success).
     QString ErrorText() const;
     // The same, sorted for the operator (Problem None after a success).
@@ -92,5 +100,13 @@ private:
     std::unique_ptr<TComSettings> settings_;
     std::unique_ptr<TComProperties> properties_;
     quint8 state_ = 1;
+    bool lineFailed_ = false;
+    // Notes a failure of the line itself (not a refusal for want of a line).
+    bool failed(bool ok)
+    {
+        if (!ok)
+            lineFailed_ = true;
+        return ok;
+    }
     quint64 opens_ = 0;
 };

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QValueAxis>
 #include <QVBoxLayout>
@@ -156,6 +157,17 @@ TArchiveChartWindow::TArchiveChartWindow(OperatorPrompt &prompt, QWidget *parent
     resize(900, 520);
 }
 
+void TArchiveChartWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Esc closes it as it closes a dialog; the chart's own keys come here
+    // unhandled.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void TArchiveChartWindow::ShowSeries(TArchiveChartSeries series)
 {
     series_ = std::move(series);
@@ -183,9 +195,6 @@ void TArchiveChartWindow::ShowSeries(TArchiveChartSeries series)
     Alarm1Series->replace(series_.Alarm1);
     Alarm2Series->replace(series_.Alarm2);
 
-    StatusLine->setText(u8("Записей на графике: %1; пропущено (время или значение не читается): %2")
-                            .arg(series_.Points.size())
-                            .arg(series_.Skipped));
     ResetZoom();
 }
 
@@ -214,6 +223,14 @@ void TArchiveChartWindow::Rethin()
     rethinning_ = false;
     FitValueAxis();
     UpdateStatistics();
+    // The count is of the records in the range shown, as the figures are.
+    const auto inRange = std::count_if(series_.Points.cbegin(), series_.Points.cend(), [this](const QPointF &p) {
+        return p.x() >= shownMin_ && p.x() <= shownMax_;
+    });
+    StatusLine->setText(u8("Записей на графике: %1 из %2; пропущено (время или значение не читается): %3")
+                            .arg(inRange)
+                            .arg(series_.Points.size())
+                            .arg(series_.Skipped));
 }
 
 void TArchiveChartWindow::FitValueAxis()

@@ -93,6 +93,9 @@ public:
     QComboBox *AverageUnit;
     QLineSeries *AverageSeries;
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     void Rethin();
     // The value axis for the values shown, and each threshold as a line

@@ -456,7 +456,7 @@ void TArchiveParamSelector::SetTotalArchSize(qint32 value)
     SetLowRange(1);
     SetHighRange(value);
     OptionsGB->setTitle(u8(" Настройки выборки  (архив содержит ") + QString::number(value) + u8(" ") +
-                        u8("записей)") + u8(" "));
+                        CountNoun(value, "запись)", "записи)", "записей)") + u8(" "));
 }
 
 void TArchiveParamSelector::StepEditChange()

@@ -210,6 +210,22 @@ void TDeviceArchiveView::ShowArchive(const TDeviceArchive &archive)
     }
     BuildColumnDescriptions();
     DrawArchive();
+    FollowChart();
+}
+
+void TDeviceArchiveView::FollowChart()
+{
+    // An open chart shows the archive now in the table: the same column
+    // drawn anew, or no chart when that column has gone.
+    if (!ChartWindow || !ChartWindow->isVisible())
+        return;
+    const int column = archiveData_->RecordCount() > 0
+                           ? ArchiveColumnIndex(*archiveData_, ChartWindow->Series().ColumnName)
+                           : -1;
+    if (column < 0 || column >= Model->columnCount() || ArchiveColumnIndex(*archiveData_, "DATETIME") < 0)
+        ChartWindow->close();
+    else
+        OpenChart(column);
 }
 
 void TDeviceArchiveView::DrawArchive()
@@ -237,6 +253,9 @@ void TDeviceArchiveView::Clear()
 {
     Model->SetArchive(nullptr);
     ReferencePanel->clear();
+    // A chart of records no longer shown would pass for the page's.
+    if (ChartWindow)
+        ChartWindow->close();
 }
 
 void TDeviceArchiveView::BuildColumnDescriptions()

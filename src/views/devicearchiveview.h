@@ -121,6 +121,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // After a new archive: the open chart follows it, or closes.
+    void FollowChart();
     void ArchiveResize();
     void VarListGridMouseMove(const QPoint &pos);
     void VarListGridKeyUp();

@@ -188,7 +188,7 @@ void DrawSpectrPlot(QPixmap &pixmap, const QColor &background, const TRadiationS
 
 int SpectrCursorChannel(int position, int mouseX, int scale)
 {
-    return clampToInt((qint64(position) + mouseX) * scale);
+    return std::clamp(clampToInt((qint64(position) + mouseX) * scale), 0, TRadiationSpectr::ChannelCount - 1);
 }
 
 qint32 SpectrCursorEnergy(int channel, long double coefA, long double coefB)

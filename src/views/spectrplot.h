@@ -91,8 +91,8 @@ QList<TSpectrPlotPoint> SpectrBackgroundPoints(const TRadiationSpectr &spectrum,
 void DrawSpectrPlot(QPixmap &pixmap, const QColor &background, const TRadiationSpectr *spectrum,
                     const TSpectrPlotFrame &frame);
 
-// The channel under the mouse: (scroll position + mouse x) * scale. Not
-// limited to 0..1023.
+// The channel under the mouse: (scroll position + mouse x) * scale, held to
+// the spectrum's channels (right of the last one reads the last one).
 int SpectrCursorChannel(int position, int mouseX, int scale);
 // The energy of a channel in whole keV: CoefA * channel + CoefB rounded to
 // the nearest, ties to even; negative energies (and a calibration that gives

@@ -16,6 +16,7 @@
 #include "views/devicearchiveview.h"
 
 #include <QAction>
+#include <QRegularExpression>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -222,6 +223,7 @@ void TestArchivePage::operatorStopsALongRead()
         QWidget *modal = nullptr;
         bool cancelShown = false;
         int overall = -1;
+        QString overallText, recordText;
         int startedDuring = -1;
     } seen;
     QTimer operatorHand;
@@ -235,6 +237,10 @@ void TestArchivePage::operatorStopsALongRead()
         seen.modal = QApplication::activeModalWidget();
         seen.cancelShown = wait->CancelBtn->isVisible() && wait->CancelBtn->isEnabled();
         seen.overall = wait->GlobalWaitProgressBar->value();
+        seen.overallText = wait->GlobalWaitProgressBar->text();
+        seen.recordText = wait->WaitProgressBar->text();
+        if (const QString out = qEnvironmentVariable("KVARN_GRAB_DIR"); !out.isEmpty())
+            wait->grab().save(out + QStringLiteral("/archive-read.png"));
         // A click on the main window's read button does not get through,
         // and no command starts, from the operator or from a timer.
         QToolButton *request = named<QToolButton>("RequestButton");
@@ -258,6 +264,13 @@ void TestArchivePage::operatorStopsALongRead()
     QCOMPARE(seen.modal, static_cast<QWidget *>(form().WaitWindow2Btn));
     QVERIFY(seen.cancelShown);
     QVERIFY(seen.overall > 0);
+    // The bars say what they count: the records read of those asked for,
+    // the time left, and the record under way.
+    QVERIFY2(QRegularExpression(u8("^Прочитано 3 записи из 200, осталось около \\d+ (мин \\d+ )?с$"))
+                 .match(seen.overallText)
+                 .hasMatch(),
+             qPrintable(seen.overallText));
+    QVERIFY2(seen.recordText.startsWith(u8("Запись 4: ")), qPrintable(seen.recordText));
     QCOMPARE(seen.startedDuring, 1); // the archive read alone
     QCOMPARE(requestTriggered.count(), 1); // the click that started the read
 
@@ -269,14 +282,14 @@ void TestArchivePage::operatorStopsALongRead()
     QCOMPARE(cell(2, 1), replied("ACTIVITY:A003"));
     TTerminalListBox *terminal = form().Terminal();
     QCOMPARE(terminal->item(terminal->count() - 1)->text(),
-             u8("Чтение архива остановлено оператором: прочитано 3 записей из 200"));
+             u8("Чтение архива остановлено оператором: прочитано 3 записи из 200"));
     QVERIFY(prompt_->Messages().isEmpty());
     checkHandedBack();
     // The page itself says so too (the terminal may be hidden from the
     // operator), while it is the page shown.
     QLabel *note = named<QLabel>("ArchiveNotePanel");
     QVERIFY(note->isVisible());
-    QCOMPARE(note->text(), u8("Прочитано 3 записей из 200 (чтение остановлено)"));
+    QCOMPARE(note->text(), u8("Прочитано 3 записи из 200 (чтение остановлено)"));
     selectTab("MainPageControl", pgTerminal - 1);
     QVERIFY(!note->isVisible());
     selectTab("MainPageControl", pgArchive - 1);
@@ -334,13 +347,22 @@ void TestArchivePage::archiveFiles()
     QCOMPARE(table()->rowCount(), 1);
     QVERIFY(prompt_->Messages().isEmpty());
 
-    // A file that does not load: the warning and an empty page; the archive
-    // shown before can still be saved.
-    for (const QString &bad : {filePath(QStringLiteral("missing.daf")), dir_->path()}) {
+    // A file that does not load: the warning with its reason and an empty
+    // page; the archive shown before can still be saved.
+    const QString binary = filePath(QStringLiteral("binary.daf")), noColumns = filePath(QStringLiteral("blank.daf"));
+    QVERIFY(writeFileBytes(binary, QByteArray("DATETIME\r\n\x01\x02\r\n", 14)));
+    QVERIFY(writeFileBytes(noColumns, "\r\n\r\n"));
+    const QString unreadable = u8("Файл не удаётся прочитать: его нет, это не обычный файл или нет прав на чтение.");
+    const QList<QPair<QString, QString>> badFiles = {
+        {filePath(QStringLiteral("missing.daf")), unreadable},
+        {dir_->path(), unreadable},
+        {binary, u8("В файле управляющие символы или байты вне кодовой страницы 1251: это не файл архива.")},
+        {noColumns, u8("В файле нет строки с именами столбцов.")}};
+    for (const auto &[bad, reason] : badFiles) {
         prompt_->ExpectOpenFile(bad);
         prompt_->ExpectWarning();
         named<QAction>("N5")->trigger();
-        QCOMPARE(prompt_->Messages().last(), u8("Чтение архива из файла не удалось!"));
+        QCOMPARE(prompt_->Messages().last(), u8("Чтение архива из файла не удалось! ") + reason);
         QCOMPARE(table()->rowCount(), 0);
     }
     const QString kept = filePath(QStringLiteral("kept.daf"));

@@ -46,8 +46,11 @@ void TestPortSetup::reasonOnTerminalAndFileInUse()
     ScriptedPrompt prompt;
     prompt.ExpectWarning();
     TMainForm form(&prompt);
+    // The warning names the port and why it did not open.
     QCOMPARE(prompt.Messages(),
-             QStringList{QString::fromUtf8("Выбранный последовательный порт недоступен. Попробуйте перенастроить программу.")});
+             QStringList{QString::fromUtf8("Выбранный последовательный порт недоступен. Попробуйте перенастроить программу."
+                                           "\n\nПорт %1: нет такого устройства")
+                             .arg(missing)});
     TTerminalListBox *terminal = form.Terminal();
     QVERIFY(terminal->count() > 0);
     QCOMPARE(terminal->item(terminal->count() - 1)->text(), QString::fromUtf8("Порт %1: нет такого устройства").arg(missing));

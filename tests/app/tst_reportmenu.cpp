@@ -7,6 +7,8 @@
 #include "instrument/radiationspectr.h"
 #include "support/pdfpages.h"
 #include "support/windowonsim.h"
+#include "views/archiveparamselector.h"
+#include "instrument/ormak.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -39,6 +41,7 @@ private slots:
     void cleanup() { cleanupWindow(); }
 
     void archiveReport();
+    void reportOfRecordsRead();
     void spectrumReport();
     void cancelledReport();
 
@@ -83,8 +86,12 @@ void TestReportMenu::archiveReport()
 
     // Previewed: the preview shows as many pages as the printer would get.
     int previewPages = -1, printerPages = -2;
+    bool readable = false;
     prompt_->ExpectExec([&](QDialog &dialog) {
         auto *preview = dialog.findChild<QPrintPreviewWidget *>();
+        // At a size to read: the page as wide as the window.
+        readable = preview->zoomMode() == QPrintPreviewWidget::FitToWidth && dialog.width() >= 800 &&
+                   dialog.height() >= 600;
         preview->updatePreview();
         previewPages = preview->pageCount();
         printerPages = pageCount(printed);
@@ -92,11 +99,38 @@ void TestReportMenu::archiveReport()
     });
     trigger("PreviewItem");
     QCOMPARE(previewPages, printerPages);
+    QVERIFY(readable);
 
     // Nothing to report on the terminal page.
     selectTab("MainPageControl", 3);
     QVERIFY(!named<QAction>("ReportPdfItem")->isEnabled());
     QVERIFY(!named<QAction>("PrintItem")->isEnabled());
+}
+
+// Records 3 to 6 of the installation's 12, after "Общее" was read: the
+// report names those records, the time they span and the serial number read.
+void TestReportMenu::reportOfRecordsRead()
+{
+    QVERIFY(startInstallation({"--records", "12", "--set", "SERIALN=5678"}));
+    QVERIFY(makeForm(kAllPrivileges));
+    click("RequestButton");
+    selectTab("MainPageControl", 2);
+    prompt_->ExpectExec([](QDialog &d) {
+        auto &selector = static_cast<TArchiveParamSelector &>(d);
+        selector.SetLowRange(3);
+        selector.SetHighRange(6);
+        return int(QDialog::Accepted);
+    });
+    click("RequestButton");
+    QCOMPARE(form().Installation()->Archive->RecordCount(), 4);
+    const QString pdf = filePath("read.pdf");
+    prompt_->ExpectSaveFile(pdf);
+    trigger("ReportPdfItem");
+    const QString text = pageTexts(pdf).value(0);
+    for (const QString &expected : {QString("Заводской номер:\\s+5678"), QString("Период:\\s+с \\d\\d/.* по \\d\\d/"),
+                                    QString("Записи:\\s+4 \\(№ 3–6 из 12\\)"), QString("ACTIVITY, Бк/м³")})
+        QVERIFY2(text.contains(QRegularExpression(expected)), qPrintable(expected + "\n" + text));
+    QVERIFY(!text.contains(QString("весь архив")));
 }
 
 void TestReportMenu::spectrumReport()

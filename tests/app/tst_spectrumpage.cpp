@@ -191,7 +191,8 @@ void TestSpectrumPage::filesOnTheActiveSubPage()
     prompt_->ExpectWarning();
     click("ToolButton2");
     QCOMPARE(prompt_->Messages(),
-             (QStringList{u8("Чтение спектра из файла не удалось!"), u8("Сохранить спектр в файле не удалось")}));
+             (QStringList{u8("Чтение спектра из файла не удалось! Файл короче файла спектра: 4607 байт из 4608."),
+                          u8("Сохранить спектр в файле не удалось")}));
 
     for (const ScriptedPrompt::Shown &shown : prompt_->Log())
         if (shown.kind == ScriptedPrompt::Kind::OpenFile || shown.kind == ScriptedPrompt::Kind::SaveFile)

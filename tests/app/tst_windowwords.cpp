@@ -274,13 +274,14 @@ void TestWindowWords::terminalTimesAndSavedLog()
     lb->ShowTimesItem->trigger();
     QCOMPARE(lb->item(1)->text(), u8("<- Общее\u240D"));
 
-    // The saved log: every line with its time, in UTF-8, whether times are shown or not.
+    // The saved log: every line with its date and time, in UTF-8, whether times are shown or not.
     const QString path = dir_.filePath(QStringLiteral("journal.txt"));
     prompt_->ExpectSaveFile(path);
     lb->SaveLogItem->trigger();
     QFile saved(path);
     QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), (timedLines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd "));
+    QCOMPARE(saved.readAll(), (today + timedLines.join(QLatin1Char('\n') + today) + QLatin1Char('\n')).toUtf8());
     // A folder that is not there: said so, nothing else changes.
     prompt_->ExpectSaveFile(dir_.filePath(QStringLiteral("no such folder/journal.txt")));
     prompt_->ExpectWarning();

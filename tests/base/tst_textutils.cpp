@@ -20,6 +20,7 @@ private slots:
     void replaceAllEndsWhenNewContainsOld();
     void programDirEndsWithSeparator();
     void codePage1251();
+    void countNounAgrees();
 };
 
 void TestTextUtils::initTestCase()
@@ -196,6 +197,19 @@ void TestTextUtils::codePage1251()
     QCOMPARE(FromCp1251("\xA8\xB8\xB9\x88"), QString::fromUtf8("Ёё№€"));
     // What the code page cannot hold becomes one '?' per character.
     QCOMPARE(ToCp1251(QString::fromUtf8("a\u4E2D\U0001F600b")), QByteArray("a??b"));
+}
+
+void TestTextUtils::countNounAgrees()
+{
+    const struct {
+        qint64 count;
+        const char *text;
+    } cases[] = {{0, "0 записей"},   {1, "1 запись"},     {2, "2 записи"},     {4, "4 записи"},
+                 {5, "5 записей"},   {11, "11 записей"},  {12, "12 записей"},  {14, "14 записей"},
+                 {21, "21 запись"},  {43, "43 записи"},   {111, "111 записей"}, {101, "101 запись"},
+                 {1022, "1022 записи"}, {-3, "-3 записи"}};
+    for (const auto &c : cases)
+        QCOMPARE(CountWithNoun(c.count, "запись", "записи", "записей"), QString::fromUtf8(c.text));
 }
 
 QTEST_GUILESS_MAIN(TestTextUtils)

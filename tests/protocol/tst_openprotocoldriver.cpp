@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QMap>
 #include <QTest>
+#include <QThread>
 
 namespace {
 
@@ -132,6 +133,7 @@ private slots:
     void repliesOneRequestBehind();
     void owedReplies_data();
     void owedReplies();
+    void requestLineIsStampedWhenSent();
 };
 
 void TestOpenProtocolDriver::readVarsAsksEachVariableInOrder()
@@ -754,6 +756,25 @@ void TestOpenProtocolDriver::owedReplies()
     QCOMPARE(list->GetItem(0)->Value, value);
     QCOMPARE(rig.line.WritesCount(), writes);
     QCOMPARE(rig.line.ReadSizes().count(1), looks);
+}
+
+// An installation that takes 80 ms to answer: the request's line carries the
+// time it went out, not the time its reply came.
+void TestOpenProtocolDriver::requestLineIsStampedWhenSent()
+{
+    Rig rig;
+    QDateTime writtenAt;
+    rig.line.SetResponder([&](const QByteArray &w) {
+        writtenAt = QDateTime::currentDateTime();
+        QThread::msleep(80); // the installation measuring before it answers
+        return answer({{"A", "1"}}, requestText(w));
+    });
+    auto list = makeList({{"A", ""}});
+    QVERIFY(rig.driver.ReadVars(1, *list));
+    QCOMPARE(rig.terminal.Lines, (QList<QByteArray>{"-> A=??;", "<- A=1;"}));
+    QVERIFY(rig.terminal.Times[0] <= writtenAt);
+    QVERIFY2(rig.terminal.Times[0].msecsTo(rig.terminal.Times[1]) >= 70,
+             qPrintable(QString::number(rig.terminal.Times[0].msecsTo(rig.terminal.Times[1]))));
 }
 
 QTEST_GUILESS_MAIN(TestOpenProtocolDriver)

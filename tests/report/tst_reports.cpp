@@ -7,6 +7,7 @@
 #include "instrument/archivetable.h"
 #include "instrument/devicearchive.h"
 #include "report/archivereport.h"
+#include "report/reportchart.h"
 #include "report/spectrumreport.h"
 #include "store/sitestore.h"
 #include "support/pdfpages.h"
@@ -66,6 +67,7 @@ private slots:
     void cancelledReportKeepsTheFile();
     void oddArchivesStillReport();
     void spectrumReport();
+    void chartTextsKeepClear();
 };
 
 void TestReports::archiveReportFromKvarnctl()
@@ -80,6 +82,8 @@ void TestReports::archiveReportFromKvarnctl()
     const ProgramRun tool = runProgram(qEnvironmentVariable("KVARN_CTL"),
                          {"report", daf, "--since", timeText(first), "--until", timeText(last), "-o", pdf}, true);
     QVERIFY2(tool.status == 0, tool.err.constData());
+    // Nothing on standard error when all went well: cron mails nothing.
+    QCOMPARE(tool.err, QByteArray());
 
     const QStringList pages = pageTexts(pdf);
     const int count = pageCount(pdf);
@@ -237,9 +241,50 @@ void TestReports::spectrumReport()
     QCOMPARE(WriteReportPdf(*BuildSpectrumReport(source), pdf), TReportResult::Written);
     QCOMPARE(pageCount(pdf), 1);
     const QString text = pageTexts(pdf).value(0);
-    for (const char *expected : {"main-0612.spc", "6.62", "1.5 кэВ", "80–120", "12345", "Пики", "1173.2", "стр. 1 из 1"})
+    for (const char *expected : {"main-0612.spc", "6.62", "1.5 кэВ", "80–120", "12345", "Пики", "1173.2", "стр. 1 из 1",
+                                 "Отсчёты в столбце", "Канал; энергия, кэВ"})
         QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
     QVERIFY(bluePixels(pdf, 1, dir.path()) > 50);
+}
+
+// The archive chart and the spectrum plot drawn as on a page: no text of
+// theirs touches the plot's frame or another text, whatever the values.
+void TestReports::chartTextsKeepClear()
+{
+    TReportChartSeries series;
+    series.ValueName = "ACTIVITY";
+    series.ValueAxisTitle = "ACTIVITY, Бк/м³";
+    for (int i = 0; i < 500; ++i)
+        series.Values << QPointF(kStart.toMSecsSinceEpoch() + i * 60000.0, 7000 * activity(i) / 300);
+    series.Alarm[0] = {QPointF(kStart.toMSecsSinceEpoch(), 1000), QPointF(kStart.toMSecsSinceEpoch() + 3e7, 1000)};
+    series.Alarm[1] = {QPointF(kStart.toMSecsSinceEpoch(), 5000), QPointF(kStart.toMSecsSinceEpoch() + 3e7, 5000)};
+    TSpectrumReportSource spectrum;
+    spectrum.Plot = QImage(512, 256, QImage::Format_RGB32);
+    spectrum.Plot.fill(Qt::white);
+    spectrum.CoefA = 6.62L;
+    spectrum.ChannelsPerColumn = 2;
+    spectrum.CountsTop = 123456;
+
+    for (const bool log : {false, true}) {
+        spectrum.LogCounts = log;
+        spectrum.CountsBottom = log ? 3 : 0;
+        QImage page(1800, 1000, QImage::Format_RGB32);
+        page.fill(Qt::white);
+        QPainter painter(&page);
+        painter.setFont(QFont(QString(), 9));
+        TReportChartLayout layouts[2];
+        DrawReportChart(painter, QRectF(50, 20, 1700, 450), series, &layouts[0]);
+        DrawSpectrumReportPlot(painter, QRectF(50, 500, 1700, 480), spectrum, layouts[1]);
+        for (const TReportChartLayout &layout : layouts) {
+            QVERIFY(layout.Labels.size() > 8);
+            for (qsizetype i = 0; i < layout.Labels.size(); ++i) {
+                const QRectF a = layout.Labels[i];
+                QVERIFY2(!a.intersects(layout.Plot.adjusted(-1, -1, 1, 1)), qPrintable(QString::number(i)));
+                for (qsizetype j = i + 1; j < layout.Labels.size(); ++j)
+                    QVERIFY2(!a.intersects(layout.Labels[j]), qPrintable(QStringLiteral("%1 %2").arg(i).arg(j)));
+            }
+        }
+    }
 }
 
 QTEST_MAIN(TestReports)

@@ -23,6 +23,8 @@ inline ProgramRun runProgram(const QString &program, const QStringList &argument
         env.remove("QT_QPA_PLATFORM");
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
+        env.remove("XDG_RUNTIME_DIR"); // as under cron
+
         process.setProcessEnvironment(env);
     }
     process.start(program, arguments);

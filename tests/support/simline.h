@@ -13,9 +13,19 @@
 class RecordingTerminal : public TerminalSink {
 public:
     QList<QByteArray> Lines;
+    QList<QDateTime> Times; // when each line's event happened
     int LineCount() const override { return int(Lines.size()); }
-    void DeleteFirstLine() override { Lines.removeFirst(); }
-    void AppendLine(const QByteArray &line) override { Lines.append(line); }
+    void DeleteFirstLine() override
+    {
+        Lines.removeFirst();
+        Times.removeFirst();
+    }
+    void AppendLine(const QByteArray &line) override { AppendLineAt(line, QDateTime::currentDateTime()); }
+    void AppendLineAt(const QByteArray &line, const QDateTime &when) override
+    {
+        Lines.append(line);
+        Times.append(when);
+    }
 };
 
 struct ProgramOnSim {

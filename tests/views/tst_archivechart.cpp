@@ -296,6 +296,8 @@ void TestArchiveChart::chartFromTheArchiveView()
     QVERIFY2(chart->StatisticsLine->text().startsWith(u8("На графике: значений 13, мин 100, макс 149")),
              qPrintable(chart->StatisticsLine->text()));
     QVERIFY(chart->StatisticsLine->text().contains(u8("выше ALARM1: 0 с; выше ALARM2: 0 с; превышений: 0")));
+    QVERIFY2(chart->StatusLine->text().startsWith(u8("Записей на графике: 13 из 1998;")),
+             qPrintable(chart->StatusLine->text()));
     // The moving average, off at start: of 2 records at 00.10, of an hour at 02.00.
     QVERIFY(!chart->AverageCheck->isChecked() && !chart->AverageSeries->isVisible());
     chart->AverageWindow->setValue(2);
@@ -367,6 +369,18 @@ void TestArchiveChart::chartFromTheArchiveView()
     const QPoint alarm1(header->sectionViewportPosition(2) + header->sectionSize(2) / 2, header->height() / 2);
     QTest::mouseDClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, alarm1);
     QCOMPARE(chart->Series().ColumnName, QByteArray("ALARM1"));
+    // Another archive in the table: the open chart follows it; Esc closes it,
+    // and so does an archive without its column.
+    view.ShowArchive(*archiveOf({"DATETIME", "ALARM1"}, Rows{{"01/03/2004 00.00.00", "5"}, {"01/03/2004 00.10.00", "6"}}));
+    QVERIFY(chart->isVisible());
+    QCOMPARE(chart->Series().Points.size(), 2);
+    QTest::keyClick(chart, Qt::Key_Escape);
+    QVERIFY(!chart->isVisible());
+    QTest::mouseDClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                       QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+    QVERIFY(chart->isVisible());
+    view.ShowArchive(*archiveOf({"DATETIME", "ACTIVITY"}, Rows{{"01/03/2004 00.00.00", "5"}}));
+    QVERIFY(!chart->isVisible());
     prompt.ExpectWarning();
     view.OpenChart(0);
     view.ShowArchive(*archiveOf({"ACTIVITY", "STATUS"}, Rows{{"1", "0"}}));

@@ -321,7 +321,7 @@ void TestSpectrView::readout_data()
     QTest::newRow("uncalibrated") << 1 << 0 << 37 << 1.0 << 0.0 << 37 << 37;
     QTest::newRow("662 keV at 100") << 1 << 0 << 100 << 6.62 << 0.0 << 100 << 662;
     QTest::newRow("scrolled and scaled") << 4 << 56 << 150 << 1.0 << 0.0 << 824 << 824;
-    QTest::newRow("beyond the last channel") << 16 << 0 << 150 << 3.0 << 0.0 << 2400 << 7200;
+    QTest::newRow("right of the last channel reads the last") << 16 << 0 << 150 << 3.0 << 0.0 << 1023 << 3069;
     QTest::newRow("negative energy reads 0") << 1 << 0 << 10 << 1.0 << -50.0 << 10 << 0;
     QTest::newRow("tie rounds down to even") << 1 << 0 << 5 << 0.5 << 0.0 << 5 << 2;
     QTest::newRow("tie rounds up to even") << 1 << 0 << 7 << 0.5 << 0.0 << 7 << 4;
@@ -375,7 +375,7 @@ void TestSpectrView::area_data()
     QTest::newRow("80 then 120") << 1 << QList<int>{80, 1, 120, 2} << 80 << 120 << -1;
     QTest::newRow("only marker 1") << 1 << QList<int>{100, 1} << 0 << 100 << -1;
     QTest::newRow("0 and 1000: one window, not 1001 boxes") << 1 << QList<int>{0, 1, 1000, 2} << 0 << 1000 << -1;
-    QTest::newRow("past the last channel") << 16 << QList<int>{60, 1, 150, 2} << 960 << 2400 << -1;
+    QTest::newRow("right of the last channel: the last") << 16 << QList<int>{60, 1, 150, 2} << 960 << 1023 << -1;
     QTest::newRow("no markers") << 1 << QList<int>{} << -1 << -1 << -1;
     QTest::newRow("markers cleared") << 1 << QList<int>{10, 1, 20, 2, 0, 0} << -1 << -1 << -1;
     QTest::newRow("background off: no net area") << 1 << QList<int>{80, 1, 120, 2} << 80 << 120 << 0;
