@@ -32,6 +32,8 @@ bool TSiteRow::NeedsAttention() const
 
 QString TSiteRow::AlarmText() const
 {
+    if (!AlarmKnown)
+        return QStringLiteral("нет данных");
     return Alarm == 2 ? QStringLiteral("порог 2") : Alarm == 1 ? QStringLiteral("порог 1") : QStringLiteral("норма");
 }
 
@@ -109,6 +111,7 @@ QList<TSiteRow> SiteRows(const QList<TStoreInstallationState> &states, const QDa
             row.At = r.At;
             row.AgeSeconds = std::max<qint64>(0, r.At.secsTo(now));
             row.Alarm = IsOne(r.Alarm2On) ? 2 : IsOne(r.Alarm1On) ? 1 : 0;
+            row.AlarmKnown = true;
             row.Faults = FaultWords(r.Status);
         }
         row.Stuck = Open(state, QStringLiteral("stuck"), QStringLiteral("stuck-end")).has_value();
@@ -178,7 +181,7 @@ QByteArray SiteRowsJson(const QList<TSiteRow> &rows)
             {"activity", row.ActivityValue ? QJsonValue(*row.ActivityValue)
                                            : row.At.isValid() ? QJsonValue(row.Activity) : QJsonValue()},
             {"at", row.At.isValid() ? QJsonValue(UtcText(row.At)) : QJsonValue()},
-            {"alarm", row.Alarm},
+            {"alarm", row.AlarmKnown ? QJsonValue(row.Alarm) : QJsonValue()},
             {"faults", QJsonArray::fromStringList(row.Faults)},
             {"stuck", row.Stuck},
             {"records", row.Records},

@@ -24,6 +24,7 @@ struct TSiteRow {
     QDateTime At;      // of the last reading, UTC
     qint64 AgeSeconds = -1;
     int Alarm = 0;     // 0, 1, 2: the lamps green, yellow, red
+    bool AlarmKnown = false; // a reading has come: without one no lamp is lit
     QStringList Faults; // the STATUS fault bits in words
     bool Stuck = false; // the same ACTIVITY for too many readings
     qint64 Records = 0;
@@ -32,7 +33,7 @@ struct TSiteRow {
     std::optional<double> Threshold1;
 
     bool NeedsAttention() const;
-    QString AlarmText() const;   // "норма", "порог 1", "порог 2"
+    QString AlarmText() const;   // "норма", "порог 1", "порог 2"; "нет данных" without a reading
     QString AgeText() const;     // "12 с", "5 мин", "3 ч", "2 сут"
 };
 

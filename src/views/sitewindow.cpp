@@ -214,7 +214,7 @@ QVariant TSiteTableModel::data(const QModelIndex &index, int role) const
         case cActivity: return row.ActivityValue ? QVariant(*row.ActivityValue) : QVariant(-1e308);
         case cAt: return row.At;
         case cAge: return row.AgeSeconds;
-        case cAlarm: return row.Alarm;
+        case cAlarm: return row.AlarmKnown ? row.Alarm : -1;
         case cFaults: return row.Faults.size() + (row.Stuck ? 1 : 0);
         case cRecords: return row.Records;
         case cNewest:
@@ -225,7 +225,7 @@ QVariant TSiteTableModel::data(const QModelIndex &index, int role) const
     if (role == Qt::DecorationRole && column == cDay)
         return charts_.value(index.row());
     if (role == Qt::BackgroundRole && column == cAlarm)
-        return QColor(row.Alarm == 2 ? Qt::red : row.Alarm == 1 ? Qt::yellow : Qt::green);
+        return QColor(!row.AlarmKnown ? Qt::lightGray : row.Alarm == 2 ? Qt::red : row.Alarm == 1 ? Qt::yellow : Qt::green);
     if (role == Qt::ForegroundRole) {
         if (greyed_)
             return QColor(Qt::gray);

@@ -164,6 +164,9 @@ private slots:
         QCOMPARE(model.index(0, TSiteTableModel::cAlarm).data().toString(), QStringLiteral("порог 2"));
         QCOMPARE(model.index(0, TSiteTableModel::cAlarm).data(Qt::BackgroundRole).value<QColor>(), QColor(Qt::red));
         QCOMPARE(model.index(4, TSiteTableModel::cAlarm).data(Qt::BackgroundRole).value<QColor>(), QColor(Qt::green));
+        // The installation that never answered lights no lamp.
+        QCOMPARE(model.index(2, TSiteTableModel::cAlarm).data().toString(), QStringLiteral("нет данных"));
+        QCOMPARE(model.index(2, TSiteTableModel::cAlarm).data(Qt::BackgroundRole).value<QColor>(), QColor(Qt::lightGray));
         QCOMPARE(model.index(4, TSiteTableModel::cLink).data().toString(), QStringLiteral("есть"));
         QCOMPARE(model.index(1, TSiteTableModel::cFaults).data().toString(), QStringLiteral("индикатор расхода, электрометр"));
         QVERIFY(window.windowTitle().contains(QStringLiteral("требуют внимания: 4")));
