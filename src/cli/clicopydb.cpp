@@ -50,11 +50,12 @@ bool copyInstallation(TSiteStore &from, TSiteStore &to, const TSiteStore::Summar
         return *why = to.LastError(), false;
     QDateTime last;
     const bool readings = from.ReadingsAfter(name, *newest, [&](const TStoreReading &reading, const QString &collector) {
-        if (!batch.Readings.isEmpty() && (collector != batch.Collector || (batch.Readings.size() >= kCopyRows && reading.At != last))
-            && !write())
+        // Each reading keeps its own collector, so that readings of one
+        // time from several collectors never straddle two batches.
+        if (batch.Readings.size() >= kCopyRows && reading.At != last && !write())
             return false;
-        batch.Collector = collector;
         batch.Readings << reading;
+        batch.Readings.last().Collector = collector;
         last = reading.At;
         return true;
     });
@@ -62,7 +63,6 @@ bool copyInstallation(TSiteStore &from, TSiteStore &to, const TSiteStore::Summar
         return *why = from.LastError(), false;
     if (failed || (!batch.Readings.isEmpty() && !write()))
         return false;
-    batch.Collector.clear();
 
     last = QDateTime();
     newest = to.NewestAt(name, true);

@@ -674,7 +674,8 @@ bool TSiteStore::Write(const TStoreBatch &batch)
             query.addBindValue(Text(reading.Status));
             query.addBindValue(Text(reading.Alarm1On));
             query.addBindValue(Text(reading.Alarm2On));
-            query.addBindValue(batch.Collector.isEmpty() ? NullText() : QVariant(batch.Collector));
+            const QString &collector = reading.Collector.isEmpty() ? batch.Collector : reading.Collector;
+            query.addBindValue(collector.isEmpty() ? NullText() : QVariant(collector));
             if (!query.exec())
                 return rollback(QStringLiteral("the readings cannot be written: %1").arg(QueryError(query)));
         }

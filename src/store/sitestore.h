@@ -37,6 +37,9 @@ struct TStoreRecord {
 struct TStoreReading {
     QDateTime At; // the PC's clock, UTC
     std::optional<QByteArray> Activity, Status, Alarm1On, Alarm2On;
+    // The collector that took it, when not the batch's own (a copy of
+    // readings from several collectors in one batch).
+    QString Collector;
 };
 
 struct TStoreEvent {
