@@ -324,7 +324,8 @@ const char kStatusHelp[] =
     "  --installation NAME only these installations (repeatable)\n"
     "  --json              an array of objects: installation, serialn, link\n"
     "                      (up, lost, stale), since, activity, at, alarm (0, 1,\n"
-    "                      2), faults, stuck, records, newest_record, attention\n"
+    "                      2; null before any reading), faults, stuck, records,\n"
+    "                      newest_record, attention\n"
     "The database is only read. Exit status 0 when no installation needs\n"
     "attention, 3 when any does, 2 when the database cannot be read or holds no\n"
     "installation of that name.\n";
