@@ -11,6 +11,7 @@
 namespace {
 
 constexpr qint64 NoLimit = -1;
+constexpr int kTailCharacters = 3;
 
 // The time left until limit (ms since timer started), never below 0.
 qint64 Remaining(qint64 limit, const QElapsedTimer &timer)
@@ -123,7 +124,9 @@ bool TIODeviceLine::readPart(quint8 *buffer, int capacity, int &count)
         // Bytes are coming at the line's pace: the rest owed cannot be there
         // before its wire time, so sleep that long (a sleep that brought
         // nothing waits for input instead, below).
-        if (characterNs > 0 && sinceBytes_.isValid() && (n > 0 || !slept)) {
+        // The last few characters are waited for as they come, so that a
+        // frame running a little behind its nominal pace costs no extra sleep.
+        if (characterNs > 0 && sinceBytes_.isValid() && (n > 0 || !slept) && capacity - count > kTailCharacters) {
             qint64 ns = qint64(capacity - count) * characterNs;
             if (wait != NoLimit)
                 ns = std::min(ns, wait * 1'000'000);
